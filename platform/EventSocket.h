@@ -1,0 +1,88 @@
+// CEventSocket: a non-blocking IPv4 stream socket whose readiness is reported as events (accept, connect,
+// receive, send, close) by the MessageLoop of the thread it is attached to.
+//
+// Threads: a socket belongs to the thread that created or attached it; all calls run on that thread.
+// A handle moves to another thread as a plain fd: Detach() (or AcceptFd) on one thread, Attach() on the other.
+// Event handlers may close or delete the socket; nothing of it is touched after a handler returns.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tw {
+
+class MessageLoop;
+
+class CEventSocket {
+public:
+    CEventSocket();
+    virtual ~CEventSocket();
+    CEventSocket(const CEventSocket&) = delete;
+    CEventSocket& operator=(const CEventSocket&) = delete;
+
+    int Handle() const { return fd_; }
+    bool IsOpen() const { return fd_ >= 0; }
+    // errno of the last failed call of this socket.
+    int LastError() const { return lastError_; }
+
+    // Opens a listening socket on address:port (empty address: every interface) with backlog SOMAXCONN,
+    // attached to the current thread. Port 0 picks a free port (see LocalPort).
+    bool Listen(uint16_t port, const std::string& address = {});
+    // Takes one pending connection; returns its non-blocking handle (not attached anywhere) or -1.
+    int AcceptFd();
+    // Starts a non-blocking connect, attached to the current thread; OnConnect reports the outcome.
+    bool Connect(const std::string& address, uint16_t port);
+
+    // Takes ownership of an open stream socket and watches it on the current thread's loop.
+    void Attach(int fd);
+    // Stops watching and gives the handle up; the socket is closed afterwards.
+    int Detach();
+    void Close();
+
+    // Receive: > 0 bytes, 0 orderly close, -1 failure (LastError; EAGAIN means would block).
+    long Receive(void* buffer, size_t length);
+    // One non-blocking send: bytes handed over, or -1 (LastError; EAGAIN means would block).
+    long Send(const void* data, size_t length);
+    // Hands over every byte, waiting for room for at most `limit` in all; false on failure or time-out.
+    bool SendAll(const void* data, size_t length, std::chrono::milliseconds limit);
+    // Waits until the socket is readable, for at most `limit`.
+    bool WaitReadable(std::chrono::milliseconds limit);
+    // True when the peer has closed or reset the connection, seen without consuming data.
+    bool PeerGone();
+
+    // OnSend is reported only while write interest is on.
+    void WantWrite(bool on);
+
+    std::string PeerAddress() const;
+    uint16_t PeerPort() const;
+    std::string LocalAddress() const;
+    uint16_t LocalPort() const;
+
+protected:
+    virtual void OnAccept(int error) {}
+    virtual void OnConnect(int error) {}
+    virtual void OnReceive(int error) {}
+    virtual void OnSend(int error) {}
+    virtual void OnClose(int error) {}
+
+private:
+    void Watch();
+    void OnEvents(unsigned events);
+    unsigned Interest() const;
+
+    int fd_ = -1;
+    int lastError_ = 0;
+    bool listening_ = false;
+    bool connecting_ = false;
+    bool wantWrite_ = false;
+    MessageLoop* loop_ = nullptr;
+    std::shared_ptr<bool> alive_;  // false once destroyed; handlers check it before touching members
+};
+
+// Process-wide socket set-up (SIGPIPE ignored: failed sends report EPIPE instead).
+void InitSockets();
+
+}  // namespace tw

@@ -1,0 +1,138 @@
+#include "IniFile.h"
+
+#include <climits>
+#include <fstream>
+#include <sstream>
+#include <strings.h>
+
+namespace tw {
+
+namespace {
+
+std::string Trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return {};
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+
+// "[name]" -> name; false for any other line.
+bool SectionName(const std::string& line, std::string& name) {
+    std::string t = Trim(line);
+    if (t.size() < 2 || t.front() != '[') return false;
+    size_t close = t.find(']');
+    if (close == std::string::npos) return false;
+    name = Trim(t.substr(1, close - 1));
+    return true;
+}
+
+// "key=value" -> key, value; false for lines without "=" and comments.
+bool KeyValue(const std::string& line, std::string& key, std::string& value) {
+    std::string t = Trim(line);
+    if (t.empty() || t[0] == ';' || t[0] == '#') return false;
+    size_t eq = t.find('=');
+    if (eq == std::string::npos) return false;
+    key = Trim(t.substr(0, eq));
+    value = Trim(t.substr(eq + 1));
+    if (value.size() >= 2 && ((value.front() == '"' && value.back() == '"') ||
+                              (value.front() == '\'' && value.back() == '\'')))
+        value = value.substr(1, value.size() - 2);
+    return true;
+}
+
+}  // namespace
+
+int LeadingInt(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > INT_MAX) {
+            value = static_cast<long long>(INT_MAX) + 1;
+            break;
+        }
+    }
+    if (negative) value = -value;
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+CIniFile::CIniFile(std::string path) : path_(std::move(path)) {
+    std::ifstream in(path_, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines_.push_back(line);
+    }
+}
+
+long CIniFile::FindKey(const std::string& section, const std::string& key, long* sectionEnd) const {
+    bool inSection = false, seen = false;
+    if (sectionEnd) *sectionEnd = -1;
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        std::string name, k, v;
+        if (SectionName(lines_[i], name)) {
+            if (inSection) return -1;  // only the first matching section counts
+            inSection = !seen && SameName(name, section);
+            seen = seen || inSection;
+            if (inSection && sectionEnd) *sectionEnd = static_cast<long>(lines_.size());
+            continue;
+        }
+        if (!inSection) continue;
+        if (sectionEnd) *sectionEnd = static_cast<long>(i + 1);
+        if (KeyValue(lines_[i], k, v) && SameName(k, key)) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+std::string CIniFile::GetString(const std::string& section, const std::string& key, const std::string& def) const {
+    long at = FindKey(section, key, nullptr);
+    std::string k, value = def;
+    if (at >= 0) KeyValue(lines_[static_cast<size_t>(at)], k, value);
+    if (value.size() > kMaxValue) value.resize(kMaxValue);
+    return value;
+}
+
+int CIniFile::GetInt(const std::string& section, const std::string& key, int def) const {
+    if (FindKey(section, key, nullptr) < 0) return def;
+    return LeadingInt(GetString(section, key));
+}
+
+bool CIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+    long sectionEnd;
+    long at = FindKey(section, key, &sectionEnd);
+    std::string line = key + "=" + value;
+    if (at >= 0) {
+        lines_[static_cast<size_t>(at)] = line;
+    } else if (sectionEnd >= 0) {
+        // after the section's last key, before blank lines that separate it from the next section
+        size_t pos = static_cast<size_t>(sectionEnd);
+        while (pos > 0 && Trim(lines_[pos - 1]).empty()) --pos;
+        lines_.insert(lines_.begin() + static_cast<long>(pos), line);
+    } else {
+        lines_.push_back("[" + section + "]");
+        lines_.push_back(line);
+    }
+    return Save();
+}
+
+bool CIniFile::Save() const {
+    std::ostringstream out;
+    for (auto& l : lines_) out << l << "\r\n";
+    std::string tmp = path_ + ".tmp";
+    {
+        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
+        if (!f) return false;
+        f << out.str();
+        if (!f.flush()) return false;
+    }
+    return std::rename(tmp.c_str(), path_.c_str()) == 0;
+}
+
+}  // namespace tw
