@@ -1,41 +1,35 @@
 #include "IniFile.h"
 
+#include "Text.h"
+
 #include <climits>
 #include <fstream>
 #include <sstream>
-#include <strings.h>
 
 namespace tw {
 
 namespace {
 
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
-bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+std::string Trimmed(std::string_view s) { return std::string(Trim(s)); }
 
 // "[name]" -> name; false for any other line.
 bool SectionName(const std::string& line, std::string& name) {
-    std::string t = Trim(line);
+    std::string t = Trimmed(line);
     if (t.size() < 2 || t.front() != '[') return false;
     size_t close = t.find(']');
     if (close == std::string::npos) return false;
-    name = Trim(t.substr(1, close - 1));
+    name = Trimmed(t.substr(1, close - 1));
     return true;
 }
 
 // "key=value" -> key, value; false for lines without "=" and comments.
 bool KeyValue(const std::string& line, std::string& key, std::string& value) {
-    std::string t = Trim(line);
+    std::string t = Trimmed(line);
     if (t.empty() || t[0] == ';' || t[0] == '#') return false;
     size_t eq = t.find('=');
     if (eq == std::string::npos) return false;
-    key = Trim(t.substr(0, eq));
-    value = Trim(t.substr(eq + 1));
+    key = Trimmed(t.substr(0, eq));
+    value = Trimmed(t.substr(eq + 1));
     if (value.size() >= 2 && ((value.front() == '"' && value.back() == '"') ||
                               (value.front() == '\'' && value.back() == '\'')))
         value = value.substr(1, value.size() - 2);
@@ -79,14 +73,14 @@ long CIniFile::FindKey(const std::string& section, const std::string& key, long*
         std::string name, k, v;
         if (SectionName(lines_[i], name)) {
             if (inSection) return -1;  // only the first matching section counts
-            inSection = !seen && SameName(name, section);
+            inSection = !seen && EqualsNoCase(name, section);
             seen = seen || inSection;
             if (inSection && sectionEnd) *sectionEnd = static_cast<long>(lines_.size());
             continue;
         }
         if (!inSection) continue;
         if (sectionEnd) *sectionEnd = static_cast<long>(i + 1);
-        if (KeyValue(lines_[i], k, v) && SameName(k, key)) return static_cast<long>(i);
+        if (KeyValue(lines_[i], k, v) && EqualsNoCase(k, key)) return static_cast<long>(i);
     }
     return -1;
 }
@@ -113,7 +107,7 @@ bool CIniFile::WriteString(const std::string& section, const std::string& key, c
     } else if (sectionEnd >= 0) {
         // after the section's last key, before blank lines that separate it from the next section
         size_t pos = static_cast<size_t>(sectionEnd);
-        while (pos > 0 && Trim(lines_[pos - 1]).empty()) --pos;
+        while (pos > 0 && Trimmed(lines_[pos - 1]).empty()) --pos;
         lines_.insert(lines_.begin() + static_cast<long>(pos), line);
     } else {
         lines_.push_back("[" + section + "]");

@@ -1,0 +1,55 @@
+#include "CommandTable.h"
+
+#include "engine/ControlSocket.h"
+
+namespace tw {
+
+namespace {
+
+using C = CControlSocket;
+
+const CommandRow kPlainCommands[] = {
+    {"ABOR", false, "Abort transfer: ABOR", nullptr},
+    {"APPE", true, "Append file to existing file: APPE file-name", nullptr},
+    {"BYE", false, "Logout or break the connection: BYE", &C::OnQuit},
+    {"CDUP", false, "Change to parent directory: CDUP", nullptr},
+    {"CWD", true, "Change working directory: CWD [directory-name]", nullptr},
+    {"DELE", true, "Delete file: DELE file-name", nullptr},
+    {"HELP", false, "Show help: HELP [command]", &C::OnHelp},
+    {"LIST", false, "Get directory listing: LIST [path-name]", nullptr},
+    {"MKD", true, "Make directory: MKD path-name", nullptr},
+    {"NLST", false, "List filenames only: NLST [path-name]", nullptr},
+    {"NOOP", false, "Do nothing: NOOP", &C::OnNoop},
+    {"PASS", true, "Supply a user password: PASS password", nullptr},
+    {"PASV", false, "Set server in passive mode: PASV", nullptr},
+    {"P@SW", false, "Set server in passive mode: P@SW", nullptr},
+    {"PORT", true, "Specify the client port number: PORT a0,a1,a2,a3,a4,a5", nullptr},
+    {"PWD", false, "Get current directory: PWD", nullptr},
+    {"QUIT", false, "Logout or break the connection: QUIT", &C::OnQuit},
+    {"REST", true, "Set restart transfer marker: REST marker", nullptr},
+    {"RETR", true, "Get file: RETR file-name", nullptr},
+    {"RMD", true, "Remove directory: RMD path-name", nullptr},
+    {"RNFR", true, "Specify old path name of file to be renamed: RNFR file-name", nullptr},
+    {"RNTO", true, "Specify new path name of file to be renamed: RNTO file-name", nullptr},
+    {"SIZE", true, "Get filesize: SIZE file-name", nullptr},
+    {"STOR", true, "Store file: STOR file-name", nullptr},
+    {"SYST", false, "Get operating system type: SYST", &C::OnSyst},
+    {"TYPE", true, "Set filetype: TYPE [A | I]", &C::OnType},
+    {"USER", true, "Supply a username: USER username", nullptr},
+    {"XCWD", true, "Change working directory: XCWD [directory-name]", nullptr},
+    {"XMKD", true, "Make directory: XMKD path-name", nullptr},
+    {"XPWD", false, "Get current directory: XPWD", nullptr},
+    {"XRMD", true, "Remove directory: XRMD path-name", nullptr},
+};
+
+}  // namespace
+
+std::span<const CommandRow> PlainCommandTable() { return kPlainCommands; }
+
+const CommandRow* FindCommand(std::span<const CommandRow> table, const std::string& word) {
+    for (const CommandRow& row : table)
+        if (word == row.word) return &row;
+    return nullptr;
+}
+
+}  // namespace tw

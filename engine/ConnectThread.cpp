@@ -1,0 +1,108 @@
+#include "ConnectThread.h"
+
+#include <unistd.h>
+
+#include "engine/ControlSocket.h"
+#include "engine/FtpServer.h"
+#include "engine/Messages.h"
+
+namespace tw {
+
+CConnectThread::CConnectThread(CFtpServer& server, int socketHandle, bool tls)
+    : server_(server), socketHandle_(socketHandle), tls_(tls), lastActivity_(server.Now()) {}
+
+CConnectThread::~CConnectThread() {
+    if (socketHandle_ >= 0) ::close(socketHandle_);  // never handed to a thread
+}
+
+bool CConnectThread::Start(MessageLoop* owner) {
+    auto self = shared_from_this();
+    // The body's reference keeps this object alive until the thread has finished with it.
+    exit_ = StartThread([this, self] { Main(); }, 256 * 1024, owner);
+    return exit_ != nullptr;
+}
+
+void CConnectThread::RequestQuit() {
+    quitRequested_ = true;  // seen by a thread whose loop does not exist yet
+    if (ThreadId tid = Id()) MessageLoop::PostThreadMessage(tid, WM_QUIT);
+}
+
+std::string CConnectThread::UserName() const { return control_ ? control_->UserName : std::string(); }
+
+std::unique_ptr<CControlSocket> CConnectThread::CreateControlSocket() {
+    return std::make_unique<CControlSocket>(*this);
+}
+
+void CConnectThread::Main() {
+    MessageLoop loop;
+    loop_ = &loop;
+    loop.SetThreadMessageHandler([this](const Message& m) { OnThreadMessage(m); });
+    control_ = CreateControlSocket();
+    if (quitRequested_) PostQuit();
+    InitInstance();
+    try {
+        loop.Run();
+    } catch (...) {
+        // an exception escaping the loop ends the connection
+    }
+    ExitInstance();
+    if (idleTimer_) loop.KillTimer(idleTimer_);
+    control_.reset();  // closes the data connection and the control socket on this thread
+    loop_ = nullptr;
+}
+
+void CConnectThread::InitInstance() {
+    control_->Attach(socketHandle_);
+    socketHandle_ = -1;
+    clientAddress_ = control_->PeerAddress();
+    server_.SendToWindow(WM_FTP_CONNECTED, reinterpret_cast<uintptr_t>(this), tls_ ? 1 : 0);
+    if (server_.IsFull()) {
+        control_->SendReply("421 Too many users are connected, please try again later.");
+        PostQuit();
+    } else if (server_.IsAllowedAddress(clientAddress_)) {
+        control_->SendReply("220 %s", server_.GetWelcome());
+        idleTimer_ = loop_->SetTimer(std::chrono::milliseconds(1000), [this] { OnIdleTick(); });
+    } else {
+        control_->SendReply("421 Access denied, IP address was rejected by the server.");
+        PostQuit();
+    }
+}
+
+void CConnectThread::ExitInstance() {
+    server_.Unregister(this);
+    server_.SendToWindow(WM_FTP_DISCONNECTED, reinterpret_cast<uintptr_t>(this), tls_ ? 1 : 0);
+}
+
+void CConnectThread::OnThreadMessage(const Message& msg) {
+    if (msg.id != WM_FTP_NOTIFY) return;
+    if (msg.wParam == NOTIFY_CLOSE_DATA)
+        control_->CloseDataConnection();
+    else if (msg.wParam == NOTIFY_END_THREAD)
+        PostQuit();
+}
+
+void CConnectThread::OnIdleTick() {
+    // The current time-out applies, so a change reaches running connections.
+    if (lastActivity_ + static_cast<std::time_t>(server_.Timeout()) * 60 < server_.Now()) {
+        control_->SendReply("426 Connection timed out, aborting transfer");
+        PostQuit();
+    }
+}
+
+void CConnectThread::CountSent(uint64_t n) {
+    lastActivity_ = server_.Now();
+    bytesSent_ += n;
+    server_.PostToWindow(WM_FTP_NOTIFY, NOTIFY_BYTES_SENT, static_cast<intptr_t>(n));
+}
+
+void CConnectThread::CountReceived(uint64_t n) {
+    lastActivity_ = server_.Now();
+    bytesReceived_ += n;
+    server_.PostToWindow(WM_FTP_NOTIFY, NOTIFY_BYTES_RECEIVED, static_cast<intptr_t>(n));
+}
+
+void CConnectThread::PostNotify(uintptr_t what) { loop_->PostThread(WM_FTP_NOTIFY, what); }
+
+void CConnectThread::PostQuit() { loop_->PostThread(WM_QUIT); }
+
+}  // namespace tw

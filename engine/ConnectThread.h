@@ -1,0 +1,74 @@
+// CConnectThread: the thread of one client connection. It owns the client's control socket (and through
+// it the data socket and open file) for the whole connection; everything of the connection runs on it.
+//
+// Lifetime: created on the owning thread by the listener, registered in the server's registry (which holds
+// it by shared_ptr), then started. The thread body holds a reference until it has ended, removed itself
+// from the registry and reported WM_FTP_DISCONNECTED.
+#pragma once
+
+#include <atomic>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "platform/MessageLoop.h"
+#include "platform/Thread.h"
+
+namespace tw {
+
+class CControlSocket;
+class CFtpServer;
+
+class CConnectThread : public std::enable_shared_from_this<CConnectThread> {
+public:
+    CConnectThread(CFtpServer& server, int socketHandle, bool tls);
+    virtual ~CConnectThread();
+
+    // Owning thread: starts the thread; false when it cannot be created.
+    bool Start(MessageLoop* owner);
+    // Any thread: asks the thread to end (the quit message), also before its loop exists.
+    void RequestQuit();
+    ThreadId Id() const { return exit_ ? exit_->tid.load() : 0; }
+    bool Ended() const { return exit_ && exit_->ended; }
+    bool IsTls() const { return tls_; }
+
+    // Read by the owning thread while the connection thread waits in a synchronous message.
+    const std::string& ClientAddress() const { return clientAddress_; }
+    std::string UserName() const;
+
+    // Connection thread.
+    CFtpServer& Server() const { return server_; }
+    CControlSocket& Control() const { return *control_; }
+    MessageLoop& Loop() const { return *loop_; }
+    void CountSent(uint64_t n);
+    void CountReceived(uint64_t n);
+    uint64_t BytesSent() const { return bytesSent_; }
+    uint64_t BytesReceived() const { return bytesReceived_; }
+    // Posts WM_FTP_NOTIFY (NOTIFY_CLOSE_DATA or NOTIFY_END_THREAD) to this thread's own queue.
+    void PostNotify(uintptr_t what);
+    void PostQuit();
+
+protected:
+    virtual std::unique_ptr<CControlSocket> CreateControlSocket();
+
+private:
+    void Main();
+    void InitInstance();
+    void ExitInstance();
+    void OnThreadMessage(const Message& msg);
+    void OnIdleTick();
+
+    CFtpServer& server_;
+    int socketHandle_;
+    const bool tls_;
+    std::shared_ptr<ThreadExit> exit_;
+    std::atomic<bool> quitRequested_{false};
+    std::string clientAddress_;
+    MessageLoop* loop_ = nullptr;
+    std::unique_ptr<CControlSocket> control_;
+    MessageLoop::TimerId idleTimer_ = 0;
+    uint64_t bytesReceived_ = 0, bytesSent_ = 0;
+    std::time_t lastActivity_;
+};
+
+}  // namespace tw

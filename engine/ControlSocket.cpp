@@ -1,0 +1,122 @@
+#include "ControlSocket.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+
+#include "engine/ConnectThread.h"
+#include "engine/FtpServer.h"
+#include "engine/Messages.h"
+
+namespace tw {
+
+namespace {
+
+// A reply that cannot be handed over within this time finds the connection dead.
+constexpr std::chrono::seconds kReplySendLimit{60};
+
+}  // namespace
+
+CControlSocket::CControlSocket(CConnectThread& thread) : thread_(thread) {}
+
+CControlSocket::~CControlSocket() {
+    CloseDataConnection();
+    Close();
+}
+
+void CControlSocket::Log(const std::string& text, int level) { thread_.Server().NotifyText(level, text); }
+
+void CControlSocket::EndConnection() {
+    Close();
+    thread_.PostNotify(NOTIFY_END_THREAD);
+}
+
+void CControlSocket::CloseDataConnection() {
+    // The data connection arrives with the transfer commands; until then there is nothing to close.
+}
+
+long CControlSocket::ReadSome(void* buffer, size_t length) { return Receive(buffer, length); }
+
+bool CControlSocket::WriteAll(const std::string& bytes) { return SendAll(bytes.data(), bytes.size(), kReplySendLimit); }
+
+bool CControlSocket::SendReplyText(const std::string& text) {
+    if (!IsOpen() || PeerGone()) {
+        Log("Connection is not active, disconnected.", 2);
+        Close();
+    } else if (WriteAll(text + "\r\n")) {
+        Log(text, 2);
+        thread_.CountSent(text.size() + 2);
+        return true;
+    } else {
+        Close();
+        Log("Connection is not active, disconnected.", 2);
+    }
+    thread_.PostNotify(NOTIFY_END_THREAD);
+    return false;
+}
+
+void CControlSocket::OnClose(int) { EndConnection(); }
+
+void CControlSocket::OnReceive(int) {
+    try {
+        ReceiveChunk();
+    } catch (const std::system_error& e) {  // file failures
+        Log(std::string(e.what()).substr(0, 128), 3);
+        thread_.PostQuit();
+    } catch (...) {
+        Log("Exception  #1", 3);
+    }
+}
+
+void CControlSocket::ReceiveChunk() {
+    readBuffer_.resize(maxRead_);
+    char* chunk = readBuffer_.data();
+    long n = ReadSome(chunk, maxRead_);
+    if (n < 0) {
+        if (LastError() != EAGAIN) {
+            Log(fmt::sprintf("OnReceive error: %d", LastError()), 3);
+            thread_.PostQuit();
+        }
+        return;
+    }
+    if (n == 0) {
+        EndConnection();
+        return;
+    }
+    size_t got = static_cast<size_t>(n);
+    if (receiveBuffer_.size() + got > maxBuffered_) {
+        Log(fmt::sprintf("error command: %s", std::string(chunk, std::min<size_t>(got, 128))), 3);
+        thread_.PostQuit();
+        return;
+    }
+    thread_.CountReceived(got);
+    receiveBuffer_.append(chunk, strnlen(chunk, got));
+    AssembleLines();
+}
+
+void CControlSocket::AssembleLines() {
+    // A transfer that has finished is closed before the next command line is looked at; an end request
+    // among the removed notifications still ends the thread.
+    auto notices = thread_.Loop().TakeThreadMessages(WM_FTP_NOTIFY);
+    if (!notices.empty()) {
+        for (const Message& m : notices)
+            if (m.wParam == NOTIFY_END_THREAD) thread_.PostQuit();
+        CloseDataConnection();
+    }
+    size_t end;
+    while ((end = receiveBuffer_.find("\r\n")) != std::string::npos) {
+        std::string line = receiveBuffer_.substr(0, end);
+        receiveBuffer_.erase(0, end + 2);
+        if (line.empty()) continue;
+        pendingLines_.push_back(std::move(line));
+        try {
+            ProcessCommand();
+        } catch (...) {
+            Log("Exception #2", 3);
+            Close();
+            thread_.PostQuit();
+        }
+    }
+}
+
+}  // namespace tw

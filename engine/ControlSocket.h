@@ -1,0 +1,87 @@
+// CControlSocket: one client's control channel. Cuts the byte stream into command lines, dispatches them
+// through the command table and sends replies. Carries the per-connection state of the commands.
+//
+// Threads: lives on its connection thread only; no locks.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <fmt/printf.h>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/EventSocket.h"
+
+namespace tw {
+
+class CConnectThread;
+struct CommandRow;
+
+// LoginState values.
+enum : int { LOGGED_IN = 0, NOT_LOGGED_IN = 1, LISTING = 2, UPLOADING = 3, DOWNLOADING = 4 };
+
+class CControlSocket : public CEventSocket {
+public:
+    explicit CControlSocket(CConnectThread& thread);
+    ~CControlSocket() override;
+
+    CConnectThread& Thread() const { return thread_; }
+
+    // The only way a reply reaches the client: appends CR LF, logs it, ends the connection when dead.
+    template <typename... Args>
+    bool SendReply(const char* format, const Args&... args) {
+        return SendReplyText(fmt::sprintf(format, args...));
+    }
+    bool SendReplyText(const std::string& text);
+    void Log(const std::string& text, int level);
+    void CloseDataConnection();
+
+    // Dispatcher.
+    bool GetNextCommand(std::string& command, std::string& argument);
+    void ProcessCommand();
+
+    // Per-connection state.
+    std::string UserName;
+    std::string ClientAddress;
+    bool PassiveMode = false;
+    int PortNumber = -1;
+    std::string PortAddress;
+    int LoginState = NOT_LOGGED_IN;
+    bool RenameIsFile = false;
+    int64_t RestartOffset = 0;
+    std::string RenameSource;
+    std::string CurrentDir;
+
+    // Handlers of the commands that need no file system or data connection.
+    void OnNoop(const std::string& arg);
+    void OnSyst(const std::string& arg);
+    void OnType(const std::string& arg);
+    void OnHelp(const std::string& arg);
+    void OnQuit(const std::string& arg);
+
+protected:
+    void OnReceive(int error) override;
+    void OnClose(int error) override;
+
+    virtual std::span<const CommandRow> Commands() const;
+
+    // Transport seam: the TLS variant receives and sends through its TLS connection.
+    virtual long ReadSome(void* buffer, size_t length);
+    virtual bool WriteAll(const std::string& bytes);
+    // Bytes taken by one receive, and the most the receive buffer holds without a line end.
+    size_t maxRead_ = 512;
+    size_t maxBuffered_ = 4096;
+
+private:
+    void ReceiveChunk();
+    void AssembleLines();
+    void EndConnection();  // closes the socket and asks the thread to end
+
+    CConnectThread& thread_;
+    std::vector<char> readBuffer_;  // one receive
+    std::string receiveBuffer_;     // bytes not yet cut into lines
+    std::deque<std::string> pendingLines_;
+};
+
+}  // namespace tw

@@ -1,0 +1,233 @@
+#include "FtpServer.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "engine/ConnectThread.h"
+#include "engine/IpFilter.h"
+#include "engine/Messages.h"
+#include "engine/ServerEventSink.h"
+#include "platform/ProgramDir.h"
+
+namespace tw {
+
+namespace {
+
+constexpr auto kThreadEndWait = std::chrono::milliseconds(5000);
+
+}  // namespace
+
+void CListenSocket::OnAccept(int) { server_.Accept(*this, tls_); }
+
+CFtpServer::CFtpServer()
+    : programDir_(ProgramDirectory()),
+      loop_(*MessageLoop::Current()),
+      clock_([] { return std::time(nullptr); }) {
+    window_ = std::make_unique<Window>(*this);
+}
+
+CFtpServer::~CFtpServer() { StopServer(); }
+
+void CFtpServer::SetWelcome(const std::string& text) {
+    std::lock_guard lock(textMutex_);
+    welcome_ = text;
+}
+
+void CFtpServer::SetGoodbye(const std::string& text) {
+    std::lock_guard lock(textMutex_);
+    goodbye_ = text;
+}
+
+std::string CFtpServer::GetWelcome() const {
+    std::lock_guard lock(textMutex_);
+    return welcome_;
+}
+
+std::string CFtpServer::GetGoodbye() const {
+    std::lock_guard lock(textMutex_);
+    return goodbye_;
+}
+
+void CFtpServer::SetFilterLists(const std::string& acceptText, const std::string& rejectText) {
+    std::lock_guard lock(textMutex_);
+    acceptList_ = acceptText;
+    rejectList_ = rejectText;
+}
+
+bool CFtpServer::IsAllowedAddress(const std::string& address) const {
+    std::lock_guard lock(textMutex_);
+    return FilterAdmits(filterMode_, acceptList_, rejectList_, address);
+}
+
+void CFtpServer::SetPassivePorts(int low, int high) {
+    std::lock_guard lock(passiveMutex_);
+    passiveLow_ = low;
+    passiveHigh_ = std::max(low, high);
+}
+
+void CFtpServer::GetPassivePorts(int& low, int& high) const {
+    std::lock_guard lock(passiveMutex_);
+    low = passiveLow_;
+    high = passiveHigh_;
+}
+
+void CFtpServer::SetPassiveAddress(const std::string& address) {
+    std::lock_guard lock(passiveMutex_);
+    passiveAddress_ = address == "Default" || address == "Internet" ? std::string() : address;
+}
+
+std::string CFtpServer::GetPassiveAddress() const {
+    std::lock_guard lock(passiveMutex_);
+    return passiveAddress_;
+}
+
+int CFtpServer::ListeningPort() const { return listener_ ? listener_->LocalPort() : 0; }
+
+// ---- events ----
+
+void CFtpServer::NotifyText(int level, const std::string& message) {
+    std::time_t now = std::time(nullptr);
+    std::string line = FormatEventLine(now, message);
+    if (settingsLoaded_ && saveLog_) log_.Write(line, now);
+    if (sink_) sink_->OnMessage(level, line);
+}
+
+void CFtpServer::ReportCommand(ThreadId thread, const std::string& currentDir, const std::string& line) {
+    if (sink_) sink_->OnCommand(thread, currentDir, line);
+}
+
+// ---- lifecycle ----
+
+bool CFtpServer::StartServer() {
+    if (running_ || (serviceWindow_ && !ftpService_)) return false;
+    listener_ = std::make_unique<CListenSocket>(*this, false);
+    if (!listener_->Listen(static_cast<uint16_t>(port_))) {
+        listener_.reset();
+        Notify(0, "Server cannot run on port %d.", port_.load());
+        if (serviceWindow_) serviceWindow_->Post(WM_SERVICE_STOP);
+        return false;
+    }
+    running_ = true;
+    if (!tlsRunning_) StartStatsTimer();
+    Notify(0, "Server is running on port %d.", port_.load());
+    return true;
+}
+
+void CFtpServer::StopServer() {
+    if (!running_) return;
+    StopStatsTimer();
+    listener_.reset();
+    running_ = false;
+    EndThreads(plainThreads_);
+    Notify(0, "Server is stopped.");
+}
+
+void CFtpServer::EndThreads(std::list<std::shared_ptr<CConnectThread>>& registry) {
+    for (;;) {
+        std::shared_ptr<CConnectThread> thread;
+        {
+            std::lock_guard lock(registryMutex_);
+            if (registry.empty()) break;
+            thread = registry.front();
+        }
+        thread->RequestQuit();
+        // The ending thread reports synchronously, so messages are dispatched while waiting; each one
+        // that arrives restarts the wait.
+        for (;;) {
+            unsigned long seen = window_->handled;
+            if (loop_.RunFor(kThreadEndWait, [&] { return thread->Ended() || window_->handled != seen; })) {
+                if (thread->Ended()) break;
+                continue;
+            }
+            break;
+        }
+        if (!thread->Ended()) Unregister(thread.get());
+        // A thread that has ended has already left the registry.
+    }
+}
+
+void CFtpServer::Unregister(const CConnectThread* thread) {
+    std::lock_guard lock(registryMutex_);
+    auto& registry = thread->IsTls() ? tlsThreads_ : plainThreads_;
+    registry.remove_if([&](const std::shared_ptr<CConnectThread>& t) { return t.get() == thread; });
+}
+
+void CFtpServer::Accept(CListenSocket& listener, bool tls) {
+    int fd = listener.AcceptFd();
+    if (fd < 0) return;
+    auto thread = std::make_shared<CConnectThread>(*this, fd, tls);
+    auto& registry = tls ? tlsThreads_ : plainThreads_;
+    {
+        std::lock_guard lock(registryMutex_);
+        registry.push_back(thread);
+    }
+    if (!thread->Start(&loop_)) Unregister(thread.get());  // dropping it closes the socket; nothing counted
+}
+
+// ---- notification target ----
+
+void CFtpServer::Window::OnMessage(unsigned id, uintptr_t wParam, intptr_t lParam) {
+    ++handled;
+    server_.OnWindowMessage(id, wParam, lParam);
+}
+
+void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam) {
+    switch (id) {
+        case WM_FTP_CONNECTED: {
+            auto* thread = reinterpret_cast<CConnectThread*>(wParam);
+            ++currentConnections_;
+            ++totalConnections_;
+            Notify(0, lParam ? "%s has connected to SSL server." : "%s has connected to server.",
+                   thread->ClientAddress());
+            break;
+        }
+        case WM_FTP_DISCONNECTED: {
+            auto* thread = reinterpret_cast<CConnectThread*>(wParam);
+            --currentConnections_;
+            Notify(0, lParam ? "%s has disconnected from SSL server." : "%s has disconnected from server.",
+                   thread->ClientAddress());
+            if (sink_) sink_->OnDisconnect(thread->Id(), thread->UserName());
+            break;
+        }
+        case WM_FTP_NOTIFY:
+            if (wParam == NOTIFY_BYTES_SENT)
+                bytesSent_ += static_cast<uint32_t>(lParam);
+            else if (wParam == NOTIFY_BYTES_RECEIVED)
+                bytesReceived_ += static_cast<uint32_t>(lParam);
+            else if (wParam == NOTIFY_COUNTER && lParam >= 2 && lParam <= 5)
+                ++counters_[lParam - 2];
+            break;
+        default:
+            break;
+    }
+}
+
+// ---- statistics ----
+
+void CFtpServer::SetStatsInterval(int ms) {
+    StopStatsTimer();
+    statsInterval_ = ms;
+    StartStatsTimer();
+}
+
+void CFtpServer::StartStatsTimer() {
+    StopStatsTimer();
+    if (statsInterval_ > 0)
+        statsTimer_ = loop_.SetTimer(std::chrono::milliseconds(statsInterval_), [this] { PushStatistics(); });
+}
+
+void CFtpServer::StopStatsTimer() {
+    if (statsTimer_) loop_.KillTimer(statsTimer_);
+    statsTimer_ = 0;
+}
+
+void CFtpServer::PushStatistics() {
+    if (!sink_) return;
+    sink_->OnBytesSent(bytesSent_);
+    sink_->OnBytesReceived(bytesReceived_);
+    sink_->OnCounter(0, totalConnections_);
+    sink_->OnCounter(1, currentConnections_);
+    for (int i = 0; i < 4; ++i) sink_->OnCounter(i + 2, counters_[i]);
+}
+
+}  // namespace tw

@@ -1,0 +1,175 @@
+// CFtpServer: the one server object of a process. Owns the listeners, the registries of live connection
+// threads, the notification target through which connection threads report, the counters, the settings
+// that connection threads read, and the event-line writer.
+//
+// Threads: constructed, started, stopped and destroyed on the owning thread, which runs a MessageLoop
+// (the service thread or the GUI thread). Counters change only there, through messages. Connection threads
+// call the getters, IsFull, IsAllowedAddress, Notify, Now and the registry functions; the setters they read
+// are atomic or guarded (the passive address by its lock, texts by the settings lock).
+#pragma once
+
+#include <atomic>
+#include <ctime>
+#include <fmt/printf.h>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "engine/LogFile.h"
+#include "platform/EventSocket.h"
+#include "platform/MessageLoop.h"
+
+namespace tw {
+
+class CConnectThread;
+class CFtpServer;
+class CServerEventSink;
+
+// A listening socket that hands each accepted client to its server.
+class CListenSocket : public CEventSocket {
+public:
+    CListenSocket(CFtpServer& server, bool tls) : server_(server), tls_(tls) {}
+
+protected:
+    void OnAccept(int error) override;
+
+private:
+    CFtpServer& server_;
+    bool tls_;
+};
+
+class CFtpServer {
+public:
+    using Clock = std::function<std::time_t()>;
+
+    CFtpServer();
+    ~CFtpServer();
+    CFtpServer(const CFtpServer&) = delete;
+    CFtpServer& operator=(const CFtpServer&) = delete;
+
+    // ---- settings (owning thread) ----
+    void SetPort(int port) { port_ = port; }
+    void SetSslPort(int port) { sslPort_ = port; }
+    void SetMaxUsers(int n) { maxUsers_ = n; }
+    void SetTimeout(int minutes) { timeout_ = minutes; }
+    void SetWelcome(const std::string& text);
+    void SetGoodbye(const std::string& text);
+    void SetEventSink(CServerEventSink* sink) { sink_ = sink; }
+    void SetFilterMode(int mode) { filterMode_ = mode; }
+    void SetFilterLists(const std::string& acceptText, const std::string& rejectText);
+    void SetPassivePorts(int low, int high);
+    void GetPassivePorts(int& low, int& high) const;
+    void SetPassiveAddress(const std::string& address);
+    void SetStatsInterval(int ms);
+    // Service host: the target that gets WM_SERVICE_STOP when the plain listener cannot be opened.
+    // Also makes the server write event lines to the daily log file itself.
+    void SetServiceWindow(MessageTarget* window) { serviceWindow_ = window; }
+    // Time source of idle time-outs (seconds); tests replace it.
+    void SetClock(Clock clock) { clock_ = std::move(clock); }
+
+    // ---- read by connection threads ----
+    int Port() const { return port_; }
+    int SslPort() const { return sslPort_; }
+    int Timeout() const { return timeout_; }
+    std::string GetWelcome() const;
+    std::string GetGoodbye() const;
+    std::string GetPassiveAddress() const;
+    std::string ProgramDir() const { return programDir_; }
+    std::time_t Now() const { return clock_(); }
+    bool IsFull() const { return maxUsers_ < currentConnections_; }
+    bool IsAllowedAddress(const std::string& address) const;
+    // The port the plain listener is bound to (useful when started on port 0), or 0.
+    int ListeningPort() const;
+
+    // ---- lifecycle (owning thread) ----
+    bool StartServer();
+    void StopServer();
+    bool IsRunning() const { return running_; }
+    // Reads option.ini, the IP lists and opens today's log file; once per process (service host).
+    void LoadSettings(CServerEventSink* sink);
+    bool FtpServiceEnabled() const { return ftpService_; }
+    bool FtpsServiceEnabled() const { return ftpsService_; }
+
+    // ---- events (any thread) ----
+    template <typename... Args>
+    void Notify(int level, const char* format, const Args&... args) {
+        NotifyText(level, fmt::sprintf(format, args...));
+    }
+    void NotifyText(int level, const std::string& message);
+    // Hands a command line taken for dispatch to the host.
+    void ReportCommand(ThreadId thread, const std::string& currentDir, const std::string& line);
+
+    // ---- connection threads ----
+    // Posted or sent to the owning thread's notification target.
+    void PostToWindow(unsigned id, uintptr_t wParam, intptr_t lParam) { window_->Post(id, wParam, lParam); }
+    bool SendToWindow(unsigned id, uintptr_t wParam, intptr_t lParam) { return window_->Send(id, wParam, lParam); }
+    // Removes a thread from its registry (under the registry lock).
+    void Unregister(const CConnectThread* thread);
+
+    // Counters (owning thread).
+    uint32_t BytesReceived() const { return bytesReceived_; }
+    uint32_t BytesSent() const { return bytesSent_; }
+    int CurrentConnections() const { return currentConnections_; }
+    int TotalConnections() const { return totalConnections_; }
+    int Counter(int kind) const { return kind >= 2 && kind <= 5 ? counters_[kind - 2] : 0; }
+
+private:
+    friend class CListenSocket;
+    class Window : public MessageTarget {
+    public:
+        explicit Window(CFtpServer& server) : server_(server) {}
+        void OnMessage(unsigned id, uintptr_t wParam, intptr_t lParam) override;
+        unsigned long handled = 0;  // messages handled so far; a stop's wait restarts when it grows
+
+    private:
+        CFtpServer& server_;
+    };
+
+    void OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam);
+    void Accept(CListenSocket& listener, bool tls);
+    // Ends every thread of one registry, waiting for each while dispatching messages.
+    void EndThreads(std::list<std::shared_ptr<CConnectThread>>& registry);
+    void StartStatsTimer();
+    void StopStatsTimer();
+    void PushStatistics();
+    void LoadIpLists();
+
+    const std::string programDir_;
+    MessageLoop& loop_;
+    std::unique_ptr<Window> window_;
+    CServerEventSink* sink_ = nullptr;
+    MessageTarget* serviceWindow_ = nullptr;
+    Clock clock_;
+
+    std::atomic<int> port_{21}, sslPort_{990}, maxUsers_{10}, timeout_{5}, filterMode_{0};
+    mutable std::mutex textMutex_;  // guards the texts below
+    std::string welcome_ = "Welcome to Tarnwick FTP Server";
+    std::string goodbye_ = "GoodBye";
+    std::string acceptList_, rejectList_;
+    mutable std::mutex passiveMutex_;  // guards the passive address and ports
+    std::string passiveAddress_;
+    int passiveLow_ = 1024, passiveHigh_ = 65535;
+
+    std::mutex registryMutex_;  // guards both registries
+    std::list<std::shared_ptr<CConnectThread>> plainThreads_;
+    std::list<std::shared_ptr<CConnectThread>> tlsThreads_;
+
+    std::unique_ptr<CListenSocket> listener_;
+    bool running_ = false;
+    bool tlsRunning_ = false;
+    bool settingsLoaded_ = false;
+    bool ftpService_ = true, ftpsService_ = true;
+    bool saveLog_ = false;
+    CLogFile log_;
+
+    int statsInterval_ = 0;
+    MessageLoop::TimerId statsTimer_ = 0;
+    uint32_t bytesReceived_ = 0, bytesSent_ = 0;
+    std::atomic<int> currentConnections_{0};
+    int totalConnections_ = 0;
+    int counters_[4] = {};
+};
+
+}  // namespace tw

@@ -1,0 +1,46 @@
+// Event lines and the daily log file.
+//
+// An event line is "[%Y-%m-%d %H:%M:%S]  " (local time, two blanks) and the message, in which every byte
+// below 0x20 is written as "?" so that one event is always one line. The log file of a day is
+// "<base>log/YYYYMMDD.txt"; lines are appended with CR LF and flushed at once.
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+namespace tw {
+
+std::string FormatEventLine(std::time_t when, const std::string& message);
+
+// Thread-safe: the day check, the reopening and the write of one line are one step.
+class CLogFile {
+public:
+    ~CLogFile();
+
+    void SetBaseDirectory(const std::string& dir);
+    // Opens the file of the local day of `now` (creating log/ when missing). False when it cannot be
+    // opened; lines are then dropped until the next successful opening.
+    bool OpenForToday(std::time_t now);
+    bool Open(const std::string& fileName);
+    // Writes one line; on a change of day first closes the old file and opens the new day's.
+    void Write(const std::string& line, std::time_t now);
+
+    std::string FileName() const;
+    // Reports a file that cannot be opened: (file name).
+    void SetErrorReporter(void (*report)(const std::string&)) { report_ = report; }
+
+private:
+    bool OpenLocked(const std::string& fileName);
+    bool OpenForTodayLocked(std::time_t now);
+
+    mutable std::mutex mutex_;  // guards everything below
+    std::string base_;
+    std::string fileName_;
+    std::string date_;  // "%Y-%m-%d" of the open file's day
+    std::FILE* stream_ = nullptr;
+    void (*report_)(const std::string&) = nullptr;
+};
+
+}  // namespace tw

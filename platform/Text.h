@@ -1,0 +1,29 @@
+// Small text helpers shared by the parsers.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+// Without leading and trailing blanks, tabs, CR and LF.
+inline std::string_view Trim(std::string_view s) {
+    constexpr std::string_view blanks = " \t\r\n";
+    size_t b = s.find_first_not_of(blanks);
+    if (b == std::string_view::npos) return {};
+    return s.substr(b, s.find_last_not_of(blanks) - b + 1);
+}
+
+// ASCII comparison without regard to case.
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace tw
