@@ -1,0 +1,253 @@
+"""Runs the real `tarnsvc -f` in a temporary program directory and talks to it over loopback.
+
+Every wait here is bounded in time; the only process ever signalled is the one started by ServerProcess.
+"""
+import glob
+import os
+import re
+import signal
+import socket
+import struct
+import subprocess
+import tempfile
+import time
+
+HOST = "127.0.0.1"
+GREETING = "220 Welcome to Tarnwick FTP Server"
+EVENT_PREFIX = re.compile(rb"^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\]  ")
+START_WAIT = 10.0
+STOP_WAIT = 10.0
+
+
+def tarnsvc_path():
+    path = os.environ.get("TARNSVC")
+    if not path:
+        raise RuntimeError("TARNSVC must name the tarnsvc binary")
+    return path
+
+
+def free_port():
+    """A loopback port that was free a moment ago."""
+    with socket.socket() as s:
+        s.bind((HOST, 0))
+        return s.getsockname()[1]
+
+
+def wait_until(condition, timeout, interval=0.02):
+    """Polls condition() until it is true or timeout seconds have passed; returns its last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(interval)
+
+
+def ini_text(settings):
+    """option.ini text with the given keys in section [Server]; a str is taken as the whole file."""
+    if isinstance(settings, str):
+        return settings
+    return "[Server]\r\n" + "".join(f"{k}={v}\r\n" for k, v in settings.items())
+
+
+class ServerProcess:
+    """One tarnsvc -f in its own program directory.
+
+    settings: dict of [Server] keys (a "port" key is added unless present) or the whole option.ini text
+    (then port must be given and the text must set it). accept/reject: contents of the IP list files.
+    """
+
+    def __init__(self, settings=None, accept=None, reject=None, port=None):
+        self._tmp = tempfile.TemporaryDirectory(prefix="tarnwick-e2e-")
+        self.home = self._tmp.name
+        self.port = port or free_port()
+        if settings is None:
+            settings = {}
+        if isinstance(settings, dict) and "port" not in settings:
+            settings = {"port": self.port, **settings}
+        self._write("option.ini", ini_text(settings))
+        if accept is not None:
+            self._write("acceptip.txt", accept)
+        if reject is not None:
+            self._write("rejectip.txt", reject)
+        self.proc = None
+        self.returncode = None
+        self._stdout_path = os.path.join(self.home, "stdout.txt")
+
+    def _write(self, name, text):
+        with open(os.path.join(self.home, name), "w", newline="") as f:
+            f.write(text)
+
+    # ---- lifecycle ----
+
+    def launch(self):
+        """Starts the process without waiting for it to listen."""
+        env = dict(os.environ, TARNWICK_HOME=self.home)
+        with open(self._stdout_path, "wb") as out:
+            self.proc = subprocess.Popen([tarnsvc_path(), "-f"], env=env, stdout=out,
+                                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        return self
+
+    def start(self):
+        """Starts the process and waits until it reports its listener (probing by connecting would count
+        a connection)."""
+        self.launch()
+        running = f"Server is running on port {self.port}."
+        ready = wait_until(lambda: running in self.stdout() or self.proc.poll() is not None, START_WAIT)
+        if self.proc.poll() is not None or not ready:
+            output = self.stdout()
+            self.stop()
+            raise RuntimeError(f"tarnsvc did not start on port {self.port}: {output!r}")
+        return self
+
+    def wait_exit(self, timeout=STOP_WAIT):
+        try:
+            self.returncode = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait(STOP_WAIT)
+            raise AssertionError(f"tarnsvc (pid {self.proc.pid}) did not exit within {timeout} s")
+        return self.returncode
+
+    def stop(self):
+        """SIGTERM to our own pid; returns the exit code. Safe to call twice."""
+        if self.proc is None:
+            return None
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+        return self.wait_exit()
+
+    def close(self):
+        try:
+            if self.proc is not None and self.proc.poll() is None:
+                self.stop()
+        finally:
+            self._tmp.cleanup()
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.close()
+
+    # ---- what the process shows ----
+
+    def stdout(self):
+        with open(self._stdout_path, "r", errors="replace") as f:
+            return f.read()
+
+    def log_path(self, when=None):
+        return os.path.join(self.home, "log", time.strftime("%Y%m%d", time.localtime(when)) + ".txt")
+
+    def log_bytes(self):
+        """All daily log files in date order (a run across midnight spans two)."""
+        data = b""
+        for path in sorted(glob.glob(os.path.join(self.home, "log", "*.txt"))):
+            with open(path, "rb") as f:
+                data += f.read()
+        return data
+
+    def log_messages(self):
+        """The messages of the event lines, without the time prefix."""
+        lines = self.log_bytes().split(b"\r\n")
+        return [EVENT_PREFIX.sub(b"", l).decode(errors="replace") for l in lines if l]
+
+    def log_count(self, message):
+        return sum(1 for m in self.log_messages() if m == message)
+
+    def wait_log_count(self, message, count, timeout=5.0):
+        """Waits until `message` has been logged at least `count` times; returns the count seen."""
+        wait_until(lambda: self.log_count(message) >= count, timeout)
+        return self.log_count(message)
+
+    def fd_count(self):
+        return len(os.listdir(f"/proc/{self.proc.pid}/fd"))
+
+    def thread_count(self):
+        return len(os.listdir(f"/proc/{self.proc.pid}/task"))
+
+    def rss_kib(self):
+        with open(f"/proc/{self.proc.pid}/status") as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        return 0
+
+    def client(self, timeout=5.0):
+        return Client(self.port, timeout)
+
+
+class Client:
+    """A raw control connection: send bytes, read CR LF reply lines, see the server close."""
+
+    def __init__(self, port, timeout=5.0):
+        self.timeout = timeout
+        self.sock = socket.create_connection((HOST, port), timeout=timeout)
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.buffer = b""
+        self.closed_by_peer = False
+
+    def send(self, data):
+        self.sock.sendall(data.encode() if isinstance(data, str) else data)
+
+    def _fill(self, timeout):
+        self.sock.settimeout(timeout)
+        try:
+            chunk = self.sock.recv(4096)
+        except socket.timeout:
+            return False
+        except ConnectionResetError:
+            chunk = b""
+        if not chunk:
+            self.closed_by_peer = True
+            return False
+        self.buffer += chunk
+        return True
+
+    def read_line(self, timeout=None):
+        """The next reply line without CR LF; raises AssertionError on time-out or close."""
+        deadline = time.monotonic() + (timeout or self.timeout)
+        while b"\r\n" not in self.buffer:
+            left = deadline - time.monotonic()
+            if self.closed_by_peer or left <= 0 or not self._fill(left):
+                raise AssertionError(f"no reply line (closed={self.closed_by_peer}, got {self.buffer!r})")
+        line, self.buffer = self.buffer.split(b"\r\n", 1)
+        return line.decode(errors="replace")
+
+    def command(self, line):
+        self.send(line + "\r\n")
+        return self.read_line()
+
+    def silent_for(self, seconds):
+        """True when nothing arrives and the connection stays open for `seconds`."""
+        deadline = time.monotonic() + seconds
+        while not self.buffer and not self.closed_by_peer:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return True
+            self._fill(left)
+        return False
+
+    def wait_closed(self, timeout=None):
+        """True when the server closes the connection within the time-out; data before the close is kept."""
+        deadline = time.monotonic() + (timeout or self.timeout)
+        while not self.closed_by_peer:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return False
+            self._fill(left)
+        return True
+
+    def reset(self):
+        """Closes with RST instead of FIN."""
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.close()
+
+    def close(self):
+        self.sock.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
