@@ -1,0 +1,81 @@
+#include "engine/LogFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace tw {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::time_t LocalTime(int y, int mon, int d, int h, int min, int s) {
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mon - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = min;
+    tm.tm_sec = s;
+    tm.tm_isdst = -1;
+    return std::mktime(&tm);
+}
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+TEST(EventLine, PrefixIsTheLocalTimeWithTwoBlanksAndControlBytesBecomeQuestionMarks) {
+    std::time_t t = LocalTime(2026, 3, 4, 5, 6, 7);
+    EXPECT_EQ(FormatEventLine(t, "Server is running on port 21."), "[2026-03-04 05:06:07]  Server is running on port 21.");
+    EXPECT_EQ(FormatEventLine(t, ">> NOOP\r\n[2026-03-04 05:06:07]  forged\t"),
+              "[2026-03-04 05:06:07]  >> NOOP??[2026-03-04 05:06:07]  forged?");
+    EXPECT_EQ(FormatEventLine(t, "\xe4\xbd\xa0"), "[2026-03-04 05:06:07]  \xe4\xbd\xa0");  // UTF-8 untouched
+}
+
+class LogFileTest : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path() / ("logtest_" + std::to_string(getpid()));
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+};
+
+TEST_F(LogFileTest, CreatesTheLogDirectoryAndTheDayFileEvenWithoutLines) {
+    CLogFile log;
+    log.SetBaseDirectory(dir.string() + "/");
+    ASSERT_TRUE(log.OpenForToday(LocalTime(2026, 12, 8, 10, 0, 0)));
+    EXPECT_TRUE(fs::exists(dir / "log" / "20261208.txt"));
+    EXPECT_EQ(fs::file_size(dir / "log" / "20261208.txt"), 0u);
+}
+
+TEST_F(LogFileTest, LinesEndInCrLfAndALineAfterMidnightGoesToTheNewDay) {
+    CLogFile log;
+    log.SetBaseDirectory(dir.string() + "/");
+    log.OpenForToday(LocalTime(2026, 12, 31, 23, 59, 59));
+    log.Write("last", LocalTime(2026, 12, 31, 23, 59, 59));
+    log.Write("first", LocalTime(2027, 1, 1, 0, 0, 1));
+    EXPECT_EQ(Slurp(dir / "log" / "20261231.txt"), "last\r\n");
+    EXPECT_EQ(Slurp(dir / "log" / "20270101.txt"), "first\r\n");
+    EXPECT_EQ(log.FileName(), (dir / "log" / "20270101.txt").string());
+}
+
+TEST_F(LogFileTest, AFileThatCannotBeOpenedIsReportedAndLinesAreDropped) {
+    static std::string reported;
+    CLogFile log;
+    log.SetBaseDirectory(dir.string() + "/");
+    log.SetErrorReporter([](const std::string& name) { reported = name; });
+    fs::create_directories(dir / "log" / "20261208.txt");  // a directory where the file should be
+    std::time_t t = LocalTime(2026, 12, 8, 12, 0, 0);
+    EXPECT_FALSE(log.OpenForToday(t));
+    EXPECT_EQ(reported, (dir / "log" / "20261208.txt").string());
+    log.Write("dropped", t);  // no crash, nothing written
+    EXPECT_TRUE(fs::is_directory(dir / "log" / "20261208.txt"));
+}
+
+}  // namespace
+}  // namespace tw
