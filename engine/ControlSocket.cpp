@@ -31,10 +31,6 @@ void CControlSocket::EndConnection() {
     thread_.PostNotify(NOTIFY_END_THREAD);
 }
 
-void CControlSocket::CloseDataConnection() {
-    // The data connection arrives with the transfer commands; until then there is nothing to close.
-}
-
 long CControlSocket::ReadSome(void* buffer, size_t length) { return Receive(buffer, length); }
 
 bool CControlSocket::WriteAll(const std::string& bytes) { return SendAll(bytes.data(), bytes.size(), kReplySendLimit); }

@@ -35,7 +35,6 @@ public:
     }
     bool SendReplyText(const std::string& text);
     void Log(const std::string& text, int level);
-    void CloseDataConnection();
 
     // Dispatcher.
     bool GetNextCommand(std::string& command, std::string& argument);
@@ -52,6 +51,12 @@ public:
     int64_t RestartOffset = 0;
     std::string RenameSource;
     std::string CurrentDir;
+
+    // ---- data connections, listings and transfers (DataConnection.cpp and the transfer files) ----
+    // Drops the data connection and settles the quota of an upload.
+    void CloseDataConnection();
+
+    // ---- login and file commands (LoginCommands.cpp, FileCommands.cpp) ----
 
     // Handlers of the commands that need no file system or data connection.
     void OnNoop(const std::string& arg);
