@@ -1,0 +1,160 @@
+"""Control channel before login: line assembly, the order of the dispatcher's checks, what reaches the log."""
+import os
+import re
+import time
+import unittest
+
+from harness import EVENT_PREFIX, GREETING, ServerProcess
+
+SYNTAX = "501 Syntax error in parameters or arguments."
+LOGIN_FIRST = "530 Please login with USER and PASS."
+# An argument-less CWD answers 501 before login: a distinct reply that follows a line expected to get none.
+SENTINEL = "CWD\r\n"
+
+
+class ControlChannelTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = ServerProcess({"Savelog": 1}).start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+
+    def setUp(self):
+        self.c = self.server.client()
+        self.assertEqual(self.c.read_line(), GREETING)
+
+    def tearDown(self):
+        self.c.close()
+
+    def assertNoReplyTo(self, data):
+        self.c.send(data)
+        self.c.send(SENTINEL)
+        self.assertEqual(self.c.read_line(), SYNTAX)
+
+    def test_checks_before_login(self):
+        cases = [
+            ("CWD", SYNTAX),  # argument check comes before the login gate
+            ("CWD ", SYNTAX),
+            ("USER", SYNTAX),
+            ("PASS", SYNTAX),
+            ("CWD /", LOGIN_FIRST),
+            ("NOOP", LOGIN_FIRST),
+            ("noop", LOGIN_FIRST),
+            ("HELP", LOGIN_FIRST),
+            ("SYST", LOGIN_FIRST),
+            ("FOO bar", LOGIN_FIRST),  # unknown words meet the login gate too
+        ]
+        for line, expected in cases:
+            with self.subTest(line=line):
+                self.assertEqual(self.c.command(line), expected)
+
+    def test_quit_and_bye_answer_farewell_and_close(self):
+        self.assertEqual(self.c.command("QUIT"), "220 GoodBye")
+        self.assertTrue(self.c.wait_closed())
+        with self.server.client() as other:
+            self.assertEqual(other.read_line(), GREETING)
+            self.assertEqual(other.command("bye"), "220 GoodBye")
+            self.assertTrue(other.wait_closed())
+
+    def test_lines_that_get_no_reply(self):
+        self.assertNoReplyTo("\r\n")
+        self.assertNoReplyTo(" NOOP\r\n")
+
+    def test_line_split_over_segments(self):
+        self.c.send("NO")
+        time.sleep(0.05)
+        self.c.send("OP\r\n")
+        self.assertEqual(self.c.read_line(), LOGIN_FIRST)
+        self.assertNoReplyTo("")  # one reply only
+
+    def test_bare_line_feed_is_no_line_end(self):
+        self.c.send("NOOP\n")
+        self.assertTrue(self.c.silent_for(0.3))
+        self.c.send("CWD\r\n")
+        # "NOOP\nCWD" is one line: an unknown word, not a CWD without argument
+        self.assertEqual(self.c.read_line(), LOGIN_FIRST)
+        self.assertTrue(self.c.silent_for(0.1))
+
+    def test_lines_in_one_segment_get_replies_in_order(self):
+        self.c.send("NOOP\r\nCWD\r\nSYST\r\nQUIT\r\n")
+        replies = [self.c.read_line() for _ in range(4)]
+        self.assertEqual(replies, [LOGIN_FIRST, SYNTAX, LOGIN_FIRST, "220 GoodBye"])
+        self.assertTrue(self.c.wait_closed())
+
+    def test_long_line_within_limit_is_served(self):
+        self.assertEqual(self.c.command("X" * 4000), LOGIN_FIRST)
+
+    def test_overlong_line_ends_only_that_connection(self):
+        with self.server.client() as bystander:
+            self.assertEqual(bystander.read_line(), GREETING)
+            self.c.send("A" * 5000)
+            self.assertTrue(self.c.wait_closed(), "connection survives 5000 bytes without a line end")
+            self.assertEqual(bystander.command("CWD"), SYNTAX)
+        logged = [m for m in self.server.log_messages() if m.startswith("error command: ")]
+        self.assertEqual(len(logged), 1, logged)
+        shown = logged[0][len("error command: "):]
+        self.assertRegex(shown, r"^A{1,128}$")
+
+    def test_password_is_never_logged(self):
+        masked = self.server.log_messages().count(">> PASS ***")
+        for line in ("PASS secret-one", "pass secret-two", "PASS  secret three "):
+            self.c.command(line)
+        self.assertEqual(self.c.command("CWD"), SYNTAX)  # the log has caught up with the replies
+        log = self.server.log_bytes()
+        self.assertNotIn(b"secret", log)
+        self.assertEqual(self.server.log_messages().count(">> PASS ***"), masked + 3)
+
+    def test_control_bytes_cannot_forge_log_lines(self):
+        forged = "[2001-02-03 04:05:06]  forged"
+        self.c.send("NOOP\r" + forged + "\r\n")
+        self.assertEqual(self.c.read_line(), LOGIN_FIRST)
+        self.c.send("NOOP\n" + forged + "\x01\x1f\x7f\r\n")
+        self.assertEqual(self.c.read_line(), LOGIN_FIRST)
+        self.assertEqual(self.c.command("CWD"), SYNTAX)
+        log = self.server.log_bytes()
+        for line in re.split(rb"[\r\n]", log):
+            self.assertFalse(line.startswith(b"[2001-"), line)
+        messages = self.server.log_messages()
+        self.assertIn(">> NOOP?" + forged, messages)
+        self.assertIn(">> NOOP?" + forged + "??\x7f", messages)
+
+
+class LogFileTest(unittest.TestCase):
+    def test_event_lines_of_one_session(self):
+        started = time.time()
+        with ServerProcess({"Savelog": 1}) as server:
+            with server.client() as c:
+                self.assertEqual(c.read_line(), GREETING)
+                self.assertEqual(c.command("CWD"), SYNTAX)
+                self.assertEqual(c.command("QUIT"), "220 GoodBye")
+                self.assertTrue(c.wait_closed())
+            server.wait_log_count("127.0.0.1 has disconnected from server.", 1)
+            self.assertEqual(server.stop(), 0)
+
+            day_file = time.strftime("%Y%m%d", time.localtime(started)) + ".txt"
+            self.assertEqual(os.listdir(os.path.join(server.home, "log")), [day_file])
+            with open(server.log_path(started), "rb") as f:
+                data = f.read()
+        self.assertTrue(data.endswith(b"\r\n"))
+        lines = data[:-2].split(b"\r\n")
+        for line in lines:
+            self.assertRegex(line, EVENT_PREFIX)
+            stamp = time.mktime(time.strptime(line[1:20].decode(), "%Y-%m-%d %H:%M:%S"))
+            self.assertLess(abs(stamp - started), 10)
+        self.assertEqual([EVENT_PREFIX.sub(b"", l).decode() for l in lines], [
+            f"Server is running on port {server.port}.",
+            "127.0.0.1 has connected to server.",
+            GREETING,
+            ">> CWD",
+            SYNTAX,
+            ">> QUIT",
+            "220 GoodBye",
+            "127.0.0.1 has disconnected from server.",
+            "Server is stopped.",
+        ])
+
+
+if __name__ == "__main__":
+    unittest.main()
