@@ -65,18 +65,21 @@ class ServerProcess:
             settings = {}
         if isinstance(settings, dict) and "port" not in settings:
             settings = {"port": self.port, **settings}
-        self._write("option.ini", ini_text(settings))
+        self.write_file("option.ini", ini_text(settings))
         if accept is not None:
-            self._write("acceptip.txt", accept)
+            self.write_file("acceptip.txt", accept)
         if reject is not None:
-            self._write("rejectip.txt", reject)
+            self.write_file("rejectip.txt", reject)
         self.proc = None
         self.returncode = None
         self._stdout_path = os.path.join(self.home, "stdout.txt")
 
-    def _write(self, name, text):
-        with open(os.path.join(self.home, name), "w", newline="") as f:
-            f.write(text)
+    def write_file(self, name, data):
+        """Puts a file (text or bytes) into the program directory, e.g. before start()."""
+        path = os.path.join(self.home, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data.encode() if isinstance(data, str) else data)
 
     # ---- lifecycle ----
 

@@ -97,6 +97,14 @@ class ControlChannelTest(unittest.TestCase):
         shown = logged[0][len("error command: "):]
         self.assertRegex(shown, r"^A{1,128}$")
 
+    def test_nul_ends_what_is_taken_of_a_chunk(self):
+        self.c.send(b"NOOP\x00junk\r\n")
+        self.assertTrue(self.c.silent_for(0.3))
+        self.c.send("\r\n")
+        self.assertEqual(self.c.read_line(), LOGIN_FIRST)
+        self.assertEqual(self.c.command("CWD"), SYNTAX)
+        self.assertNotIn(b"junk", self.server.log_bytes())
+
     def test_password_is_never_logged(self):
         masked = self.server.log_messages().count(">> PASS ***")
         for line in ("PASS secret-one", "pass secret-two", "PASS  secret three "):

@@ -102,10 +102,17 @@ class ResourcesAndStopTest(unittest.TestCase):
                 c.close()
                 return greeting
 
-            # warm-up, so that whatever the process opens once (log file, first thread) is counted
+            # A connection thread may still be on its way out after it has reported its end.
+            threads = server.thread_count()
+
+            def settled():
+                wait_until(lambda: server.thread_count() <= threads, 5)
+
+            # warm-up, so that whatever the process opens once is counted in the baseline
             cycle("quit")
             server.wait_log_count(DISCONNECTED, 1)
-            fds, threads = server.fd_count(), server.thread_count()
+            settled()
+            fds = server.fd_count()
 
             kinds = ["quit", "close", "reset", "overlong"]
             rounds = 60
@@ -121,8 +128,7 @@ class ResourcesAndStopTest(unittest.TestCase):
                 self.assertEqual(cycle(kinds[i % len(kinds)]), GREETING)
             expected = 1 + 13 + rounds
             self.assertEqual(server.wait_log_count(DISCONNECTED, expected, timeout=10), expected)
-            # a thread may still be on its way out after it has reported
-            wait_until(lambda: server.thread_count() <= threads, 2)
+            settled()
             self.assertEqual(server.fd_count(), fds, os.listdir(f"/proc/{server.proc.pid}/fd"))
             self.assertEqual(server.thread_count(), threads)
 
