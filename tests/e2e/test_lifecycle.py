@@ -1,5 +1,6 @@
 """The process: settings it starts from, a port it cannot bind, idle time-out, resources, stopping."""
 import os
+import signal
 import socket
 import time
 import unittest
@@ -144,6 +145,12 @@ class ResourcesAndStopTest(unittest.TestCase):
             messages = server.log_messages()
             self.assertEqual(messages[-1], "Server is stopped.")
             self.assertEqual(messages.count(DISCONNECTED), 3)
+            self.assertIn("Server is stopped.", server.stdout())
+
+    def test_sigint_stops_as_well(self):
+        with ServerProcess() as server:
+            server.proc.send_signal(signal.SIGINT)
+            self.assertEqual(server.wait_exit(), 0)
             self.assertIn("Server is stopped.", server.stdout())
 
 
