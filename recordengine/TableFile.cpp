@@ -1,0 +1,361 @@
+// Table file access and its rollback journal (format in TableFile.h).
+#include "TableFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kJournalMagic[8] = {'T', 'W', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr int64_t kJournalPreamble = 16;
+constexpr int64_t kEntryHeader = 12;
+
+bool PreadAll(int fd, int64_t pos, void* buf, size_t n, size_t& got)
+{
+    got = 0;
+    auto* p = static_cast<uint8_t*>(buf);
+    while (got < n) {
+        ssize_t r = ::pread(fd, p + got, n - got, static_cast<off_t>(pos + got));
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (r == 0)
+            break;
+        got += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool PwriteAll(int fd, int64_t pos, const void* buf, size_t n)
+{
+    size_t done = 0;
+    const auto* p = static_cast<const uint8_t*>(buf);
+    while (done < n) {
+        ssize_t r = ::pwrite(fd, p + done, n - done, static_cast<off_t>(pos + done));
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool TruncateTo(int fd, int64_t size)
+{
+    while (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
+void PutInt64(uint8_t* p, int64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i));
+}
+
+int64_t GetInt64(const uint8_t* p)
+{
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v |= static_cast<uint64_t>(p[i]) << (8 * i);
+    return static_cast<int64_t>(v);
+}
+
+} // namespace
+
+CTableFile::~CTableFile()
+{
+    Close();
+}
+
+bool CTableFile::Fail(const std::string& what)
+{
+    error_ = what + ": " + std::strerror(errno);
+    return false;
+}
+
+bool CTableFile::Lock(int operation, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (::flock(fd_, operation | LOCK_NB) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return Fail("can't lock the table");
+        if (std::chrono::steady_clock::now() >= deadline) {
+            error_ = "the table is in use by another program (no lock within " +
+                     std::to_string(timeoutMs) + " ms)";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+FileOpenResult CTableFile::Open(const std::string& path, FileAccess access, int lockTimeoutMs)
+{
+    Close();
+    path_ = path;
+    journalPath_ = path + "-journal";
+    access_ = access;
+    int flags = access == FileAccess::Read ? O_RDONLY : O_RDWR;
+    if (access == FileAccess::Create)
+        flags |= O_CREAT;
+    do {
+        fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) {
+        Fail("can't open " + path);
+        return FileOpenResult::OpenFailed;
+    }
+    if (!Lock(access == FileAccess::Read ? LOCK_SH : LOCK_EX, lockTimeoutMs)) {
+        ::close(fd_);
+        fd_ = -1;
+        return FileOpenResult::LockFailed;
+    }
+    bool ok = true;
+    if (access == FileAccess::Create) {
+        // A journal left from an earlier table must not be applied to the new one.
+        ok = TruncateTo(fd_, 0) || Fail("can't truncate " + path);
+        if (ok && ::unlink(journalPath_.c_str()) != 0 && errno != ENOENT)
+            ok = Fail("can't remove " + journalPath_);
+    } else if (JournalIsHot()) {
+        if (access == FileAccess::Read) {
+            // Undoing the dead writer's change needs write access and the exclusive lock.
+            ::close(fd_);
+            do {
+                fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+            } while (fd_ < 0 && errno == EINTR);
+            if (fd_ < 0) {
+                Fail("can't open " + path + " to undo an interrupted change");
+                return FileOpenResult::OpenFailed;
+            }
+            ok = Lock(LOCK_EX, lockTimeoutMs) && (!JournalIsHot() || Recover()) && Lock(LOCK_SH, lockTimeoutMs);
+        } else {
+            ok = Recover();
+        }
+    }
+    struct stat st {};
+    if (ok && ::fstat(fd_, &st) != 0)
+        ok = Fail("can't stat " + path);
+    if (!ok) {
+        ::close(fd_);
+        fd_ = -1;
+        return FileOpenResult::IoFailed;
+    }
+    size_ = st.st_size;
+    return FileOpenResult::Ok;
+}
+
+void CTableFile::Close()
+{
+    if (fd_ < 0)
+        return;
+    if (inChange_)
+        Rollback();
+    if (journalFd_ >= 0) {
+        ::unlink(journalPath_.c_str());
+        ::close(journalFd_);
+        journalFd_ = -1;
+    }
+    ::close(fd_); // releases the lock
+    fd_ = -1;
+    size_ = 0;
+    inChange_ = false;
+}
+
+bool CTableFile::ReadAt(int64_t pos, void* buf, size_t n)
+{
+    int64_t got = ReadSome(pos, buf, n);
+    if (got < 0)
+        return false;
+    if (static_cast<size_t>(got) != n) {
+        error_ = "short read at " + std::to_string(pos);
+        return false;
+    }
+    return true;
+}
+
+int64_t CTableFile::ReadSome(int64_t pos, void* buf, size_t n)
+{
+    if (pos < 0) {
+        error_ = "negative file position";
+        return -1;
+    }
+    size_t got = 0;
+    if (!PreadAll(fd_, pos, buf, n, got)) {
+        Fail("read error");
+        return -1;
+    }
+    return static_cast<int64_t>(got);
+}
+
+bool CTableFile::WriteAt(int64_t pos, const void* buf, size_t n)
+{
+    if (!IsWritable()) {
+        error_ = "the table is open for reading only";
+        return false;
+    }
+    if (pos < 0) {
+        error_ = "negative file position";
+        return false;
+    }
+    if (!inChange_) {
+        if (journalFd_ < 0) {
+            do {
+                journalFd_ = ::open(journalPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            } while (journalFd_ < 0 && errno == EINTR);
+            if (journalFd_ < 0)
+                return Fail("can't create " + journalPath_);
+        }
+        uint8_t pre[kJournalPreamble];
+        std::memcpy(pre, kJournalMagic, 8);
+        PutInt64(pre + 8, size_);
+        if (!PwriteAll(journalFd_, 0, pre, sizeof pre))
+            return Fail("can't write " + journalPath_);
+        journalSize_ = kJournalPreamble;
+        changeBase_ = size_;
+        inChange_ = true;
+    }
+    if (pos < changeBase_ && !JournalSave(pos, n))
+        return false;
+    if (!PwriteAll(fd_, pos, buf, n))
+        return Fail("write error");
+    size_ = std::max<int64_t>(size_, pos + static_cast<int64_t>(n));
+    return true;
+}
+
+bool CTableFile::EndPosition(int64_t bytes, int32_t& pos)
+{
+    if (size_ > INT32_MAX - bytes) {
+        error_ = "the table file has reached its largest size";
+        return false;
+    }
+    pos = static_cast<int32_t>(size_);
+    return true;
+}
+
+bool CTableFile::JournalSave(int64_t pos, size_t n)
+{
+    size_t keep = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), changeBase_ - pos));
+    std::vector<uint8_t> entry(kEntryHeader + keep);
+    PutInt64(entry.data(), pos);
+    for (int i = 0; i < 4; ++i)
+        entry[8 + i] = static_cast<uint8_t>(keep >> (8 * i));
+    size_t got = 0;
+    if (!PreadAll(fd_, pos, entry.data() + kEntryHeader, keep, got))
+        return Fail("read error");
+    entry.resize(kEntryHeader + got); // bytes past the end of the file vanish with the truncation
+    for (int i = 0; i < 4; ++i)
+        entry[8 + i] = static_cast<uint8_t>(got >> (8 * i));
+    if (!PwriteAll(journalFd_, journalSize_, entry.data(), entry.size()))
+        return Fail("can't write " + journalPath_);
+    journalSize_ += static_cast<int64_t>(entry.size());
+    return true;
+}
+
+bool CTableFile::Commit()
+{
+    if (!inChange_)
+        return true;
+    if (!TruncateTo(journalFd_, 0))
+        return Fail("can't empty " + journalPath_);
+    inChange_ = false;
+    return true;
+}
+
+bool CTableFile::Rollback()
+{
+    if (!inChange_)
+        return true;
+    if (!Recover())
+        return false;
+    inChange_ = false;
+    return true;
+}
+
+bool CTableFile::JournalIsHot()
+{
+    int fd;
+    do {
+        fd = ::open(journalPath_.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    uint8_t magic[8];
+    size_t got = 0;
+    bool hot = PreadAll(fd, 0, magic, 8, got) && got == 8 && std::memcmp(magic, kJournalMagic, 8) == 0;
+    ::close(fd);
+    return hot;
+}
+
+bool CTableFile::Recover()
+{
+    int fd = journalFd_;
+    if (fd < 0) {
+        do {
+            fd = ::open(journalPath_.c_str(), O_RDWR | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0)
+            return Fail("can't open " + journalPath_);
+    }
+    struct Entry {
+        int64_t pos;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<Entry> entries;
+    uint8_t pre[kJournalPreamble];
+    size_t got = 0;
+    bool ok = PreadAll(fd, 0, pre, sizeof pre, got);
+    if (ok && got == sizeof pre && std::memcmp(pre, kJournalMagic, 8) == 0) {
+        int64_t base = GetInt64(pre + 8);
+        struct stat st {};
+        ok = ::fstat(fd, &st) == 0;
+        int64_t end = ok ? st.st_size : 0;
+        // Only complete entries count: a torn last entry was never followed by its table write.
+        for (int64_t at = kJournalPreamble; ok && at + kEntryHeader <= end;) {
+            uint8_t head[kEntryHeader];
+            ok = PreadAll(fd, at, head, sizeof head, got) && got == sizeof head;
+            int64_t pos = GetInt64(head);
+            uint32_t len = static_cast<uint32_t>(head[8]) | static_cast<uint32_t>(head[9]) << 8 |
+                           static_cast<uint32_t>(head[10]) << 16 | static_cast<uint32_t>(head[11]) << 24;
+            if (!ok || pos < 0 || at + kEntryHeader + static_cast<int64_t>(len) > end)
+                break;
+            Entry e{pos, std::vector<uint8_t>(len)};
+            ok = PreadAll(fd, at + kEntryHeader, e.bytes.data(), len, got) && got == len;
+            entries.push_back(std::move(e));
+            at += kEntryHeader + len;
+        }
+        for (auto it = entries.rbegin(); ok && it != entries.rend(); ++it)
+            ok = PwriteAll(fd_, it->pos, it->bytes.data(), it->bytes.size());
+        ok = ok && base >= 0 && TruncateTo(fd_, base);
+        if (ok)
+            size_ = base;
+    }
+    ok = ok && TruncateTo(fd, 0);
+    if (!ok)
+        Fail("can't undo an interrupted change of " + path_);
+    if (fd != journalFd_) {
+        if (ok)
+            ::unlink(journalPath_.c_str());
+        ::close(fd);
+    }
+    return ok;
+}

@@ -1,0 +1,71 @@
+// One open table file: positioned reads and writes, an advisory lock held from Open to Close, and a
+// rollback journal that makes every change of the table all-or-nothing across a crash.
+//
+// The journal lives beside the table ("<table>-journal") only while a change is being written. Before a
+// byte of the table below the size it had when the change began is overwritten, its old contents go to
+// the journal; bytes past that size need no saving, since undoing truncates the table back to it.
+//   offset 0   8   magic "TWJRNL01"
+//   offset 8   8   table size when the change began (int64)
+//   then entries: int64 offset, int32 length, the old bytes
+// Commit empties the journal. A non-empty journal found by Open belongs to a writer that died mid-change:
+// its complete entries are written back in reverse order and the table is truncated to the saved size.
+//
+// Failure policy: EINTR is retried, short transfers are continued, errno is turned into Error() at once.
+// Every member returns false (or -1) on failure and leaves the reason in Error(). One thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+enum class FileAccess { Read, ReadWrite, Create };
+
+enum class FileOpenResult { Ok, OpenFailed, LockFailed, IoFailed };
+
+class CTableFile {
+public:
+    CTableFile() = default;
+    ~CTableFile();
+    CTableFile(const CTableFile&) = delete;
+    CTableFile& operator=(const CTableFile&) = delete;
+
+    // Read takes a shared lock, ReadWrite and Create an exclusive one, waiting at most lockTimeoutMs.
+    // Create empties the file once the lock is held.
+    FileOpenResult Open(const std::string& path, FileAccess access, int lockTimeoutMs);
+    // Undoes an uncommitted change, releases the lock and removes the journal.
+    void Close();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    bool IsWritable() const { return access_ != FileAccess::Read; }
+    int64_t Size() const { return size_; }
+
+    bool ReadAt(int64_t pos, void* buf, size_t n);      // exactly n bytes
+    int64_t ReadSome(int64_t pos, void* buf, size_t n); // up to n bytes, fewer only at the end of the file
+    bool WriteAt(int64_t pos, const void* buf, size_t n);
+    // The position for `bytes` new bytes at the end of the file; fails when it would pass the 31-bit
+    // positions a table can address.
+    bool EndPosition(int64_t bytes, int32_t& pos);
+
+    bool Commit();   // the writes since the last Commit/Rollback become permanent
+    bool Rollback(); // the writes since the last Commit/Rollback are undone
+
+    const std::string& Error() const { return error_; }
+
+private:
+    bool Fail(const std::string& what);
+    bool Lock(int operation, int timeoutMs);
+    bool JournalSave(int64_t pos, size_t n);
+    bool JournalIsHot();
+    bool Recover();
+
+    int fd_ = -1;
+    int journalFd_ = -1;
+    FileAccess access_ = FileAccess::Read;
+    std::string path_;
+    std::string journalPath_;
+    int64_t size_ = 0;
+    bool inChange_ = false;
+    int64_t changeBase_ = 0;  // table size when the current change began
+    int64_t journalSize_ = 0;
+    std::string error_;
+};

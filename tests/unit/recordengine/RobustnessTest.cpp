@@ -1,0 +1,181 @@
+// Crashes and damaged files: a killed writer loses nothing that was confirmed, and no bytes crash a reader.
+#include "TableTestUtil.h"
+
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <set>
+#include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// A child appends until it is killed; after each append that returned it reports the number.
+TEST_F(TableTest, KilledWriterKeepsConfirmedAppends)
+{
+    const std::string path = Path("crash.sdb");
+    {
+        CRecordTable t;
+        DefineUsers(t);
+        ASSERT_TRUE(t.Create(path, ""));
+    }
+    std::mt19937 rng(4242);
+    std::set<int> confirmed;
+    for (int round = 0; round < 8; ++round) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(fds[0]);
+            CRecordTable t;
+            if (!t.Open(path, OpenMode::ReadWrite))
+                _exit(2);
+            for (int i = 0; i < 1000000; ++i) {
+                const int n = round * 1000000 + i;
+                if (!AppendUser(t, "user" + std::to_string(n), n % 13))
+                    _exit(3);
+                if (write(fds[1], &n, sizeof n) != sizeof n)
+                    _exit(4);
+            }
+            _exit(0);
+        }
+        close(fds[1]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30 + rng() % 120));
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << WEXITSTATUS(status);
+        int n;
+        while (read(fds[0], &n, sizeof n) == sizeof n)
+            confirmed.insert(n);
+        close(fds[0]);
+
+        CRecordTable t;
+        ASSERT_TRUE(t.Open(path, OpenMode::Read)) << t.GetErrorText();
+        for (int c : confirmed)
+            ASSERT_TRUE(t.Seek("name", ("user" + std::to_string(c)).c_str())) << "round " << round << ": " << c;
+        EXPECT_GE(t.GetRecordCount(), static_cast<int>(confirmed.size()));
+        EXPECT_LE(t.GetRecordCount(), static_cast<int>(confirmed.size()) + 1);
+        t.Close();
+        ExpectValid(path);
+    }
+    EXPECT_GT(confirmed.size(), 100u);
+}
+
+// A table with splits, chains, dead entries and free blocks, for damaging.
+void BuildSample(const std::string& path)
+{
+    CRecordTable t;
+    DefineUsers(t);
+    ASSERT_TRUE(t.Create(path, ""));
+    for (int i = 0; i < 450; ++i)
+        ASSERT_TRUE(AppendUser(t, "name" + std::to_string(i * 7919 % 1000), i % 5));
+    for (int i = 0; i < 450; i += 9)
+        ASSERT_TRUE(t.Seek("name", ("name" + std::to_string(i * 7919 % 1000)).c_str()) && t.DeleteRecord());
+}
+
+// Every operation on the table, each walk capped well above what a sound table could need.
+void Exercise(const std::string& path)
+{
+    CRecordTable t;
+    t.SetLockTimeout(0);
+    if (!t.Open(path, OpenMode::ReadWrite)) {
+        EXPECT_FALSE(t.GetErrorText().empty());
+        return;
+    }
+    for (int k = 0; k < t.GetKeyCount(); ++k) {
+        int steps = 0;
+        for (bool ok = t.MoveFirst(k); ok && steps < 5000; ok = t.MoveNext(k), ++steps)
+            t.GetFieldText(1);
+        ASSERT_LT(steps, 5000) << "a walk did not end";
+        t.MoveLast(k);
+    }
+    t.Seek("name", "name14");
+    t.DeleteRecord();
+    AppendUser(t, "fresh", 3);
+    if (t.Seek("name", "name21")) {
+        t.SetFieldText("renamed", "name");
+        t.UpdateRecord();
+    }
+    t.GetLastId();
+}
+
+TEST_F(TableTest, DamagedBytesFailCleanly)
+{
+    const std::string sample = Path("sample.sdb");
+    BuildSample(sample);
+    ExpectValid(sample);
+    const std::vector<uint8_t> good = FileBytes(sample);
+    std::mt19937 rng(99);
+    const std::string path = Path("damaged.sdb");
+    for (int round = 0; round < 150; ++round) {
+        std::vector<uint8_t> bytes = good;
+        const int flips = 1 + static_cast<int>(rng() % 6);
+        for (int i = 0; i < flips; ++i) {
+            // Mostly the parts that steer: header, node headers and links, chain nodes.
+            const size_t at = rng() % 3 == 0 ? 0x3B90 + rng() % 0xE0 : rng() % bytes.size();
+            bytes[at] = static_cast<uint8_t>(rng());
+        }
+        if (round % 10 == 9)
+            bytes.resize(rng() % bytes.size());
+        FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+        Exercise(path);
+        std::string error;
+        if (!CheckTable(path, error)) {
+            EXPECT_FALSE(error.empty());
+        }
+    }
+}
+
+TEST_F(TableTest, LoopsAndOverfullNodesAreReported)
+{
+    const std::string path = Path("loop.sdb");
+    BuildSample(path);
+    const std::vector<uint8_t> good = FileBytes(path);
+    const int32_t first = Int32At(good, 0x3BBC + 4);  // key 1: names
+
+    PatchInt32(path, first + 1624, first);  // the first leaf's next leaf is itself
+    CRecordTable t;
+    ASSERT_TRUE(t.Open(path, OpenMode::Read));
+    int steps = 0;
+    for (bool ok = t.MoveFirst(1); ok && steps < 2000; ok = t.MoveNext(1))
+        ++steps;
+    EXPECT_LT(steps, 2000);
+    EXPECT_NE(t.GetErrorText().find("link back"), std::string::npos) << t.GetErrorText();
+    t.Close();
+    std::string error;
+    EXPECT_FALSE(CheckTable(path, error));
+
+    PatchInt32(path, first + 1624, Int32At(good, first + 1624));
+    PatchInt32(path, first, 201);
+    ASSERT_TRUE(t.Open(path, OpenMode::ReadWrite));
+    EXPECT_FALSE(t.MoveFirst(1));
+    EXPECT_NE(t.GetErrorText().find("201 entries"), std::string::npos) << t.GetErrorText();
+    EXPECT_FALSE(AppendUser(t, "name0", 1));  // its search runs into the same leaf
+    t.Close();
+
+    PatchInt32(path, first, Int32At(good, first));
+    ExpectValid(path);
+    // A chain node that leads back to the head.
+    const int32_t groups = Int32At(good, 0x3BBC + 8);
+    const int32_t head = Int32At(good, groups + 808);
+    const int32_t second = Int32At(good, head + 12);
+    PatchInt32(path, second + 12, head);
+    ASSERT_TRUE(t.Open(path, OpenMode::Read));
+    steps = 0;
+    for (bool ok = t.MoveFirst(2); ok && steps < 2000; ok = t.MoveNext(2))
+        ++steps;
+    EXPECT_LT(steps, 2000);
+    EXPECT_NE(t.GetErrorText().find("link back"), std::string::npos) << t.GetErrorText();
+    t.Close();
+    EXPECT_FALSE(CheckTable(path, error));
+}
+
+} // namespace
