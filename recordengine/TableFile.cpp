@@ -6,6 +6,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -16,9 +17,14 @@
 
 namespace {
 
-constexpr char kJournalMagic[8] = {'T', 'W', 'J', 'R', 'N', 'L', '0', '1'};
-constexpr int64_t kJournalPreamble = 16;
-constexpr int64_t kEntryHeader = 12;
+constexpr char kJournalMagic[8] = {'T', 'W', 'J', 'R', 'N', 'L', '0', '2'};
+constexpr int64_t kJournalPreamble = 24;
+constexpr int64_t kEntryHeader = 16;
+
+int64_t EntrySize(int64_t length)
+{
+    return kEntryHeader + (length + 7) / 8 * 8 + 8;
+}
 
 bool PreadAll(int fd, int64_t pos, void* buf, size_t n, size_t& got)
 {
@@ -224,10 +230,14 @@ bool CTableFile::WriteAt(int64_t pos, const void* buf, size_t n)
             } while (journalFd_ < 0 && errno == EINTR);
             if (journalFd_ < 0)
                 return Fail("can't create " + journalPath_);
+            // Entries of an older journal file must never match a change of ours.
+            changeNumber_ = (static_cast<uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}();
         }
+        ++changeNumber_;
         uint8_t pre[kJournalPreamble];
         std::memcpy(pre, kJournalMagic, 8);
         PutInt64(pre + 8, size_);
+        PutInt64(pre + 16, static_cast<int64_t>(changeNumber_));
         if (!PwriteAll(journalFd_, 0, pre, sizeof pre))
             return Fail("can't write " + journalPath_);
         journalSize_ = kJournalPreamble;
@@ -254,17 +264,16 @@ bool CTableFile::EndPosition(int64_t bytes, int32_t& pos)
 
 bool CTableFile::JournalSave(int64_t pos, size_t n)
 {
-    size_t keep = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), changeBase_ - pos));
-    std::vector<uint8_t> entry(kEntryHeader + keep);
-    PutInt64(entry.data(), pos);
-    for (int i = 0; i < 4; ++i)
-        entry[8 + i] = static_cast<uint8_t>(keep >> (8 * i));
+    const size_t keep = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), changeBase_ - pos));
+    std::vector<uint8_t> entry(static_cast<size_t>(EntrySize(static_cast<int64_t>(keep))), 0);
     size_t got = 0;
     if (!PreadAll(fd_, pos, entry.data() + kEntryHeader, keep, got))
         return Fail("read error");
-    entry.resize(kEntryHeader + got); // bytes past the end of the file vanish with the truncation
+    entry.resize(static_cast<size_t>(EntrySize(static_cast<int64_t>(got))));  // bytes past the end vanish anyway
+    PutInt64(entry.data(), pos);
     for (int i = 0; i < 4; ++i)
         entry[8 + i] = static_cast<uint8_t>(got >> (8 * i));
+    PutInt64(entry.data() + entry.size() - 8, static_cast<int64_t>(changeNumber_));
     if (!PwriteAll(journalFd_, journalSize_, entry.data(), entry.size()))
         return Fail("can't write " + journalPath_);
     journalSize_ += static_cast<int64_t>(entry.size());
@@ -275,8 +284,9 @@ bool CTableFile::Commit()
 {
     if (!inChange_)
         return true;
-    if (!TruncateTo(journalFd_, 0))
-        return Fail("can't empty " + journalPath_);
+    const uint8_t clear[8] = {};
+    if (!PwriteAll(journalFd_, 0, clear, sizeof clear))
+        return Fail("can't write " + journalPath_);
     inChange_ = false;
     return true;
 }
@@ -325,23 +335,26 @@ bool CTableFile::Recover()
     size_t got = 0;
     bool ok = PreadAll(fd, 0, pre, sizeof pre, got);
     if (ok && got == sizeof pre && std::memcmp(pre, kJournalMagic, 8) == 0) {
-        int64_t base = GetInt64(pre + 8);
+        const int64_t base = GetInt64(pre + 8);
+        const int64_t change = GetInt64(pre + 16);
         struct stat st {};
         ok = ::fstat(fd, &st) == 0;
-        int64_t end = ok ? st.st_size : 0;
-        // Only complete entries count: a torn last entry was never followed by its table write.
+        const int64_t end = ok ? st.st_size : 0;
         for (int64_t at = kJournalPreamble; ok && at + kEntryHeader <= end;) {
             uint8_t head[kEntryHeader];
             ok = PreadAll(fd, at, head, sizeof head, got) && got == sizeof head;
-            int64_t pos = GetInt64(head);
-            uint32_t len = static_cast<uint32_t>(head[8]) | static_cast<uint32_t>(head[9]) << 8 |
-                           static_cast<uint32_t>(head[10]) << 16 | static_cast<uint32_t>(head[11]) << 24;
-            if (!ok || pos < 0 || at + kEntryHeader + static_cast<int64_t>(len) > end)
-                break;
+            const int64_t pos = GetInt64(head);
+            const uint32_t len = static_cast<uint32_t>(head[8]) | static_cast<uint32_t>(head[9]) << 8 |
+                                 static_cast<uint32_t>(head[10]) << 16 | static_cast<uint32_t>(head[11]) << 24;
+            const int64_t size = EntrySize(len);
+            uint8_t trailer[8];
+            if (!ok || pos < 0 || at + size > end || !PreadAll(fd, at + size - 8, trailer, 8, got) || got != 8 ||
+                GetInt64(trailer) != change)
+                break;  // the end of this change's entries
             Entry e{pos, std::vector<uint8_t>(len)};
             ok = PreadAll(fd, at + kEntryHeader, e.bytes.data(), len, got) && got == len;
             entries.push_back(std::move(e));
-            at += kEntryHeader + len;
+            at += size;
         }
         for (auto it = entries.rbegin(); ok && it != entries.rend(); ++it)
             ok = PwriteAll(fd_, it->pos, it->bytes.data(), it->bytes.size());
@@ -349,7 +362,8 @@ bool CTableFile::Recover()
         if (ok)
             size_ = base;
     }
-    ok = ok && TruncateTo(fd, 0);
+    const uint8_t clear[8] = {};
+    ok = ok && PwriteAll(fd, 0, clear, sizeof clear);
     if (!ok)
         Fail("can't undo an interrupted change of " + path_);
     if (fd != journalFd_) {

@@ -1,14 +1,19 @@
 // One open table file: positioned reads and writes, an advisory lock held from Open to Close, and a
 // rollback journal that makes every change of the table all-or-nothing across a crash.
 //
-// The journal lives beside the table ("<table>-journal") only while a change is being written. Before a
-// byte of the table below the size it had when the change began is overwritten, its old contents go to
-// the journal; bytes past that size need no saving, since undoing truncates the table back to it.
-//   offset 0   8   magic "TWJRNL01"
+// The journal lives beside the table ("<table>-journal") while the table is open for writing. Before a byte
+// of the table below the size it had when the change began is overwritten, its old contents go to the
+// journal; bytes past that size need no saving, since undoing truncates the table back to it.
+//   offset 0   8   magic "TWJRNL02", zero when no change is pending
 //   offset 8   8   table size when the change began (int64)
-//   then entries: int64 offset, int32 length, the old bytes
-// Commit empties the journal. A non-empty journal found by Open belongs to a writer that died mid-change:
-// its complete entries are written back in reverse order and the table is truncated to the saved size.
+//   offset 16  8   change number (uint64)
+//   then entries: int64 offset, int32 length n, 4 zero bytes, the n old bytes, zeros up to a multiple of
+//   8, and the change number again
+// Each entry is one write, so a writer killed in the middle of it leaves its trailing change number
+// unwritten (writes fill the file in order); the journal file is reused, and entries of earlier changes
+// behind the last one carry other numbers. Commit clears the magic. A set magic found by Open belongs to a
+// writer that died mid-change: its entries are written back in reverse order and the table is truncated
+// to the saved size.
 //
 // Failure policy: EINTR is retried, short transfers are continued, errno is turned into Error() at once.
 // Every member returns false (or -1) on failure and leaves the reason in Error(). One thread at a time.
@@ -67,5 +72,6 @@ private:
     bool inChange_ = false;
     int64_t changeBase_ = 0;  // table size when the current change began
     int64_t journalSize_ = 0;
+    uint64_t changeNumber_ = 0;
     std::string error_;
 };
