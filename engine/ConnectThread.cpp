@@ -56,7 +56,7 @@ void CConnectThread::InitInstance() {
     socketHandle_ = -1;
     clientAddress_ = control_->PeerAddress();
     server_.SendToWindow(WM_FTP_CONNECTED, reinterpret_cast<uintptr_t>(this), tls_ ? 1 : 0);
-    if (server_.IsFull()) {
+    if (overLimit_) {
         control_->SendReply("421 Too many users are connected, please try again later.");
         PostQuit();
     } else if (server_.IsAllowedAddress(clientAddress_)) {

@@ -35,6 +35,8 @@ public:
     // Read by the owning thread while the connection thread waits in a synchronous message.
     const std::string& ClientAddress() const { return clientAddress_; }
     std::string UserName() const;
+    // Set by the owning thread while it counts the connection in.
+    void SetOverLimit(bool over) { overLimit_ = over; }
 
     // Connection thread.
     CFtpServer& Server() const { return server_; }
@@ -64,6 +66,7 @@ private:
     std::shared_ptr<ThreadExit> exit_;
     std::atomic<bool> quitRequested_{false};
     std::string clientAddress_;
+    bool overLimit_ = false;
     MessageLoop* loop_ = nullptr;
     std::unique_ptr<CControlSocket> control_;
     MessageLoop::TimerId idleTimer_ = 0;

@@ -57,6 +57,17 @@ public:
     void CloseDataConnection();
 
     // ---- login and file commands (LoginCommands.cpp, FileCommands.cpp) ----
+    void OnUser(const std::string& arg);
+    void OnPass(const std::string& arg);
+    void OnCwd(const std::string& arg);
+    void OnCdup(const std::string& arg);
+    void OnPwd(const std::string& arg);
+    void OnMkd(const std::string& arg);
+    void OnRmd(const std::string& arg);
+    void OnDele(const std::string& arg);
+    void OnRnfr(const std::string& arg);
+    void OnRnto(const std::string& arg);
+    void OnSize(const std::string& arg);
 
     // Handlers of the commands that need no file system or data connection.
     void OnNoop(const std::string& arg);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "engine/AccountTables.h"
 #include "engine/ConnectThread.h"
 #include "engine/IpFilter.h"
 #include "engine/Messages.h"
@@ -24,9 +25,15 @@ CFtpServer::CFtpServer()
       loop_(*MessageLoop::Current()),
       clock_([] { return std::time(nullptr); }) {
     window_ = std::make_unique<Window>(*this);
+    SetAccountSource(std::make_unique<CSdbAccounts>(programDir_));
 }
 
 CFtpServer::~CFtpServer() { StopServer(); }
+
+void CFtpServer::SetAccountSource(std::unique_ptr<CAccountSource> source) {
+    accounts_ = std::move(source);
+    access_ = std::make_unique<CAccessModel>(*accounts_);
+}
 
 void CFtpServer::SetWelcome(const std::string& text) {
     std::lock_guard lock(textMutex_);
@@ -90,6 +97,10 @@ void CFtpServer::NotifyText(int level, const std::string& message) {
     std::string line = FormatEventLine(now, message);
     if (settingsLoaded_ && saveLog_) log_.Write(line, now);
     if (sink_) sink_->OnMessage(level, line);
+}
+
+void CFtpServer::ReportUser(ThreadId thread, const std::string& user, const std::string& address) {
+    if (sink_) sink_->OnUser(thread, user, address);
 }
 
 void CFtpServer::ReportCommand(ThreadId thread, const std::string& currentDir, const std::string& line) {
@@ -177,6 +188,9 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
             auto* thread = reinterpret_cast<CConnectThread*>(wParam);
             ++currentConnections_;
             ++totalConnections_;
+            // Decided here, right after this connection's own count, so a burst of clients cannot see
+            // each other's counts and be refused below the limit.
+            thread->SetOverLimit(IsFull());
             Notify(0, lParam ? "%s has connected to SSL server." : "%s has connected to server.",
                    thread->ClientAddress());
             break;

@@ -17,6 +17,8 @@
 #include <mutex>
 #include <string>
 
+#include "engine/AccessModel.h"
+#include "engine/Accounts.h"
 #include "engine/LogFile.h"
 #include "platform/EventSocket.h"
 #include "platform/MessageLoop.h"
@@ -66,6 +68,8 @@ public:
     // Service host: the target that gets WM_SERVICE_STOP when the plain listener cannot be opened.
     // Also makes the server write event lines to the daily log file itself.
     void SetServiceWindow(MessageTarget* window) { serviceWindow_ = window; }
+    // Where accounts are read from: the tables of the program directory unless replaced (tests).
+    void SetAccountSource(std::unique_ptr<CAccountSource> source);
     // Time source of idle time-outs (seconds); tests replace it.
     void SetClock(Clock clock) { clock_ = std::move(clock); }
 
@@ -78,6 +82,7 @@ public:
     std::string GetPassiveAddress() const;
     std::string ProgramDir() const { return programDir_; }
     std::time_t Now() const { return clock_(); }
+    CAccessModel& Access() { return *access_; }
     bool IsFull() const { return maxUsers_ < currentConnections_; }
     bool IsAllowedAddress(const std::string& address) const;
     // The port the plain listener is bound to (useful when started on port 0), or 0.
@@ -98,6 +103,8 @@ public:
         NotifyText(level, fmt::sprintf(format, args...));
     }
     void NotifyText(int level, const std::string& message);
+    // Hands a USER to the host.
+    void ReportUser(ThreadId thread, const std::string& user, const std::string& address);
     // Hands a command line taken for dispatch to the host.
     void ReportCommand(ThreadId thread, const std::string& currentDir, const std::string& line);
 
@@ -140,6 +147,8 @@ private:
     MessageLoop& loop_;
     std::unique_ptr<Window> window_;
     CServerEventSink* sink_ = nullptr;
+    std::unique_ptr<CAccountSource> accounts_;
+    std::unique_ptr<CAccessModel> access_;
     MessageTarget* serviceWindow_ = nullptr;
     Clock clock_;
 

@@ -1,6 +1,7 @@
 // CFtpServer::LoadSettings: option.ini, the IP lists and the daily log file, read once by the service host.
 #include <cstdio>
 
+#include "engine/AccountTables.h"
 #include "engine/FtpServer.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
@@ -43,6 +44,8 @@ void CFtpServer::LoadSettings(CServerEventSink* sink) {
     log_.SetErrorReporter(ReportLogFileError);
     log_.OpenForToday(std::time(nullptr));
     settingsLoaded_ = true;
+
+    ExpirySweep(programDir_, std::time(nullptr));
 }
 
 void CFtpServer::LoadIpLists() {

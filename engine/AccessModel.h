@@ -1,0 +1,51 @@
+// CAccessModel: maps client paths to local paths through the home directory and the virtual folders of a
+// user and the user's groups, maps local paths back, and checks operations against the rights.
+//
+// Every call loads the account anew from its source. Client paths use "/" and keep their case; local
+// paths are POSIX paths and compare exactly; virtual-folder names match without regard to case.
+// Security: a client path never maps outside the home directory and the virtual folders, because ".."
+// is resolved lexically in the client path before mapping and only whole existing names are followed.
+#pragma once
+
+#include <string>
+
+#include "engine/Accounts.h"
+
+namespace tw {
+
+enum ResolveResult : int { PATH_OK = 0, PATH_NO_FILE = 2, PATH_NO_DIR = 3, PATH_DENIED = 5 };
+
+class CAccessModel {
+public:
+    explicit CAccessModel(CAccountSource& source) : source_(source) {}
+
+    // Absolute client path to local path. On false, `local` is the path up to and including the first
+    // missing piece (empty when the account is unknown) and `rest` the pieces after it ("b/c").
+    bool MapToLocal(const std::string& user, const std::string& clientPath, std::string& local,
+                    std::string* rest = nullptr);
+    // Local path to the client path shown in replies; always succeeds.
+    std::string MapToClient(const std::string& user, const std::string& local);
+    // True when the first holder of the path (home, then user folders, then group folders) grants `op`.
+    bool CheckAccess(const std::string& user, const std::string& local, AccessOp op);
+
+    ResolveResult ResolveFile(const std::string& user, const std::string& currentDir, const std::string& argument,
+                              AccessOp op, std::string& local);
+    // PATH_NO_DIR for AccessOp 8 leaves in `rest` the missing pieces after `local`.
+    ResolveResult ResolveDir(const std::string& user, const std::string& currentDir, const std::string& argument,
+                             AccessOp op, std::string& local, std::string* rest = nullptr);
+
+    CAccountSource& Source() { return source_; }
+
+    // "\" to "/", runs of "/" to one, trailing "/" removed.
+    static std::string CleanArgument(const std::string& argument);
+    // The client path a file argument names ("/" when it names none): a bare name lies in the current
+    // directory, a path with a directory part is taken from the root.
+    static std::string FileClientPath(const std::string& currentDir, const std::string& argument);
+    // Joins a relative path to the current directory and resolves "." and ".." lexically ("/" stays "/").
+    static std::string Normalize(const std::string& currentDir, const std::string& path);
+
+private:
+    CAccountSource& source_;
+};
+
+}  // namespace tw

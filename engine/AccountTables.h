@@ -1,0 +1,54 @@
+// The account tables of the program directory: user.sdb, group.sdb and the virtual-folder tables
+// vfolder_user<id>.sdb and vfolder_group<id>.sdb.
+//
+// Schemas (field 0 is `id`, FT_AUTOINC, in every table):
+//   user.sdb   userid S64, password S64, email S128, group S128, homedir S512, status S4, reserved S32,
+//              read write append delete rename dir_list dir_create dir_remove dir_rename (FT_INT),
+//              download_limit upload_limit download_speed upload_speed (FT_INT),
+//              quota_max quota_current (FT_DOUBLE); key `userid` KEY_UNIQUE, ignoring case, so login
+//              names match without regard to case.
+//   group.sdb  name S64, notes S256; key `name` KEY_UNIQUE, ignoring case.
+//   vfolder_*  name S64, dir S512, read write delete rename append execute dir_list dir_create dir_remove
+//              dir_rename dir_sub reserved1 (FT_INT), reserved2 S32; key `name` KEY_UNIQUE, exact.
+// Readers find fields by name and tolerate missing ones (they read as empty or 0), so tables written by
+// other tools with other field orders or widths are read too.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "engine/Accounts.h"
+
+namespace tw {
+
+std::string UserTablePath(const std::string& programDir);
+std::string GroupTablePath(const std::string& programDir);
+std::string FolderTablePath(const std::string& programDir, FolderOwner owner, int id);
+
+// Creates an empty table with its schema; false with `error` set on failure.
+bool CreateUserTable(const std::string& path, std::string& error);
+bool CreateGroupTable(const std::string& path, std::string& error);
+// Creates the folder table afresh and appends the folders in order.
+bool WriteFolderTable(const std::string& path, const std::vector<VirtualFolder>& folders, std::string& error);
+
+// Disables every account whose expiry is switched on and whose expiry date is `today` or earlier.
+// Returns the number of accounts disabled; nothing happens when user.sdb does not open.
+int ExpirySweep(const std::string& programDir, std::time_t today);
+
+// The account source over the tables of one program directory. Reads open the tables shared; the quota
+// update takes the process-wide account lock and opens user.sdb for writing.
+class CSdbAccounts : public CAccountSource {
+public:
+    explicit CSdbAccounts(std::string programDir) : dir_(std::move(programDir)) {}
+
+    std::optional<Account> LoadAccount(const std::string& userName) override;
+    std::optional<std::vector<VirtualFolder>> LoadFolders(FolderOwner owner, int id) override;
+    // Changes nothing when the user's quota_max is 0 (quota accounting off).
+    bool AddUsedQuota(const std::string& userName, double kb) override;
+
+private:
+    std::string dir_;
+};
+
+}  // namespace tw

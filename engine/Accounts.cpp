@@ -1,0 +1,89 @@
+#include "Accounts.h"
+
+#include "platform/IniFile.h"
+#include "platform/Text.h"
+
+namespace tw {
+
+namespace {
+
+// Letters of the nine-letter form, in its order, with the flag each stands for.
+struct RightLetter {
+    char letter;
+    bool RightsSet::*flag;
+};
+constexpr RightLetter kLetters[9] = {
+    {'R', &RightsSet::read},    {'W', &RightsSet::write},     {'D', &RightsSet::del},
+    {'R', &RightsSet::rename},  {'A', &RightsSet::append},    {'L', &RightsSet::dirList},
+    {'C', &RightsSet::dirCreate}, {'R', &RightsSet::dirRemove}, {'R', &RightsSet::dirRename},
+};
+
+constexpr char kScrambleKey[] = "quorbel";
+
+}  // namespace
+
+bool RightsSet::Allows(AccessOp op) const {
+    switch (op) {
+        case ACCESS_READ: return read;
+        case ACCESS_WRITE: return write;
+        case ACCESS_RENAME: return rename;
+        case ACCESS_DELETE: return del;
+        case ACCESS_APPEND: return append;
+        case ACCESS_DIR_LIST: return dirList;
+        case ACCESS_DIR_CREATE: return dirCreate;
+        case ACCESS_DIR_REMOVE: return dirRemove;
+        case ACCESS_DIR_RENAME: return dirRename;
+    }
+    return false;
+}
+
+std::string RightsSet::ToString() const {
+    std::string text;
+    for (const auto& l : kLetters) text += this->*l.flag ? l.letter : '-';
+    return text;
+}
+
+std::optional<RightsSet> RightsSet::FromString(const std::string& text) {
+    if (text.size() != 9) return std::nullopt;
+    RightsSet rights;
+    for (size_t i = 0; i < 9; ++i) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+        if (c == kLetters[i].letter)
+            rights.*kLetters[i].flag = true;
+        else if (c != '-')
+            return std::nullopt;
+    }
+    return rights;
+}
+
+std::vector<int> Account::GroupIds() const {
+    std::vector<int> ids;
+    std::string_view rest = group;
+    while (!rest.empty()) {
+        size_t comma = rest.find(',');
+        std::string piece(Trim(rest.substr(0, comma)));
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        if (!piece.empty()) ids.push_back(LeadingInt(piece));
+    }
+    return ids;
+}
+
+std::string DecodeScrambledText(const std::string& text) {
+    size_t first = text.find(',');
+    if (first == std::string::npos) return text;
+    std::string plain;
+    size_t i = 0;
+    for (size_t comma = first; comma != std::string::npos; ++i) {
+        size_t next = text.find(',', comma + 1);
+        std::string piece = text.substr(comma + 1, next == std::string::npos ? std::string::npos : next - comma - 1);
+        int value = LeadingInt(std::string(Trim(piece)));
+        char c = static_cast<char>((value - static_cast<unsigned char>(kScrambleKey[i % 7])) & 0xFF);
+        if (c == '\0') break;
+        plain += c;
+        comma = next;
+    }
+    return plain;
+}
+
+}  // namespace tw

@@ -1,0 +1,185 @@
+// Commands on the file tree that need no data connection: CWD, CDUP, PWD, MKD, RMD, DELE, RNFR, RNTO, SIZE.
+#include <cerrno>
+
+#include "engine/ConnectThread.h"
+#include "engine/ControlSocket.h"
+#include "engine/FtpServer.h"
+#include "platform/FileSystem.h"
+
+namespace tw {
+
+namespace {
+
+CAccessModel& Access(CConnectThread& thread) { return thread.Server().Access(); }
+
+}  // namespace
+
+void CControlSocket::OnCwd(const std::string& arg) {
+    std::string local;
+    switch (Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_LIST, local)) {
+        case PATH_OK:
+            CurrentDir = Access(thread_).MapToClient(UserName, local);
+            SendReply("250 CWD command successful \"%s\" is current directory.", CurrentDir);
+            break;
+        case PATH_DENIED:
+            SendReply("550 \"%s\": No permission.", arg);
+            break;
+        default:
+            SendReply("550 \"%s\": CWD command failed. No permission.", arg);
+            break;
+    }
+}
+
+void CControlSocket::OnCdup(const std::string&) { OnCwd(".."); }
+
+void CControlSocket::OnPwd(const std::string&) { SendReply("257 \"%s\" is current directory.", CurrentDir); }
+
+void CControlSocket::OnMkd(const std::string& arg) {
+    std::string local, rest;
+    switch (Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_CREATE, local, &rest)) {
+        case PATH_OK:
+            SendReply("550 Directory exists.");
+            return;
+        case PATH_DENIED:
+            SendReply("550 can't create directory. No permission.");
+            return;
+        default:
+            break;
+    }
+    // Every missing piece is created, so a success means the whole path exists.
+    int error = MakeDirectory(local);
+    size_t start = 0;
+    while (error == 0 && start < rest.size()) {
+        size_t slash = rest.find('/', start);
+        local += "/" + rest.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        error = MakeDirectory(local);
+        start = slash == std::string::npos ? rest.size() : slash + 1;
+    }
+    if (error == 0)
+        SendReply("250 Directory created.");
+    else
+        SendReply("450 create directory error.");
+}
+
+void CControlSocket::OnRmd(const std::string& arg) {
+    std::string local;
+    switch (Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_REMOVE, local)) {
+        case PATH_OK:
+            break;
+        case PATH_DENIED:
+            SendReply("550 No permission.");
+            return;
+        default:
+            SendReply("550 Directory unavailable.");
+            return;
+    }
+    int error = RemoveDirectory(local);
+    if (error == 0)
+        SendReply("250 Directory deleted.");
+    else if (error == ENOTEMPTY || error == EEXIST)
+        SendReply("550 Directory is not empty.");
+    else
+        SendReply("450 delete directory error.");
+}
+
+void CControlSocket::OnDele(const std::string& arg) {
+    std::string local;
+    switch (Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_DELETE, local)) {
+        case PATH_OK:
+            break;
+        case PATH_DENIED:
+            SendReply("550 No permission.");
+            return;
+        default:
+            SendReply("550 File unavailable.");
+            return;
+    }
+    std::string client = Access(thread_).MapToClient(UserName, local);
+    int64_t size = std::max<int64_t>(FileSize(local), 0);
+    if (RemoveFile(local) != 0) {
+        SendReply("450 delete file error: \"%s\".", client);
+        return;
+    }
+    SendReply("250 File \"%s\" was deleted .", client);
+    Access(thread_).Source().AddUsedQuota(UserName, -static_cast<double>(size / 1024));
+}
+
+void CControlSocket::OnRnfr(const std::string& arg) {
+    std::string local;
+    if (Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_RENAME, local) == PATH_OK) {
+        RenameSource = local;
+        RenameIsFile = true;
+        SendReply("350 File exists, ready for destination name.");
+        return;
+    }
+    switch (Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_RENAME, local)) {
+        case PATH_OK:
+            RenameSource = local;
+            RenameIsFile = false;
+            SendReply("350 Directory exists, ready for destination name.");
+            break;
+        case PATH_DENIED:
+            SendReply("550 No permission.");
+            break;
+        default:
+            SendReply("550 File/directory not found.");
+            break;
+    }
+}
+
+void CControlSocket::OnRnto(const std::string& arg) {
+    if (RenameSource.empty()) {
+        SendReply("503 Bad sequence of commands.");
+        return;
+    }
+    const char* kind = RenameIsFile ? "File" : "Directory";
+    const AccessOp op = RenameIsFile ? ACCESS_RENAME : ACCESS_DIR_RENAME;
+    CAccessModel& access = Access(thread_);
+    std::string local;
+    ResolveResult result = RenameIsFile ? access.ResolveFile(UserName, CurrentDir, arg, op, local)
+                                        : access.ResolveDir(UserName, CurrentDir, arg, op, local);
+    if (result == PATH_OK) {
+        SendReply("550 %s already exists.", kind);
+        return;
+    }
+    if (result == PATH_DENIED) {
+        SendReply("550 No permission.");
+        return;
+    }
+    // The target does not exist: it is the last piece of the target path in a directory that does, and
+    // that directory must grant the rename right (else a move could place files where renaming is denied).
+    std::string target = RenameIsFile ? CAccessModel::FileClientPath(CurrentDir, arg)
+                                      : CAccessModel::Normalize(CurrentDir, CAccessModel::CleanArgument(arg));
+    size_t slash = target.rfind('/');
+    std::string parent, parentLocal;
+    if (target != "/") parent = slash == 0 ? "/" : target.substr(0, slash);
+    bool placed = !parent.empty() && access.MapToLocal(UserName, parent, parentLocal) && IsDirectory(parentLocal);
+    if (placed && !access.CheckAccess(UserName, parentLocal, op)) {
+        SendReply("550 No permission.");
+        return;
+    }
+    std::string client = access.MapToClient(UserName, RenameSource);
+    const char* lower = RenameIsFile ? "file" : "directory";
+    if (!placed || RenameNoReplace(RenameSource, JoinPath(parentLocal, target.substr(slash + 1))) != 0) {
+        SendReply("450 error rename the %s: \"%s\".", lower, client);
+        return;
+    }
+    SendReply("250 %s \"%s\" renamed .", kind, client);
+}
+
+void CControlSocket::OnSize(const std::string& arg) {
+    std::string local;
+    switch (Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local)) {
+        case PATH_OK:
+            SendReply("213 %lld", static_cast<long long>(std::max<int64_t>(FileSize(local), 0)));
+            break;
+        case PATH_DENIED:
+            SendReply("550 No permission.");
+            break;
+        default:
+            SendReply("550 File unavailable.");
+            break;
+    }
+}
+
+}  // namespace tw

@@ -1,0 +1,50 @@
+#include "FileSystem.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tw {
+
+namespace {
+
+// Paths with an embedded NUL would name a different file at the system boundary.
+bool Usable(const std::string& path) { return !path.empty() && path.find('\0') == std::string::npos; }
+
+int Result(int rc) { return rc == 0 ? 0 : errno; }
+
+}  // namespace
+
+FileKind KindOf(const std::string& path) {
+    struct stat st;
+    if (!Usable(path) || stat(path.c_str(), &st) != 0) return FileKind::None;
+    if (S_ISDIR(st.st_mode)) return FileKind::Directory;
+    if (S_ISREG(st.st_mode)) return FileKind::File;
+    return FileKind::Other;
+}
+
+int64_t FileSize(const std::string& path) {
+    struct stat st;
+    if (!Usable(path) || stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+int MakeDirectory(const std::string& path) { return Usable(path) ? Result(mkdir(path.c_str(), 0755)) : ENOENT; }
+
+int RemoveDirectory(const std::string& path) { return Usable(path) ? Result(rmdir(path.c_str())) : ENOENT; }
+
+int RemoveFile(const std::string& path) { return Usable(path) ? Result(unlink(path.c_str())) : ENOENT; }
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (!Usable(from) || !Usable(to)) return ENOENT;
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL) return errno;
+    // File systems without the flag: check, then move (the check and the move are not atomic there).
+    if (PathExists(to)) return EEXIST;
+    return Result(rename(from.c_str(), to.c_str()));
+}
+
+}  // namespace tw

@@ -1,0 +1,29 @@
+// File-system calls of the file and directory commands. Failures return the errno value (0 is success).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tw {
+
+// dir + "/" + name, without doubling a trailing "/".
+inline std::string JoinPath(const std::string& dir, const std::string& name) {
+    return dir.empty() || dir.back() != '/' ? dir + "/" + name : dir + name;
+}
+
+enum class FileKind { None, File, Directory, Other };
+
+// What the path names, following symbolic links.
+FileKind KindOf(const std::string& path);
+inline bool PathExists(const std::string& path) { return KindOf(path) != FileKind::None; }
+inline bool IsDirectory(const std::string& path) { return KindOf(path) == FileKind::Directory; }
+// Size in bytes of a file, or -1.
+int64_t FileSize(const std::string& path);
+
+int MakeDirectory(const std::string& path);
+int RemoveDirectory(const std::string& path);
+int RemoveFile(const std::string& path);
+// Moves `from` to `to`; never replaces an existing `to` (EEXIST).
+int RenameNoReplace(const std::string& from, const std::string& to);
+
+}  // namespace tw

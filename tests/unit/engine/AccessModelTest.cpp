@@ -1,0 +1,202 @@
+// The access model over a real directory tree, with accounts from an in-memory source.
+#include "engine/AccessModel.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace tw {
+namespace {
+
+namespace fs = std::filesystem;
+
+class MemoryAccounts : public CAccountSource {
+public:
+    std::map<std::string, Account> users;
+    std::map<std::pair<FolderOwner, int>, std::vector<VirtualFolder>> folders;
+
+    std::optional<Account> LoadAccount(const std::string& name) override {
+        auto it = users.find(name);
+        return it == users.end() ? std::nullopt : std::optional<Account>(it->second);
+    }
+    std::optional<std::vector<VirtualFolder>> LoadFolders(FolderOwner owner, int id) override {
+        auto it = folders.find({owner, id});
+        return it == folders.end() ? std::nullopt : std::optional<std::vector<VirtualFolder>>(it->second);
+    }
+    bool AddUsedQuota(const std::string&, double) override { return true; }
+};
+
+RightsSet Rights(const char* text) { return *RightsSet::FromString(text); }
+
+class AccessModelTest : public ::testing::Test {
+protected:
+    fs::path root = fs::temp_directory_path() / ("access_" + std::to_string(getpid()) + "_" +
+                                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::string home, shared, elsewhere;
+    MemoryAccounts accounts;
+    CAccessModel model{accounts};
+
+    void SetUp() override {
+        fs::create_directories(root / "home" / "pub" / "docs");
+        fs::create_directories(root / "home" / "Data");
+        fs::create_directories(root / "home" / "inner");
+        fs::create_directories(root / "shared" / "deep");
+        fs::create_directories(root / "elsewhere");
+        std::ofstream(root / "home" / "a.txt") << "a";
+        std::ofstream(root / "home" / "pub" / "b.txt") << "bb";
+        std::ofstream(root / "home" / ".profile") << "p";
+        std::ofstream(root / "shared" / "s.txt") << "s";
+        home = (root / "home").string();
+        shared = (root / "shared").string();
+        elsewhere = (root / "elsewhere").string();
+        Account u;
+        u.id = 7;
+        u.userid = "u";
+        u.homedir = home;
+        u.group = "2, 5";
+        u.status = 1;
+        u.rights = Rights("R----L---");
+        accounts.users["u"] = u;
+        accounts.folders[{FolderOwner::User, 7}] = {{"Share", shared, Rights("RW---LC--")},
+                                                    {"in", home + "/inner", Rights("RWDRALCRR")}};
+        accounts.folders[{FolderOwner::Group, 2}] = {{"share", elsewhere, Rights("RWDRALCRR")},
+                                                     {"team", elsewhere, Rights("R----L---")}};
+        accounts.folders[{FolderOwner::Group, 5}] = {{"pub", elsewhere, Rights("RWDRALCRR")}};
+    }
+    void TearDown() override { fs::remove_all(root); }
+};
+
+TEST_F(AccessModelTest, MapToLocalFollowsRealEntriesThenFoldersOfTheUserThenOfTheGroups) {
+    std::string local;
+    EXPECT_TRUE(model.MapToLocal("u", "/", local));
+    EXPECT_EQ(local, home);
+    EXPECT_TRUE(model.MapToLocal("u", "/pub//docs/", local));
+    EXPECT_EQ(local, home + "/pub/docs");
+    EXPECT_TRUE(model.MapToLocal("u", "/./pub/./docs", local));
+    EXPECT_EQ(local, home + "/pub/docs");
+    EXPECT_TRUE(model.MapToLocal("u", "/SHARE/deep", local));  // folder names ignore case
+    EXPECT_EQ(local, shared + "/deep");
+    EXPECT_TRUE(model.MapToLocal("u", "/team", local));  // a group folder
+    EXPECT_EQ(local, elsewhere);
+    EXPECT_TRUE(model.MapToLocal("u", "/pub", local));  // the real entry hides group 5's folder
+    EXPECT_EQ(local, home + "/pub");
+    EXPECT_TRUE(model.MapToLocal("u", "/.profile", local));  // dot names are reachable
+    EXPECT_FALSE(model.MapToLocal("u", "/data", local));     // names are case-sensitive on disk
+    EXPECT_EQ(local, home + "/data");
+    std::string rest;
+    EXPECT_FALSE(model.MapToLocal("u", "/pub/x/y/z", local, &rest));
+    EXPECT_EQ(local, home + "/pub/x");
+    EXPECT_EQ(rest, "y/z");
+    EXPECT_FALSE(model.MapToLocal("u", "/pub/../a.txt", local));  // ".." never maps; callers resolve it first
+    EXPECT_FALSE(model.MapToLocal("nobody", "/", local));
+    EXPECT_EQ(local, "");
+}
+
+TEST_F(AccessModelTest, NoPathLeavesTheClientTree) {
+    std::string local;
+    for (const char* arg : {"../../..", "/../../etc", "..\\..\\etc", "pub/../../..", "/./../..", "../../../tmp"}) {
+        ResolveResult r = model.ResolveDir("u", "/pub", arg, ACCESS_DIR_LIST, local);
+        EXPECT_TRUE(r == PATH_OK || r == PATH_NO_DIR) << arg;
+        EXPECT_EQ(local.compare(0, home.size(), home), 0) << arg << " -> " << local;
+    }
+    EXPECT_EQ(model.ResolveFile("u", "/pub", "../../../etc/passwd", ACCESS_READ, local), PATH_NO_FILE);
+    EXPECT_EQ(model.ResolveFile("u", "/", std::string("a.txt\0/x", 8), ACCESS_READ, local), PATH_NO_FILE);
+    Account rootless = accounts.users["u"];
+    rootless.homedir = "";
+    accounts.users["u"] = rootless;
+    EXPECT_EQ(model.ResolveDir("u", "/", "/etc", ACCESS_DIR_LIST, local), PATH_NO_DIR);
+}
+
+TEST_F(AccessModelTest, MapToClientKeepsCaseAndShowsFolderNamesAsStored) {
+    EXPECT_EQ(model.MapToClient("u", home), "/");
+    EXPECT_EQ(model.MapToClient("u", home + "/"), "/");
+    EXPECT_EQ(model.MapToClient("u", home + "/Data"), "/Data");
+    EXPECT_EQ(model.MapToClient("u", shared + "/deep"), "/Share/deep");
+    EXPECT_EQ(model.MapToClient("u", elsewhere), "/share");  // group 2's first folder on that directory
+    EXPECT_EQ(model.MapToClient("u", home + "/inner"), "/inner");  // inside the home: home-relative
+    EXPECT_EQ(model.MapToClient("u", home + "x/file"), home + "x/file");  // a sibling is not below the home
+}
+
+TEST_F(AccessModelTest, CheckAccessTheFirstHolderDecides) {
+    EXPECT_TRUE(model.CheckAccess("u", home + "/pub", ACCESS_READ));
+    EXPECT_FALSE(model.CheckAccess("u", home + "/pub", ACCESS_WRITE));
+    // A folder inside the home gets the home rights, not its own.
+    EXPECT_FALSE(model.CheckAccess("u", home + "/inner/x", ACCESS_WRITE));
+    EXPECT_TRUE(model.CheckAccess("u", shared + "/deep/more", ACCESS_WRITE));
+    EXPECT_FALSE(model.CheckAccess("u", shared, ACCESS_DELETE));
+    EXPECT_TRUE(model.CheckAccess("u", elsewhere, ACCESS_DELETE));  // group 2's "share" holds it before "team"
+    EXPECT_FALSE(model.CheckAccess("u", "/etc", ACCESS_READ));
+    EXPECT_FALSE(model.CheckAccess("u", home + "x", ACCESS_READ));  // a name that merely starts like the home
+    // A missing group table denies everything no earlier holder matched.
+    accounts.folders.erase({FolderOwner::Group, 2});
+    EXPECT_FALSE(model.CheckAccess("u", elsewhere, ACCESS_READ));
+    EXPECT_TRUE(model.CheckAccess("u", shared, ACCESS_READ));
+}
+
+TEST_F(AccessModelTest, ResolveFileAndResolveDirResults) {
+    std::string local;
+    EXPECT_EQ(model.ResolveFile("u", "/", "a.txt", ACCESS_READ, local), PATH_OK);
+    EXPECT_EQ(local, home + "/a.txt");
+    EXPECT_EQ(model.ResolveFile("u", "/", "a.txt", ACCESS_DELETE, local), PATH_DENIED);
+    EXPECT_EQ(model.ResolveFile("u", "/", "pub", ACCESS_READ, local), PATH_NO_FILE);  // a directory
+    EXPECT_EQ(model.ResolveFile("u", "/", "missing", ACCESS_READ, local), PATH_NO_FILE);
+    EXPECT_EQ(model.ResolveFile("u", "/", "new", ACCESS_WRITE, local), PATH_DENIED);  // write checks the directory
+    EXPECT_EQ(model.ResolveFile("u", "/", "/Share/new", ACCESS_WRITE, local), PATH_OK);
+    EXPECT_EQ(model.ResolveFile("u", "/pub", "b.txt", ACCESS_READ, local), PATH_OK);
+    EXPECT_EQ(model.ResolveFile("u", "/pub", "pub/b.txt", ACCESS_READ, local), PATH_OK);  // taken from the root
+    EXPECT_EQ(model.ResolveFile("u", "/pub", "..\\a.txt", ACCESS_READ, local), PATH_OK);
+    EXPECT_EQ(local, home + "/a.txt");
+    EXPECT_EQ(model.ResolveFile("u", "/", "///", ACCESS_READ, local), PATH_NO_FILE);
+
+    EXPECT_EQ(model.ResolveDir("u", "/", "pub/docs", ACCESS_DIR_LIST, local), PATH_OK);
+    EXPECT_EQ(model.ResolveDir("u", "/", "\\pub\\docs", ACCESS_DIR_LIST, local), PATH_OK);
+    EXPECT_EQ(model.ResolveDir("u", "/pub", "docs", ACCESS_DIR_LIST, local), PATH_OK);
+    EXPECT_EQ(local, home + "/pub/docs");
+    EXPECT_EQ(model.ResolveDir("u", "/", "a.txt", ACCESS_DIR_LIST, local), PATH_OK);  // a file resolves too
+    EXPECT_EQ(model.ResolveDir("u", "/", "/", ACCESS_DIR_LIST, local), PATH_OK);
+    EXPECT_EQ(model.ResolveDir("u", "/", "/", ACCESS_DIR_CREATE, local), PATH_NO_DIR);
+    EXPECT_EQ(model.ResolveDir("u", "/", "nope", ACCESS_DIR_LIST, local), PATH_NO_DIR);
+    EXPECT_EQ(model.ResolveDir("u", "/", "nope", ACCESS_DIR_CREATE, local), PATH_DENIED);
+    EXPECT_EQ(model.ResolveDir("u", "/", "/Share/nope", ACCESS_DIR_CREATE, local), PATH_NO_DIR);
+    EXPECT_EQ(local, shared + "/nope");
+    EXPECT_EQ(model.ResolveDir("u", "/", "/Share/s.txt", ACCESS_DIR_RENAME, local), PATH_DENIED);  // not a dir
+    // The root is never removed or renamed, however it is named.
+    Account all = accounts.users["u"];
+    all.rights = Rights("RWDRALCRR");
+    accounts.users["u"] = all;
+    EXPECT_EQ(model.ResolveDir("u", "/pub", "..", ACCESS_DIR_REMOVE, local), PATH_NO_DIR);
+    EXPECT_EQ(model.ResolveDir("u", "/", ".", ACCESS_DIR_RENAME, local), PATH_NO_DIR);
+}
+
+TEST(Accounts, ScrambledPasswordsDecode) {
+    // "abc" with the key letters q, u, o added.
+    EXPECT_EQ(DecodeScrambledText(",210,215,210"), "abc");
+    EXPECT_EQ(DecodeScrambledText("plain"), "plain");
+    EXPECT_EQ(DecodeScrambledText(", 210 ,215"), "ab");
+    // 8 characters: the key starts again at the eighth.
+    std::string plain = "password", key = "quorbel", scrambled;
+    for (size_t i = 0; i < plain.size(); ++i) scrambled += "," + std::to_string(plain[i] + key[i % 7]);
+    EXPECT_EQ(DecodeScrambledText(scrambled), plain);
+    // A piece that is not a number counts as 0; a result of 0 ends the text.
+    EXPECT_EQ(DecodeScrambledText(",x"), std::string(1, static_cast<char>((0 - 'q') & 0xFF)));
+    EXPECT_EQ(DecodeScrambledText(",210,117,210"), "a");
+}
+
+TEST(Accounts, RightsStringsAndGroupLists) {
+    auto r = RightsSet::FromString("RWDRALCRR");
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->Allows(ACCESS_DIR_RENAME));
+    EXPECT_EQ(RightsSet::FromString("R----L---")->ToString(), "R----L---");
+    EXPECT_TRUE(RightsSet::FromString("r----l---")->dirList);
+    EXPECT_FALSE(RightsSet::FromString("RWDRALCR"));
+    EXPECT_FALSE(RightsSet::FromString("RWXRALCRR"));
+    Account a;
+    a.group = "2,5, 9,,";
+    EXPECT_EQ(a.GroupIds(), (std::vector<int>{2, 5, 9}));
+}
+
+}  // namespace
+}  // namespace tw

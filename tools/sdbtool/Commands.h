@@ -1,0 +1,11 @@
+// The subcommands of sdbtool. Each takes the arguments after its name and returns the exit status:
+// 0 done, 1 the table is unusable or inconsistent, 2 wrong usage.
+#pragma once
+
+#include <string>
+#include <vector>
+
+using CommandArgs = std::vector<std::string>;
+
+int RunDump(const CommandArgs& args);
+int RunCheck(const CommandArgs& args);

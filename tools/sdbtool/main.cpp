@@ -1,0 +1,40 @@
+// sdbtool: inspect record engine tables (.sdb). One subcommand per source file, listed below.
+#include <cstdio>
+#include <cstring>
+
+#include "Commands.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* usage;
+    int (*run)(const CommandArgs&);
+};
+
+constexpr Command kCommands[] = {
+    {"dump", "dump FILE     header, fields, keys and every record in key-0 order", RunDump},
+    {"check", "check FILE    validate the structure; exits 1 at the first inconsistency", RunCheck},
+};
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: sdbtool COMMAND ARGS...\n");
+    for (const Command& c : kCommands)
+        std::fprintf(stderr, "  sdbtool %s\n", c.usage);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return Usage();
+    for (const Command& c : kCommands) {
+        if (std::strcmp(argv[1], c.name) == 0)
+            return c.run(CommandArgs(argv + 2, argv + argc));
+    }
+    std::fprintf(stderr, "sdbtool: unknown command '%s'\n", argv[1]);
+    return Usage();
+}
