@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <deque>
 #include <fmt/printf.h>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "engine/DataSocket.h"
 #include "platform/EventSocket.h"
 
 namespace tw {
@@ -52,9 +54,38 @@ public:
     std::string RenameSource;
     std::string CurrentDir;
 
-    // ---- data connections, listings and transfers (DataConnection.cpp and the transfer files) ----
+    // ---- data connections, listings and transfers (DataConnection.cpp, Listing.cpp, Transfers.cpp) ----
     // Drops the data connection and settles the quota of an upload.
     void CloseDataConnection();
+    // Connects to the PORT address or waits (dispatching, at most 10 s) for the client to connect to the
+    // PASV port. True when a data connection is ready; on false a reply has been sent.
+    bool OpenDataConnection();
+
+    void OnPort(const std::string& arg);
+    void OnPasv(const std::string& arg);
+    void OnList(const std::string& arg);
+    void OnNlst(const std::string& arg);
+    void OnRest(const std::string& arg);
+    void OnRetr(const std::string& arg);
+    void OnStor(const std::string& arg);
+    void OnAppe(const std::string& arg);
+    void OnAbor(const std::string& arg);
+
+protected:
+    // The TLS variant makes its own data sockets.
+    virtual std::unique_ptr<CDataSocket> CreateDataSocket();
+
+private:
+    void SendListing(const std::string& arg, bool namesOnly);
+    // The listing text of a LIST or NLST argument; false when a reply has been sent instead.
+    bool BuildListing(const std::string& arg, std::string& text, bool namesOnly);
+    void StoreFile(const std::string& arg, bool append);
+    // Answers a transfer command that comes while another transfer runs; true when it did.
+    bool RefuseWhileBusy();
+
+    std::unique_ptr<CDataSocket> dataSocket_;  // at most one per connection
+
+public:
 
     // ---- login and file commands (LoginCommands.cpp, FileCommands.cpp) ----
     void OnUser(const std::string& arg);

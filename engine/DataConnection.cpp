@@ -1,10 +1,129 @@
-// Data connections of a control connection.
+// Data connections of a control connection: PORT, PASV (and P@SW), opening and dropping.
+#include <algorithm>
+#include <cerrno>
+
+#include "engine/ConnectThread.h"
 #include "engine/ControlSocket.h"
+#include "engine/DataSocket.h"
+#include "engine/FtpServer.h"
+#include "platform/Text.h"
 
 namespace tw {
 
+namespace {
+
+constexpr auto kDataConnectionWait = std::chrono::milliseconds(10000);
+
+// A decimal number 0 to 255 written with digits only, or -1.
+int ByteValue(std::string_view piece) {
+    if (piece.empty() || piece.size() > 3) return -1;
+    int value = 0;
+    for (char c : piece) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value <= 255 ? value : -1;
+}
+
+}  // namespace
+
+std::unique_ptr<CDataSocket> CControlSocket::CreateDataSocket() { return std::make_unique<CDataSocket>(*this); }
+
+void CControlSocket::OnPort(const std::string& arg) {
+    std::vector<std::string_view> pieces;
+    std::string_view rest = arg;
+    for (;;) {
+        size_t comma = rest.find(',');
+        pieces.push_back(Trim(rest.substr(0, comma)));
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    if (pieces.size() != 6) {
+        SendReply("501 Syntax error: Invalid parameter.");
+        return;
+    }
+    int v[6];
+    for (int i = 0; i < 6; ++i) v[i] = ByteValue(pieces[i]);
+    // Against FTP bounce: the server connects only back to the client's own address, and never to a
+    // privileged port.
+    std::string address = fmt::format("{}.{}.{}.{}", v[0], v[1], v[2], v[3]);
+    int port = v[4] * 256 + v[5];
+    if (std::any_of(std::begin(v), std::end(v), [](int x) { return x < 0; }) || address != PeerAddress() ||
+        port < 1024) {
+        SendReply("504 Command not implemented for that parameter.");
+        return;
+    }
+    PortAddress = address;
+    PortNumber = port;
+    PassiveMode = false;
+    SendReply("200 Port command successful.");
+}
+
+void CControlSocket::OnPasv(const std::string&) {
+    CloseDataConnection();
+    int low, high;
+    Thread().Server().GetPassivePorts(low, high);
+    // Bound before it becomes the data socket, so nothing dispatched during a retry can drop it.
+    auto socket = CreateDataSocket();
+    if (!socket->BindPassivePort(low, high)) {
+        CloseDataConnection();
+        SendReply("421 Create socket error.");
+        return;
+    }
+    dataSocket_ = std::move(socket);
+    std::string address = Thread().Server().GetPassiveAddress();
+    if (address.empty()) address = LocalAddress();  // the address the client reached us on
+    std::replace(address.begin(), address.end(), '.', ',');
+    int port = dataSocket_->LocalPort();
+    SendReply("227 Entering Passive Mode (%s,%d,%d).", address, port / 256, port % 256);
+    PassiveMode = true;
+}
+
+bool CControlSocket::OpenDataConnection() {
+    if (!PassiveMode) {
+        if (PortAddress.empty() || PortNumber == -1) {
+            SendReply("425 Can't build data connection.");
+            return false;
+        }
+        dataSocket_.reset();
+        dataSocket_ = CreateDataSocket();
+        if (!dataSocket_->ConnectTo(PortAddress, PortNumber)) {
+            int e = dataSocket_->LastError();
+            bool noSocket = e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM;
+            SendReply(noSocket ? "421 Failed to create connection." : "425 Can't build data connection.");
+            return false;
+        }
+    } else if (!dataSocket_) {
+        SendReply("425 Can't build data connection.");
+        return false;
+    }
+    // Event-driven wait on this thread's loop; this handler's own socket is not re-entered meanwhile.
+    CDataSocket* socket = dataSocket_.get();
+    bool ready = Thread().Loop().RunFor(kDataConnectionWait,
+                                        [&] { return dataSocket_.get() != socket || socket->Connected(); });
+    if (dataSocket_.get() != socket) {  // dropped while waiting
+        SendReply("425 Can't build data connection.");
+        return false;
+    }
+    if (!ready) {
+        SendReply("421 Failed to create connection.");
+        return false;
+    }
+    return !socket->ConnectFailed();  // a failed connect has had its 425 reply
+}
+
 void CControlSocket::CloseDataConnection() {
-    // No data socket exists yet.
+    if (!dataSocket_) return;
+    uint64_t quotaMax = dataSocket_->QuotaMax();
+    uint64_t counted = dataSocket_->QuotaCounted();
+    dataSocket_.reset();  // closes the network socket and the file
+    PortAddress.clear();
+    PortNumber = -1;
+    RestartOffset = 0;
+    PassiveMode = false;
+    // Quota settlement: whole KB of what the upload received.
+    if (quotaMax != 0 && counted / 1024 != 0)
+        Thread().Server().Access().Source().AddUsedQuota(UserName, static_cast<double>(counted / 1024));
 }
 
 }  // namespace tw

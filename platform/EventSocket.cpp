@@ -66,7 +66,7 @@ CEventSocket::~CEventSocket() {
 
 unsigned CEventSocket::Interest() const {
     if (connecting_) return FD_WRITE;
-    return wantWrite_ ? (FD_READ | FD_WRITE) : unsigned(FD_READ);
+    return (wantRead_ ? unsigned(FD_READ) : 0u) | (wantWrite_ ? unsigned(FD_WRITE) : 0u);
 }
 
 void CEventSocket::Watch() {
@@ -93,7 +93,8 @@ void CEventSocket::OnEvents(unsigned events) {
         OnConnect(error);
         return;
     }
-    if (events & FD_READ) {
+    // An error surfaces through OnReceive even while reading is paused, or its event would repeat.
+    if (((events & FD_READ) && wantRead_) || (events & FD_ERROR)) {
         OnReceive(0);
         if (!*alive || !IsOpen()) return;
     }
@@ -176,6 +177,7 @@ int CEventSocket::Detach() {
     if (fd >= 0 && loop_) loop_->UnwatchFd(fd);
     fd_ = -1;
     listening_ = connecting_ = wantWrite_ = false;
+    wantRead_ = true;
     loop_ = nullptr;
     return fd;
 }
@@ -252,6 +254,12 @@ bool CEventSocket::PeerGone() {
 void CEventSocket::WantWrite(bool on) {
     if (wantWrite_ == on) return;
     wantWrite_ = on;
+    if (fd_ >= 0 && loop_) loop_->ModifyFd(fd_, Interest());
+}
+
+void CEventSocket::WantRead(bool on) {
+    if (wantRead_ == on) return;
+    wantRead_ = on;
     if (fd_ >= 0 && loop_) loop_->ModifyFd(fd_, Interest());
 }
 

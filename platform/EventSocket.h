@@ -55,6 +55,8 @@ public:
 
     // OnSend is reported only while write interest is on.
     void WantWrite(bool on);
+    // OnReceive is reported only while read interest is on (the default); pauses a paced receiver.
+    void WantRead(bool on);
 
     std::string PeerAddress() const;
     uint16_t PeerPort() const;
@@ -78,6 +80,7 @@ private:
     bool listening_ = false;
     bool connecting_ = false;
     bool wantWrite_ = false;
+    bool wantRead_ = true;
     MessageLoop* loop_ = nullptr;
     std::shared_ptr<bool> alive_;  // false once destroyed; handlers check it before touching members
 };

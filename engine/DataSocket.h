@@ -1,0 +1,107 @@
+// CDataSocket: the one data connection of a control connection, as a connection end point (a passive
+// listener or an active connect) and as the running listing, download or upload over it.
+//
+// Ownership and threads: owned by its CControlSocket (CloseDataConnection destroys it) and used only on
+// the connection thread. Transfers are driven by this socket's events and timers; the socket never
+// destroys itself: at the end of a transfer it closes its handle and posts WM_FTP_NOTIFY (drop) to the
+// thread. Transport seam: ReadSome, WriteSome and KernelCopy are the whole I/O of a transfer, so a TLS
+// variant overrides only those.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/EventSocket.h"
+#include "platform/File.h"
+#include "platform/MessageLoop.h"
+
+namespace tw {
+
+class CControlSocket;
+
+class CDataSocket : public CEventSocket {
+public:
+    explicit CDataSocket(CControlSocket& owner);
+    ~CDataSocket() override;
+
+    // ---- end point ----
+    // Listens on the lowest free port of [low, high]; while every port is in use it tries again every
+    // 10 ms for up to 10 s, dispatching the thread's other events meanwhile.
+    bool BindPassivePort(int low, int high);
+    // Starts the active connect; false when it fails at once (LastError tells why).
+    bool ConnectTo(const std::string& address, int port);
+    // An accepted or connected socket is ready, or an active connect attempt has ended.
+    bool Connected() const { return connected_; }
+    // The active connect ended in failure; "425 Can't build data connection." has been sent.
+    bool ConnectFailed() const { return connectFailed_; }
+
+    // ---- transfers (the handlers of LIST, NLST, RETR, STOR and APPE start them) ----
+    // Bytes per second; 0 turns the limit off.
+    void SetDownloadLimit(uint32_t bytesPerSecond) { downloadRate_ = bytesPerSecond; }
+    void SetUploadLimit(uint32_t bytesPerSecond) { uploadRate_ = bytesPerSecond; }
+    // In bytes; a maximum of 0 means no quota.
+    void SetQuota(uint64_t maximum, uint64_t used) { quotaMax_ = maximum, quotaUsed_ = used; }
+    uint64_t QuotaMax() const { return quotaMax_; }
+    // Bytes received while a quota was set, the block that reached the quota included.
+    uint64_t QuotaCounted() const { return quotaCounted_; }
+    // A listing or transfer is running on this connection.
+    bool Busy() const { return kind_ != Kind::NONE; }
+
+    void StartListing(std::string text);
+    // Sends the file from `restart` (the whole file when that is not below its size, e.g. negative).
+    void StartDownload(const std::string& path, int64_t restart);
+    // Stores into the file cut to `keep` bytes (0 for STOR, the current size for APPE).
+    void StartUpload(const std::string& path, uint64_t keep);
+
+protected:
+    // Transport seam.
+    virtual long ReadSome(void* buffer, size_t length);
+    virtual long WriteSome(const void* data, size_t length);
+    // Whether file bytes may go to the socket by a kernel copy (plain TCP only).
+    virtual bool KernelCopy() const { return true; }
+
+    void OnAccept(int error) override;
+    void OnConnect(int error) override;
+    void OnReceive(int error) override;
+    void OnSend(int error) override;
+
+private:
+    enum class Kind { NONE, LISTING, DOWNLOAD, UPLOAD };
+
+    void Begin(Kind kind);
+    // Ends the transfer: closes the file and the socket, replies, counts `counter` (0: none) and asks the
+    // thread to drop the data connection.
+    void Finish(const char* reply, int counter);
+    void SendListing();
+    void SendFile();
+    long SendFileBytes(size_t want, bool& wouldBlock);
+    void ReceiveFile();
+    void DiscardIncoming();
+    // A limited transfer has moved its bytes of the current one-second window: stops reading (upload) or
+    // writing (download) until the window is over, then opens the next one.
+    void PauseWindow(bool reading);
+
+    CControlSocket& owner_;
+    bool connected_ = false;
+    bool connectFailed_ = false;
+    bool readPaused_ = false;
+
+    Kind kind_ = Kind::NONE;
+    CFile file_;
+    std::string listing_;
+    uint64_t position_ = 0, total_ = 0;
+    std::vector<char> buffer_;
+
+    uint32_t downloadRate_ = 0, uploadRate_ = 0;
+    std::chrono::steady_clock::time_point windowStart_{};  // pacing of a limited transfer
+    bool windowOpen_ = false;
+    uint64_t windowBytes_ = 0;  // moved in the current window
+    MessageLoop::TimerId pauseTimer_ = 0;
+
+    uint64_t quotaMax_ = 0, quotaUsed_ = 0, quotaCounted_ = 0;
+};
+
+}  // namespace tw

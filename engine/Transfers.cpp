@@ -1,0 +1,250 @@
+// File transfers: RETR, STOR, APPE, REST and ABOR, and the download and upload steps of CDataSocket.
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "engine/ConnectThread.h"
+#include "engine/ControlSocket.h"
+#include "engine/DataSocket.h"
+#include "engine/FtpServer.h"
+#include "engine/Messages.h"
+#include "platform/DirectoryList.h"
+
+namespace tw {
+
+namespace {
+
+// An unlimited transfer moves this much per system call, and at most kEventBudget per socket event so
+// that the control connection and other events of the thread get their turn.
+constexpr size_t kLargeBlock = 256 * 1024;
+constexpr uint64_t kEventBudget = 8 * 1024 * 1024;
+// A quota-limited or speed-limited upload is taken in blocks of this size: the block that reaches the
+// quota is the one refused.
+constexpr size_t kUploadBlock = 4096;
+
+// Leading blanks, an optional sign and decimal digits, as far as they go; saturates at the 64-bit range.
+// Text that is not a number reads as 0.
+int64_t ReadOffset(const std::string& text) {
+    size_t i = text.find_first_not_of(" \t");
+    if (i == std::string::npos) return 0;
+    bool negative = text[i] == '-';
+    if (text[i] == '-' || text[i] == '+') ++i;
+    int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        int digit = text[i] - '0';
+        if (value > (INT64_MAX - digit) / 10) return negative ? INT64_MIN : INT64_MAX;
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+uint64_t KbToBytes(double kb) { return kb > 0 ? static_cast<uint64_t>(kb * 1024) : 0; }
+
+}  // namespace
+
+// ---- handlers ----
+
+void CControlSocket::OnRest(const std::string& arg) {
+    // 64-bit, so that a file beyond 2 GiB resumes where the client asked.
+    RestartOffset = ReadOffset(arg);
+    SendReply("350 Restarting at byte offset %d.", RestartOffset);
+}
+
+void CControlSocket::OnRetr(const std::string& arg) {
+    if (RefuseWhileBusy()) return;
+    std::string local;
+    ResolveResult r = Thread().Server().Access().ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local);
+    if (r == PATH_DENIED) {
+        SendReply("550 No permission.");
+        return;
+    }
+    if (r != PATH_OK) {
+        SendReply("550 File not found.");
+        return;
+    }
+    SendReply("150 File status okay; about to open data connection.");
+    if (!OpenDataConnection()) {
+        CloseDataConnection();
+        return;
+    }
+    LoginState = DOWNLOADING;
+    if (auto account = Thread().Server().Access().Source().LoadAccount(UserName))
+        if (account->downloadLimit && account->downloadSpeed > 0)
+            dataSocket_->SetDownloadLimit(static_cast<uint32_t>(account->downloadSpeed) * 1024);
+    dataSocket_->StartDownload(local, RestartOffset);
+}
+
+void CControlSocket::OnStor(const std::string& arg) { StoreFile(arg, false); }
+
+void CControlSocket::OnAppe(const std::string& arg) { StoreFile(arg, true); }
+
+void CControlSocket::StoreFile(const std::string& arg, bool append) {
+    if (RefuseWhileBusy()) return;
+    std::string local;
+    ResolveResult r = Thread().Server().Access().ResolveFile(UserName, CurrentDir, arg,
+                                                             append ? ACCESS_APPEND : ACCESS_WRITE, local);
+    if (r == PATH_DENIED) {
+        SendReply("550 No permission.");
+        return;
+    }
+    if (r != PATH_OK) {
+        SendReply("550 Filename unavailable.");
+        return;
+    }
+    RestartOffset = 0;
+    DirEntry existing;
+    if (append && FindEntry(local, existing)) RestartOffset = static_cast<int64_t>(existing.size);
+    SendReply("150 File status okay; about to open data connection.");
+    if (!OpenDataConnection()) {
+        CloseDataConnection();
+        return;
+    }
+    LoginState = UPLOADING;
+    if (auto account = Thread().Server().Access().Source().LoadAccount(UserName)) {
+        if (account->uploadLimit && account->uploadSpeed > 0)
+            dataSocket_->SetUploadLimit(static_cast<uint32_t>(account->uploadSpeed) * 1024);
+        dataSocket_->SetQuota(KbToBytes(account->quotaMax), KbToBytes(account->quotaCurrent));
+    }
+    dataSocket_->StartUpload(local, static_cast<uint64_t>(RestartOffset));
+}
+
+void CControlSocket::OnAbor(const std::string&) {
+    if (dataSocket_) {
+        if (LoginState != LOGGED_IN) SendReply("426 Data connection closed.");
+        // Dropped here rather than by a posted notification, which a command later in the same
+        // segment could otherwise find acting on its new data connection.
+        CloseDataConnection();
+    }
+    SendReply("226 ABOR command successful.");
+}
+
+bool CControlSocket::RefuseWhileBusy() {
+    // A second transfer command would interleave its bytes with the running one on the same connection.
+    if (!dataSocket_ || !dataSocket_->Busy()) return false;
+    SendReply("425 Can't build data connection.");
+    return true;
+}
+
+// ---- downloads ----
+
+void CDataSocket::StartDownload(const std::string& path, int64_t restart) {
+    Begin(Kind::DOWNLOAD);
+    int64_t size;
+    if (!IsOpen() || !file_.Open(path, CFile::READ) || (size = file_.Size()) < 0) {
+        Finish("426 Connection closed.", 0);
+        return;
+    }
+    total_ = static_cast<uint64_t>(size);
+    position_ = static_cast<uint64_t>(restart) < total_ ? static_cast<uint64_t>(restart) : 0;
+    WantWrite(true);
+    SendFile();
+}
+
+long CDataSocket::SendFileBytes(size_t want, bool& wouldBlock) {
+    wouldBlock = false;
+    if (KernelCopy()) {
+        long n = file_.SendTo(Handle(), position_, want);
+        wouldBlock = n < 0 && file_.LastError() == EAGAIN;
+        return n;
+    }
+    buffer_.resize(std::min(want, kLargeBlock));
+    long got = file_.ReadAt(buffer_.data(), buffer_.size(), position_);
+    if (got <= 0) return got;
+    // A part that the send did not take is read from the file again next time.
+    long n = WriteSome(buffer_.data(), static_cast<size_t>(got));
+    wouldBlock = n < 0 && LastError() == EAGAIN;
+    return n;
+}
+
+void CDataSocket::SendFile() {
+    uint64_t budget = kEventBudget;
+    while (position_ < total_) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(total_ - position_, kLargeBlock));
+        if (downloadRate_) {
+            if (!windowOpen_) {
+                windowOpen_ = true;
+                windowStart_ = std::chrono::steady_clock::now();
+            }
+            want = static_cast<size_t>(std::min<uint64_t>(want, downloadRate_ - windowBytes_));
+        }
+        bool wouldBlock;
+        long n = SendFileBytes(want, wouldBlock);
+        if (wouldBlock) return;  // the next write event goes on
+        if (n <= 0) {
+            // A send or read error, or a file that shrank below the size it had at the start.
+            Finish("426 Connection closed.", COUNTER_SEND_FAILED);
+            return;
+        }
+        position_ += static_cast<uint64_t>(n);
+        owner_.Thread().CountSent(static_cast<uint64_t>(n));
+        if (downloadRate_ && (windowBytes_ += static_cast<uint64_t>(n)) >= downloadRate_ && position_ < total_) {
+            PauseWindow(false);
+            return;
+        }
+        if (budget <= static_cast<uint64_t>(n)) return;  // level-triggered: the next write event goes on
+        budget -= static_cast<uint64_t>(n);
+    }
+    Finish("226 Transfer complete.", COUNTER_FILE_SENT);
+}
+
+// ---- uploads ----
+
+void CDataSocket::StartUpload(const std::string& path, uint64_t keep) {
+    Begin(Kind::UPLOAD);
+    if (!IsOpen()) {  // the client closed or reset the connection before the transfer
+        Finish("426 Connection error.", COUNTER_TRANSFER_FAILED);
+        return;
+    }
+    if (quotaMax_ && quotaUsed_ >= quotaMax_) {
+        Finish("452 Disk quota exceeded. Transfer aborted.", 0);
+        return;
+    }
+    if (!file_.Open(path, CFile::WRITE_EXISTING) || !file_.SetLength(keep) || !file_.SeekToEnd()) {
+        Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
+        return;
+    }
+    // Bytes already waiting arrive with the next read event.
+}
+
+void CDataSocket::ReceiveFile() {
+    const bool paced = uploadRate_ != 0;
+    const size_t block = quotaMax_ || paced ? kUploadBlock : kLargeBlock;
+    buffer_.resize(block);
+    uint64_t budget = kEventBudget;
+    while (kind_ == Kind::UPLOAD) {
+        if (paced && !windowOpen_) {
+            windowOpen_ = true;
+            windowStart_ = std::chrono::steady_clock::now();
+        }
+        long n = ReadSome(buffer_.data(), block);
+        if (n < 0) {
+            if (LastError() != EAGAIN) Finish("426 Connection error.", COUNTER_TRANSFER_FAILED);
+            return;
+        }
+        if (n == 0) {  // the client has closed its side: the file is complete
+            Finish("226 Transfer complete.", COUNTER_FILE_RECEIVED);
+            return;
+        }
+        uint64_t got = static_cast<uint64_t>(n);
+        owner_.Thread().CountReceived(got);
+        if (quotaMax_) {
+            quotaCounted_ += got;
+            if (quotaUsed_ + quotaCounted_ >= quotaMax_) {  // this block is not written
+                Finish("452 Disk quota exceeded. Transfer aborted.", 0);
+                return;
+            }
+        }
+        if (!file_.Write(buffer_.data(), static_cast<size_t>(n))) {
+            Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
+            return;
+        }
+        if (paced && (windowBytes_ += got) >= uploadRate_) {
+            PauseWindow(true);
+            return;
+        }
+        if (budget <= got) return;  // level-triggered: the next read event goes on
+        budget -= got;
+    }
+}
+
+}  // namespace tw

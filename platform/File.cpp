@@ -1,0 +1,99 @@
+#include "File.h"
+
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace tw {
+
+CFile::~CFile() { Close(); }
+
+bool CFile::Open(const std::string& path, Mode mode) {
+    Close();
+    // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it is refused below.
+    int flags = O_CLOEXEC | O_NONBLOCK | (mode == READ ? O_RDONLY : O_WRONLY | O_CREAT);
+    int fd;
+    do fd = ::open(path.c_str(), flags, 0644);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        lastError_ = errno;
+        return false;
+    }
+    // Only regular files are transferred: a FIFO or device would block the connection thread.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        lastError_ = errno ? errno : EINVAL;
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+void CFile::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+long CFile::ReadAt(void* buffer, size_t length, uint64_t offset) {
+    for (;;) {
+        ssize_t n = pread(fd_, buffer, length, static_cast<off_t>(offset));
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        lastError_ = errno;
+        return -1;
+    }
+}
+
+bool CFile::Write(const void* data, size_t length) {
+    auto* p = static_cast<const char*>(data);
+    while (length > 0) {
+        ssize_t n = ::write(fd_, p, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            lastError_ = errno;
+            return false;
+        }
+        p += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool CFile::SeekToEnd() {
+    if (lseek(fd_, 0, SEEK_END) >= 0) return true;
+    lastError_ = errno;
+    return false;
+}
+
+bool CFile::SetLength(uint64_t length) {
+    int r;
+    do r = ftruncate(fd_, static_cast<off_t>(length));
+    while (r < 0 && errno == EINTR);
+    if (r == 0) return true;
+    lastError_ = errno;
+    return false;
+}
+
+int64_t CFile::Size() {
+    struct stat st;
+    if (fstat(fd_, &st) == 0) return st.st_size;
+    lastError_ = errno;
+    return -1;
+}
+
+long CFile::SendTo(int socketFd, uint64_t offset, size_t count) {
+    off_t at = static_cast<off_t>(offset);
+    for (;;) {
+        ssize_t n = sendfile(socketFd, fd_, &at, count);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        lastError_ = errno == EWOULDBLOCK ? EAGAIN : errno;
+        return -1;
+    }
+}
+
+}  // namespace tw

@@ -1,0 +1,48 @@
+// CFile: a file handle for transfers. 64-bit positions; every call reports failure by its result and
+// keeps errno in LastError(); EINTR is retried.
+//
+// Threads: used by one thread at a time (the connection thread that opened it).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tw {
+
+class CFile {
+public:
+    enum Mode {
+        READ,            // read only; the file must exist
+        WRITE_EXISTING,  // write; created when missing, never truncated on open
+    };
+
+    CFile() = default;
+    ~CFile();
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    bool Open(const std::string& path, Mode mode);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    int LastError() const { return lastError_; }
+
+    // Reads up to `length` bytes at `offset`: the count, 0 at the end of the file, -1 on failure.
+    long ReadAt(void* buffer, size_t length, uint64_t offset);
+    // Writes every byte at the current position; false on failure (a full disk included).
+    bool Write(const void* data, size_t length);
+    bool SeekToEnd();
+    // Cuts or extends the file to `length` bytes.
+    bool SetLength(uint64_t length);
+    // Size in bytes, or -1 on failure.
+    int64_t Size();
+    // Copies up to `count` bytes from `offset` to the stream socket `socketFd` in the kernel: bytes handed
+    // over, 0 at the end of the file, -1 on failure (LastError EAGAIN: the socket would block).
+    long SendTo(int socketFd, uint64_t offset, size_t count);
+
+private:
+    int fd_ = -1;
+    int lastError_ = 0;
+};
+
+}  // namespace tw

@@ -1,0 +1,171 @@
+#include "FtpTestServer.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace tw::test {
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string Pattern(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('A' + (i * 7 + i / 251) % 26);
+    return s;
+}
+
+TestServer::TestServer(const std::string& home) {
+    std::promise<void> ready;
+    thread_ = std::thread([&] {
+        MessageLoop loop;
+        CFtpServer server;
+        auto accounts = std::make_unique<MemoryAccounts>();
+        Account a;
+        a.id = 1;
+        a.userid = "user";
+        a.password = "pw";
+        a.status = 1;
+        a.homedir = home;
+        a.rights = *RightsSet::FromString("RWDRALCRR");
+        accounts->accounts["user"] = a;
+        accounts_ = accounts.get();
+        server.SetAccountSource(std::move(accounts));
+        server.SetPort(0);
+        server.SetTimeout(10);
+        server.StartServer();
+        port_ = server.ListeningPort();
+        loop_ = &loop;
+        server_ = &server;
+        ready.set_value();
+        loop.Run();
+    });
+    ready.get_future().wait();
+}
+
+TestServer::~TestServer() {
+    // Stopped while the loop still runs: the wait for the connection threads needs a running loop.
+    OnServer([](CFtpServer& s) {
+        s.StopServer();
+        return 0;
+    });
+    MessageLoop::PostThreadMessage(loop_->Thread(), WM_QUIT);
+    thread_.join();
+}
+
+Conn Conn::To(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return Conn();
+    }
+    timeval tv{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    return Conn(fd);
+}
+
+void Conn::Send(const std::string& s) {
+    ASSERT_EQ(send(fd_, s.data(), s.size(), MSG_NOSIGNAL), static_cast<ssize_t>(s.size()));
+}
+
+std::string Conn::Line() {
+    std::string line;
+    char c;
+    for (;;) {
+        ssize_t n = recv(fd_, &c, 1, 0);
+        if (n == 0) return line.empty() ? "<closed>" : line;
+        if (n < 0) return line;
+        line += c;
+        if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) return line.substr(0, line.size() - 2);
+    }
+}
+
+std::string Conn::All() {
+    std::string data;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = recv(fd_, buf, sizeof buf, 0);
+        if (n <= 0) return data;
+        data.append(buf, static_cast<size_t>(n));
+    }
+}
+
+Session::Session(int port, bool login) : control(Conn::To(port)) {
+    EXPECT_EQ(control.Line(), "220 Welcome to Tarnwick FTP Server");
+    if (!login) return;
+    EXPECT_EQ(Cmd("USER user"), "331 username ok, need password.");
+    EXPECT_EQ(Cmd("PASS pw"), "230 User logged in. proceed.");
+}
+
+std::string Session::Cmd(const std::string& line) {
+    control.Send(line + "\r\n");
+    return control.Line();
+}
+
+Conn Session::Passive() {
+    std::string reply = Cmd("PASV");
+    int h1, h2, h3, h4, p1, p2;
+    if (sscanf(reply.c_str(), "227 Entering Passive Mode (%d,%d,%d,%d,%d,%d).", &h1, &h2, &h3, &h4, &p1, &p2) != 6) {
+        ADD_FAILURE() << reply;
+        return Conn();
+    }
+    return Conn::To(p1 * 256 + p2);
+}
+
+std::string Session::Active() {
+    if (listener >= 0) close(listener);
+    listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(listener, 1);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    int port = ntohs(a.sin_port);
+    return Cmd("PORT 127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256));
+}
+
+Conn Session::Accept() {
+    timeval tv{5, 0};
+    setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    int fd = accept(listener, nullptr, nullptr);
+    close(listener);
+    listener = -1;
+    if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    return Conn(fd);
+}
+
+Session::Result Session::Download(const std::string& command) {
+    Conn data = Passive();
+    Result r;
+    r.first = Cmd(command);
+    if (r.first.rfind("150", 0) != 0) return r;
+    r.data = data.All();
+    r.last = Line();
+    return r;
+}
+
+Session::Result Session::Upload(const std::string& command, const std::string& bytes) {
+    Conn data = Passive();
+    Result r;
+    r.first = Cmd(command);
+    if (r.first.rfind("150", 0) != 0) return r;
+    send(data.Fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    data.Close();
+    r.last = Line();
+    return r;
+}
+
+}  // namespace tw::test

@@ -1,0 +1,174 @@
+// RETR, STOR, APPE, REST and ABOR: restart points, truncation, quota, speed limits, counters and the
+// control connection while a transfer runs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "FtpTestServer.h"
+#include "engine/Messages.h"
+
+using namespace std::chrono_literals;
+
+namespace tw::test {
+namespace {
+
+class Transfer : public ::testing::Test {
+protected:
+    int Counter(int kind) {
+        return server.OnServer([kind](CFtpServer& s) { return s.Counter(kind); });
+    }
+    TempDir home;
+    TestServer server{home.Path()};
+};
+
+TEST_F(Transfer, RestartOffsetsOfADownload) {
+    const std::string body = Pattern(1000);
+    WriteFile(home / "f.bin", body);
+    Session s(server.Port());
+    EXPECT_EQ(s.Cmd("REST 100"), "350 Restarting at byte offset 100.");
+    auto r = s.Download("RETR f.bin");
+    EXPECT_EQ(r.first, "150 File status okay; about to open data connection.");
+    EXPECT_EQ(r.data, body.substr(100));
+    EXPECT_EQ(r.last, "226 Transfer complete.");
+    EXPECT_EQ(s.Download("RETR f.bin").data, body);  // forgotten after the transfer
+    for (const char* rest : {"REST 1000", "REST 5000", "REST -5", "REST 99999999999999999999999", "REST x"}) {
+        EXPECT_EQ(s.Cmd(rest).substr(0, 4), "350 ") << rest;
+        EXPECT_EQ(s.Download("RETR f.bin").data, body) << rest;
+    }
+    EXPECT_EQ(s.Cmd("REST -5"), "350 Restarting at byte offset -5.");
+    EXPECT_EQ(s.Cmd("REST 3000000000"), "350 Restarting at byte offset 3000000000.");
+    EXPECT_EQ(Counter(COUNTER_FILE_SENT), 7);
+}
+
+TEST_F(Transfer, MissingFilesAndEmptyFiles) {
+    WriteFile(home / "empty", "");
+    std::filesystem::create_directory(home / "dir");
+    Session s(server.Port());
+    EXPECT_EQ(s.Cmd("RETR nothere"), "550 File not found.");
+    EXPECT_EQ(s.Cmd("RETR dir"), "550 File not found.");
+    EXPECT_EQ(s.Cmd("APPE nothere"), "550 Filename unavailable.");
+    EXPECT_EQ(s.Cmd("STOR nodir/x"), "550 Filename unavailable.");
+    auto r = s.Download("RETR empty");
+    EXPECT_EQ(r.data, "");
+    EXPECT_EQ(r.last, "226 Transfer complete.");
+    server.Accounts().Update("user", [](Account& a) { a.rights.read = false; });
+    EXPECT_EQ(s.Cmd("RETR empty"), "550 No permission.");
+}
+
+TEST_F(Transfer, StorTruncatesAppeAppends) {
+    WriteFile(home / "f.txt", "old content that is long");
+    Session s(server.Port());
+    EXPECT_EQ(s.Cmd("REST 5"), "350 Restarting at byte offset 5.");
+    auto r = s.Upload("STOR f.txt", "new");
+    EXPECT_EQ(r.first, "150 File status okay; about to open data connection.");
+    EXPECT_EQ(r.last, "226 Transfer complete.");
+    EXPECT_EQ(ReadFile(home / "f.txt"), "new");
+    EXPECT_EQ(s.Upload("APPE f.txt", " and more").last, "226 Transfer complete.");
+    EXPECT_EQ(ReadFile(home / "f.txt"), "new and more");
+    const std::string big = Pattern(3 * 1024 * 1024 + 17);
+    EXPECT_EQ(s.Upload("STOR big.bin", big).last, "226 Transfer complete.");
+    EXPECT_EQ(ReadFile(home / "big.bin"), big);
+    EXPECT_EQ(s.Download("RETR big.bin").data, big);
+    EXPECT_EQ(Counter(COUNTER_FILE_RECEIVED), 3);
+    EXPECT_EQ(server.Accounts().QuotaCurrent("user"), 0.0);  // no quota set, nothing counted
+}
+
+TEST_F(Transfer, QuotaIsCheckedBeforeAndDuringAnUpload) {
+    WriteFile(home / "keep.txt", "untouched");
+    Session s(server.Port());
+    server.Accounts().Update("user", [](Account& a) { a.quotaMax = 100, a.quotaCurrent = 100; });
+    auto full = s.Upload("STOR keep.txt", "xyz");
+    EXPECT_EQ(full.first, "150 File status okay; about to open data connection.");
+    EXPECT_EQ(full.last, "452 Disk quota exceeded. Transfer aborted.");
+    EXPECT_EQ(ReadFile(home / "keep.txt"), "untouched");
+
+    // 99.5 KB used: the first 4096-byte block reaches 100 KB and is not written, but it is counted.
+    server.Accounts().Update("user", [](Account& a) { a.quotaCurrent = 99.5; });
+    auto over = s.Upload("STOR over.bin", Pattern(64 * 1024));
+    EXPECT_EQ(over.last, "452 Disk quota exceeded. Transfer aborted.");
+    EXPECT_EQ(ReadFile(home / "over.bin"), "");
+    EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");  // the drop has happened
+    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 103.5);
+
+    server.Accounts().Update("user", [](Account& a) { a.quotaMax = 1000, a.quotaCurrent = 0; });
+    EXPECT_EQ(s.Upload("STOR ten.bin", Pattern(10000)).last, "226 Transfer complete.");
+    EXPECT_EQ(ReadFile(home / "ten.bin"), Pattern(10000));
+    EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
+    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 9.0);
+    s.Download("RETR ten.bin");  // downloads never count
+    EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
+    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 9.0);
+}
+
+TEST_F(Transfer, LimitedDownloadIsPacedAndTheControlConnectionStaysResponsive) {
+    const std::string body = Pattern(30 * 1024);
+    WriteFile(home / "slow.bin", body);
+    server.Accounts().Update("user", [](Account& a) { a.downloadLimit = true, a.downloadSpeed = 10; });
+    Session s(server.Port());
+    Conn data = s.Passive();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(s.Cmd("RETR slow.bin"), "150 File status okay; about to open data connection.");
+    // Commands are answered while the transfer waits out its windows; a second transfer is refused.
+    EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
+    EXPECT_EQ(s.Cmd("RETR slow.bin"), "425 Can't build data connection.");
+    EXPECT_EQ(s.Cmd("STOR slow.bin"), "425 Can't build data connection.");
+    EXPECT_EQ(data.All(), body);
+    EXPECT_EQ(s.Line(), "226 Transfer complete.");
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 1900ms);  // three 10 KB windows
+    EXPECT_LT(took, 5000ms);
+}
+
+TEST_F(Transfer, LimitedUploadIsPaced) {
+    server.Accounts().Update("user", [](Account& a) { a.uploadLimit = true, a.uploadSpeed = 8; });
+    Session s(server.Port());
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(s.Upload("STOR up.bin", Pattern(24 * 1024)).last, "226 Transfer complete.");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1900ms);
+    EXPECT_EQ(ReadFile(home / "up.bin"), Pattern(24 * 1024));
+}
+
+TEST_F(Transfer, AborStopsARunningDownload) {
+    WriteFile(home / "slow.bin", Pattern(100 * 1024));
+    server.Accounts().Update("user", [](Account& a) { a.downloadLimit = true, a.downloadSpeed = 10; });
+    Session s(server.Port());
+    Conn data = s.Passive();
+    EXPECT_EQ(s.Cmd("RETR slow.bin"), "150 File status okay; about to open data connection.");
+    char first[1024];
+    EXPECT_GT(recv(data.Fd(), first, sizeof first, 0), 0);
+    EXPECT_EQ(s.Cmd("ABOR"), "426 Data connection closed.");
+    EXPECT_EQ(s.Line(), "226 ABOR command successful.");
+    std::string rest = data.All();
+    EXPECT_LT(rest.size(), 20u * 1024);  // closed, not sent to the end
+    EXPECT_EQ(s.Cmd("RETR slow.bin"), "150 File status okay; about to open data connection.");
+    EXPECT_EQ(s.Line(), "425 Can't build data connection.");  // the passive socket went with the drop
+    EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
+}
+
+TEST_F(Transfer, ClientClosingEarlyFailsTheTransfer) {
+    WriteFile(home / "big.bin", Pattern(64 * 1024 * 1024));
+    Session s(server.Port());
+    Conn data = s.Passive();
+    EXPECT_EQ(s.Cmd("RETR big.bin"), "150 File status okay; about to open data connection.");
+    char some[4096];
+    EXPECT_GT(recv(data.Fd(), some, sizeof some, 0), 0);
+    data.Close();
+    EXPECT_EQ(s.Line(), "426 Connection closed.");
+    EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
+    EXPECT_EQ(Counter(COUNTER_SEND_FAILED) + Counter(COUNTER_TRANSFER_FAILED), 1);
+}
+
+TEST_F(Transfer, UserDuringATransferStaysLoggedOut) {
+    WriteFile(home / "slow.bin", Pattern(20 * 1024));
+    server.Accounts().Update("user", [](Account& a) { a.downloadLimit = true, a.downloadSpeed = 10; });
+    Session s(server.Port());
+    Conn data = s.Passive();
+    EXPECT_EQ(s.Cmd("RETR slow.bin"), "150 File status okay; about to open data connection.");
+    EXPECT_EQ(s.Cmd("USER other"), "331 username ok, need password.");
+    EXPECT_EQ(data.All().size(), 20u * 1024);
+    EXPECT_EQ(s.Line(), "226 Transfer complete.");
+    EXPECT_EQ(s.Cmd("NOOP"), "530 Please login with USER and PASS.");
+}
+
+}  // namespace
+}  // namespace tw::test
