@@ -9,3 +9,7 @@ using CommandArgs = std::vector<std::string>;
 
 int RunDump(const CommandArgs& args);
 int RunCheck(const CommandArgs& args);
+int RunInit(const CommandArgs& args);
+int RunUser(const CommandArgs& args);
+int RunGroup(const CommandArgs& args);
+int RunFolder(const CommandArgs& args);

@@ -1,4 +1,4 @@
-// sdbtool: inspect record engine tables (.sdb). One subcommand per source file, listed below.
+// sdbtool: inspect record engine tables (.sdb) and edit the account tables. One subcommand per source file, listed below.
 #include <cstdio>
 #include <cstring>
 
@@ -15,6 +15,13 @@ struct Command {
 constexpr Command kCommands[] = {
     {"dump", "dump FILE     header, fields, keys and every record in key-0 order", RunDump},
     {"check", "check FILE    validate the structure; exits 1 at the first inconsistency", RunCheck},
+    {"init", "init DIR      create empty user.sdb and group.sdb in a program directory", RunInit},
+    {"user", "user add|set|del|list|show DIR [NAME] [--password P] [--home DIR] [--rights RWDRALCRR]\n"
+             "              [--groups G1,G2] [--status enabled|disabled] [--expires YYYY-MM-DD|never]\n"
+             "              [--download-speed KB] [--upload-speed KB] [--quota KB] [--used KB] [--email E]",
+     RunUser},
+    {"group", "group add|set|del|list DIR [NAME] [--notes TEXT]", RunGroup},
+    {"vfolder", "vfolder add|del|list DIR user|group OWNER [NAME [LOCALDIR]] [--rights R----L---]", RunFolder},
 };
 
 int Usage()
