@@ -77,6 +77,10 @@ void CControlSocket::OnType(const std::string& arg) {
         SendReply("200 Type is now %s", arg);
 }
 
+void CControlSocket::OnProt(const std::string&) { SendReply("200 PROT command OK."); }
+
+void CControlSocket::OnPbsz(const std::string&) { SendReply("200 PBSZ command OK."); }
+
 void CControlSocket::OnHelp(const std::string&) { SendReply("501 Bad command."); }
 
 void CControlSocket::OnQuit(const std::string&) {

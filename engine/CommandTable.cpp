@@ -1,5 +1,8 @@
 #include "CommandTable.h"
 
+#include <algorithm>
+#include <array>
+
 #include "engine/ControlSocket.h"
 
 namespace tw {
@@ -42,9 +45,20 @@ const CommandRow kPlainCommands[] = {
     {"XRMD", true, "Remove directory: XRMD path-name", &C::OnRmd},
 };
 
+// The FTPS engine's table: the plain rows, then PROT and PBSZ.
+const auto kSslCommands = [] {
+    std::array<CommandRow, std::size(kPlainCommands) + 2> rows{};
+    std::copy(std::begin(kPlainCommands), std::end(kPlainCommands), rows.begin());
+    rows[std::size(kPlainCommands)] = {"PROT", true, "Using private data connection", &C::OnProt};
+    rows[std::size(kPlainCommands) + 1] = {"PBSZ", true, "PBSZ", &C::OnPbsz};
+    return rows;
+}();
+
 }  // namespace
 
 std::span<const CommandRow> PlainCommandTable() { return kPlainCommands; }
+
+std::span<const CommandRow> SslCommandTable() { return kSslCommands; }
 
 const CommandRow* FindCommand(std::span<const CommandRow> table, const std::string& word) {
     for (const CommandRow& row : table)

@@ -18,6 +18,8 @@ struct CommandRow {
 
 // The 31 rows of the plain engine.
 std::span<const CommandRow> PlainCommandTable();
+// The FTPS engine's 33 rows: the plain ones, then PROT and PBSZ.
+std::span<const CommandRow> SslCommandTable();
 
 // First row whose word equals `word` exactly, or nullptr.
 const CommandRow* FindCommand(std::span<const CommandRow> table, const std::string& word);

@@ -38,6 +38,16 @@ void CConnectThread::Main() {
     loop_ = &loop;
     loop.SetThreadMessageHandler([this](const Message& m) { OnThreadMessage(m); });
     control_ = CreateControlSocket();
+    control_->Attach(socketHandle_);
+    socketHandle_ = -1;
+    // A transport that cannot be set up (a failed TLS handshake) ends the connection unseen: nothing
+    // is sent, counted or logged.
+    if (!control_->StartTransport()) {
+        control_.reset();
+        server_.Unregister(this);
+        loop_ = nullptr;
+        return;
+    }
     if (quitRequested_) PostQuit();
     InitInstance();
     try {
@@ -52,8 +62,6 @@ void CConnectThread::Main() {
 }
 
 void CConnectThread::InitInstance() {
-    control_->Attach(socketHandle_);
-    socketHandle_ = -1;
     clientAddress_ = control_->PeerAddress();
     server_.SendToWindow(WM_FTP_CONNECTED, reinterpret_cast<uintptr_t>(this), tls_ ? 1 : 0);
     if (overLimit_) {

@@ -24,6 +24,8 @@ struct CommandRow;
 enum : int { LOGGED_IN = 0, NOT_LOGGED_IN = 1, LISTING = 2, UPLOADING = 3, DOWNLOADING = 4 };
 
 class CControlSocket : public CEventSocket {
+    friend class CConnectThread;  // sets up the transport
+
 public:
     explicit CControlSocket(CConnectThread& thread);
     ~CControlSocket() override;
@@ -106,6 +108,9 @@ public:
     void OnType(const std::string& arg);
     void OnHelp(const std::string& arg);
     void OnQuit(const std::string& arg);
+    // FTPS only: data connections are always protected, so both just agree.
+    void OnProt(const std::string& arg);
+    void OnPbsz(const std::string& arg);
 
 protected:
     void OnReceive(int error) override;
@@ -113,7 +118,9 @@ protected:
 
     virtual std::span<const CommandRow> Commands() const;
 
-    // Transport seam: the TLS variant receives and sends through its TLS connection.
+    // Transport seam: the TLS variant receives and sends through its TLS connection, set up by
+    // StartTransport (its handshake) before the connection is counted in.
+    virtual bool StartTransport() { return true; }
     virtual long ReadSome(void* buffer, size_t length);
     virtual bool WriteAll(const std::string& bytes);
     // Bytes taken by one receive, and the most the receive buffer holds without a line end.

@@ -8,6 +8,7 @@
 #include "engine/IpFilter.h"
 #include "engine/Messages.h"
 #include "engine/ServerEventSink.h"
+#include "engine/SslConnection.h"
 #include "platform/ProgramDir.h"
 
 namespace tw {
@@ -28,7 +29,10 @@ CFtpServer::CFtpServer()
     SetAccountSource(std::make_unique<CSdbAccounts>(programDir_));
 }
 
-CFtpServer::~CFtpServer() { StopServer(); }
+CFtpServer::~CFtpServer() {
+    StopServer();
+    StopSslServer();
+}
 
 void CFtpServer::SetAccountSource(std::unique_ptr<CAccountSource> source) {
     accounts_ = std::move(source);
@@ -90,6 +94,8 @@ std::string CFtpServer::GetPassiveAddress() const {
 
 int CFtpServer::ListeningPort() const { return listener_ ? listener_->LocalPort() : 0; }
 
+int CFtpServer::SslListeningPort() const { return tlsListener_ ? tlsListener_->LocalPort() : 0; }
+
 // ---- events ----
 
 void CFtpServer::NotifyText(int level, const std::string& message) {
@@ -133,6 +139,36 @@ void CFtpServer::StopServer() {
     Notify(0, "Server is stopped.");
 }
 
+bool CFtpServer::StartSslServer() {
+    if (tlsRunning_ || (serviceWindow_ && !ftpsService_)) return false;
+    auto listener = std::make_unique<CListenSocket>(*this, true);
+    if (!listener->Listen(static_cast<uint16_t>(sslPort_))) {
+        Notify(0, "SSL Server cannot run on port %d.", sslPort_.load());
+        return false;
+    }
+    std::string error;
+    tlsContext_ = CreateServerContext(programDir_, error);
+    if (!tlsContext_) {
+        NotifyText(0, error);
+        return false;  // dropping the listener closes it
+    }
+    tlsListener_ = std::move(listener);
+    tlsRunning_ = true;
+    if (!running_) StartStatsTimer();
+    Notify(0, "SSL Server is running on port %d.", sslPort_.load());
+    return true;
+}
+
+void CFtpServer::StopSslServer() {
+    if (!tlsRunning_) return;
+    tlsRunning_ = false;
+    tlsListener_.reset();
+    tlsContext_.reset();  // running connections hold references of their own
+    EndThreads(tlsThreads_);
+    Notify(0, "SSL Server is stopped.");
+    if (!running_) StopStatsTimer();
+}
+
 void CFtpServer::EndThreads(std::list<std::shared_ptr<CConnectThread>>& registry) {
     for (;;) {
         std::shared_ptr<CConnectThread> thread;
@@ -166,7 +202,11 @@ void CFtpServer::Unregister(const CConnectThread* thread) {
 void CFtpServer::Accept(CListenSocket& listener, bool tls) {
     int fd = listener.AcceptFd();
     if (fd < 0) return;
-    auto thread = std::make_shared<CConnectThread>(*this, fd, tls);
+    std::shared_ptr<CConnectThread> thread;
+    if (tls)
+        thread = std::make_shared<CSslClientThread>(*this, fd, tlsContext_.get());
+    else
+        thread = std::make_shared<CConnectThread>(*this, fd, false);
     auto& registry = tls ? tlsThreads_ : plainThreads_;
     {
         std::lock_guard lock(registryMutex_);

@@ -20,6 +20,7 @@
 #include "engine/AccessModel.h"
 #include "engine/Accounts.h"
 #include "engine/LogFile.h"
+#include "engine/TlsContext.h"
 #include "platform/EventSocket.h"
 #include "platform/MessageLoop.h"
 
@@ -92,6 +93,11 @@ public:
     bool StartServer();
     void StopServer();
     bool IsRunning() const { return running_; }
+    // The implicit-TLS listener: its context is built from the program directory's certificate files.
+    bool StartSslServer();
+    void StopSslServer();
+    bool IsSslRunning() const { return tlsRunning_; }
+    int SslListeningPort() const;
     // Reads option.ini, the IP lists and opens today's log file; once per process (service host).
     void LoadSettings(CServerEventSink* sink);
     bool FtpServiceEnabled() const { return ftpService_; }
@@ -166,6 +172,8 @@ private:
     std::list<std::shared_ptr<CConnectThread>> tlsThreads_;
 
     std::unique_ptr<CListenSocket> listener_;
+    std::unique_ptr<CListenSocket> tlsListener_;
+    SslContext tlsContext_;
     bool running_ = false;
     bool tlsRunning_ = false;
     bool settingsLoaded_ = false;

@@ -1,5 +1,7 @@
 #include "LogFile.h"
 
+#include <string_view>
+
 
 #include "platform/ProgramDir.h"
 
@@ -19,8 +21,12 @@ std::string LocalTime(std::time_t when, const char* format) {
 
 std::string FormatEventLine(std::time_t when, const std::string& message) {
     std::string line = LocalTime(when, "[%Y-%m-%d %H:%M:%S]  ");
-    line.reserve(line.size() + message.size());
-    for (char c : message) line += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+    // A message's own line end (some texts carry one) ends the line anyway; any other control byte
+    // would split or forge lines.
+    std::string_view text = message;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    line.reserve(line.size() + text.size());
+    for (char c : text) line += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
     return line;
 }
 

@@ -25,6 +25,7 @@ void CFtpServer::LoadSettings(CServerEventSink* sink) {
     saveLog_ = ini.GetInt("Server", "Savelog", 0) != 0;
     SetFilterMode(ini.GetInt("Server", "FilterMode", 0));
     port_ = ini.GetInt("Server", "port", 21);
+    sslPort_ = ini.GetInt("Server", "sslport", 990);
     maxUsers_ = ini.GetInt("Server", "maxusers", 20);
     timeout_ = ini.GetInt("Server", "timeout", 10);
     {

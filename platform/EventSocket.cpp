@@ -183,6 +183,7 @@ int CEventSocket::Detach() {
 }
 
 void CEventSocket::Close() {
+    if (fd_ >= 0) BeforeClose();
     int fd = Detach();
     if (fd >= 0) ::close(fd);
 }
@@ -233,6 +234,11 @@ bool CEventSocket::SendAll(const void* data, size_t length, std::chrono::millise
         }
     }
     return true;
+}
+
+bool CEventSocket::WaitReady(unsigned events, std::chrono::steady_clock::time_point deadline) {
+    short wanted = static_cast<short>(((events & FD_READ) ? POLLIN : 0) | ((events & FD_WRITE) ? POLLOUT : 0));
+    return fd_ >= 0 && PollOne(fd_, wanted, deadline) > 0;
 }
 
 bool CEventSocket::WaitReadable(std::chrono::milliseconds limit) {

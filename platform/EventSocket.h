@@ -50,6 +50,8 @@ public:
     bool SendAll(const void* data, size_t length, std::chrono::milliseconds limit);
     // Waits until the socket is readable, for at most `limit`.
     bool WaitReadable(std::chrono::milliseconds limit);
+    // Waits until the socket is ready for FD_READ and/or FD_WRITE, until `deadline`; false on time-out.
+    bool WaitReady(unsigned events, std::chrono::steady_clock::time_point deadline);
     // True when the peer has closed or reset the connection, seen without consuming data.
     bool PeerGone();
 
@@ -64,6 +66,9 @@ public:
     uint16_t LocalPort() const;
 
 protected:
+    // Runs in Close() before the handle is closed, while it is still open (a TLS layer says goodbye).
+    virtual void BeforeClose() {}
+    void SetLastError(int error) { lastError_ = error; }
     virtual void OnAccept(int error) {}
     virtual void OnConnect(int error) {}
     virtual void OnReceive(int error) {}

@@ -10,6 +10,7 @@ int CFtpService::Run() {
     server_.SetServiceWindow(this);
     server_.LoadSettings(this);
     if (!server_.StartServer()) failed_ = server_.FtpServiceEnabled();
+    if (!failed_) server_.StartSslServer();
     Loop().Run();
     return failed_ ? 1 : 0;
 }

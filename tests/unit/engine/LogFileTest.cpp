@@ -35,6 +35,7 @@ TEST(EventLine, PrefixIsTheLocalTimeWithTwoBlanksAndControlBytesBecomeQuestionMa
     EXPECT_EQ(FormatEventLine(t, "Server is running on port 21."), "[2026-03-04 05:06:07]  Server is running on port 21.");
     EXPECT_EQ(FormatEventLine(t, ">> NOOP\r\n[2026-03-04 05:06:07]  forged\t"),
               "[2026-03-04 05:06:07]  >> NOOP??[2026-03-04 05:06:07]  forged?");
+    EXPECT_EQ(FormatEventLine(t, "unable to load CA private key\n"), "[2026-03-04 05:06:07]  unable to load CA private key");
     EXPECT_EQ(FormatEventLine(t, "\xe4\xbd\xa0"), "[2026-03-04 05:06:07]  \xe4\xbd\xa0");  // UTF-8 untouched
 }
 

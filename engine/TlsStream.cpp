@@ -1,0 +1,86 @@
+#include "TlsStream.h"
+
+#include <openssl/err.h>
+
+#include <algorithm>
+
+#include "platform/MessageLoop.h"
+
+namespace tw {
+
+CTlsStream::CTlsStream(CEventSocket& socket, SSL_CTX* ctx) : socket_(socket), ssl_(ctx ? SSL_new(ctx) : nullptr) {
+    if (ssl_ && SSL_set_fd(ssl_.get(), socket.Handle()) != 1) ssl_.reset();
+    if (ssl_) SSL_set_accept_state(ssl_.get());
+}
+
+bool CTlsStream::WaitFor(int result, std::chrono::steady_clock::time_point deadline) {
+    switch (SSL_get_error(ssl_.get(), result)) {
+        case SSL_ERROR_WANT_READ: return socket_.WaitReady(FD_READ, deadline);
+        case SSL_ERROR_WANT_WRITE: return socket_.WaitReady(FD_WRITE, deadline);
+        default: return false;
+    }
+}
+
+bool CTlsStream::Accept(std::chrono::steady_clock::time_point deadline) {
+    if (!ssl_) return false;
+    for (;;) {
+        int r = SSL_accept(ssl_.get());
+        if (r == 1) return true;
+        if (!WaitFor(r, deadline)) {
+            ERR_clear_error();
+            return false;
+        }
+    }
+}
+
+long CTlsStream::Read(void* buffer, size_t capacity, bool& wouldBlock) {
+    wouldBlock = false;
+    if (!ssl_) return -1;
+    auto* out = static_cast<char*>(buffer);
+    size_t total = 0;
+    do {
+        int r = SSL_read(ssl_.get(), out + total, static_cast<int>(std::min<size_t>(capacity - total, 1 << 30)));
+        if (r > 0) {
+            total += static_cast<size_t>(r);
+            continue;
+        }
+        int error = SSL_get_error(ssl_.get(), r);
+        ERR_clear_error();
+        if (total > 0) break;
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+            wouldBlock = true;
+            return -1;
+        }
+        return error == SSL_ERROR_ZERO_RETURN ? 0 : -1;  // a bare TCP close reads as a close too
+    } while (total < capacity && SSL_pending(ssl_.get()) > 0);
+    return static_cast<long>(total);
+}
+
+bool CTlsStream::WriteAll(const void* data, size_t length, std::chrono::milliseconds limit) {
+    if (!ssl_) return false;
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    auto* p = static_cast<const char*>(data);
+    while (length > 0) {
+        int r = SSL_write(ssl_.get(), p, static_cast<int>(std::min<size_t>(length, 1 << 30)));
+        if (r > 0) {
+            p += r;
+            length -= static_cast<size_t>(r);
+        } else if (!WaitFor(r, deadline)) {
+            ERR_clear_error();
+            return false;
+        }
+    }
+    return true;
+}
+
+void CTlsStream::Shutdown(bool sendAlert) {
+    if (!ssl_) return;
+    if (sendAlert)
+        SSL_shutdown(ssl_.get());  // sends the close alert; the peer's is not waited for
+    else
+        SSL_set_shutdown(ssl_.get(), SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+    ERR_clear_error();
+    ssl_.reset();
+}
+
+}  // namespace tw
