@@ -109,7 +109,12 @@ bool CControlSocket::OpenDataConnection() {
         SendReply("421 Failed to create connection.");
         return false;
     }
-    return !socket->ConnectFailed();  // a failed connect has had its 425 reply
+    if (socket->ConnectFailed()) return false;  // it has had its 425 reply
+    if (!socket->StartTransport()) {
+        SendReply("425 Can't build data connection.");
+        return false;
+    }
+    return true;
 }
 
 void CControlSocket::CloseDataConnection() {

@@ -4,8 +4,8 @@
 // Ownership and threads: owned by its CControlSocket (CloseDataConnection destroys it) and used only on
 // the connection thread. Transfers are driven by this socket's events and timers; the socket never
 // destroys itself: at the end of a transfer it closes its handle and posts WM_FTP_NOTIFY (drop) to the
-// thread. Transport seam: ReadSome, WriteSome and KernelCopy are the whole I/O of a transfer, so a TLS
-// variant overrides only those.
+// thread. Transport seam: StartTransport, ReadSome, WriteSome and KernelCopy are the whole I/O of a
+// transfer, so a TLS variant overrides only those.
 #pragma once
 
 #include <chrono>
@@ -37,6 +37,9 @@ public:
     bool Connected() const { return connected_; }
     // The active connect ended in failure; "425 Can't build data connection." has been sent.
     bool ConnectFailed() const { return connectFailed_; }
+    // Runs once the connection is made and before any transfer byte (the TLS variant's handshake);
+    // false fails the transfer command.
+    virtual bool StartTransport() { return true; }
 
     // ---- transfers (the handlers of LIST, NLST, RETR, STOR and APPE start them) ----
     // Bytes per second; 0 turns the limit off.
