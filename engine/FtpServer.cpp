@@ -25,6 +25,7 @@ CFtpServer::CFtpServer()
     : programDir_(ProgramDirectory()),
       loop_(*MessageLoop::Current()),
       clock_([] { return std::time(nullptr); }) {
+    InitSockets();  // kernel copies and TLS writes to a closed peer must fail, not raise SIGPIPE
     window_ = std::make_unique<Window>(*this);
     SetAccountSource(std::make_unique<CSdbAccounts>(programDir_));
 }

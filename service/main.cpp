@@ -20,7 +20,6 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc != 2 || std::strcmp(argv[1], "-f") != 0) return Usage();
     tw::BlockStopSignals();
-    tw::InitSockets();
     tw::MessageLoop loop;
     tw::CFtpService service(true);
     tw::WatchStopSignals(loop, [&](int) { service.Post(tw::WM_SERVICE_STOP); });

@@ -55,6 +55,8 @@ class ServerProcess:
 
     settings: dict of [Server] keys (a "port" key is added unless present) or the whole option.ini text
     (then port must be given and the text must set it). accept/reject: contents of the IP list files.
+    A dict without "ftpsservice" switches the TLS listener off; with it on, "sslport" defaults to a free
+    port (self.ssl_port).
     """
 
     def __init__(self, settings=None, accept=None, reject=None, port=None):
@@ -63,8 +65,11 @@ class ServerProcess:
         self.port = port or free_port()
         if settings is None:
             settings = {}
-        if isinstance(settings, dict) and "port" not in settings:
-            settings = {"port": self.port, **settings}
+        self.ssl_port = None
+        if isinstance(settings, dict):
+            settings = {"port": self.port, "ftpsservice": 0, **settings}
+            if str(settings["ftpsservice"]) != "0":
+                self.ssl_port = int(settings.setdefault("sslport", free_port()))
         self.write_file("option.ini", ini_text(settings))
         if accept is not None:
             self.write_file("acceptip.txt", accept)

@@ -158,6 +158,8 @@ TEST(ControlChannel, IdleTimeOutFollowsLastActivityAndTheCurrentTimeOut) {
     EXPECT_TRUE(c.Silent(1500ms));
     c.Send("NOOP\r\n");  // any received byte is activity
     EXPECT_EQ(c.Line(), "530 Please login with USER and PASS.");
+    // The reply's bytes are counted (and the activity noted) just after they were sent.
+    ASSERT_TRUE(Eventually([&] { return server.OnServer([](CFtpServer& s) { return s.BytesSent(); }) == 36u + 38u; }));
     server.now += 9 * 60;
     EXPECT_TRUE(c.Silent(1500ms));
     server.OnServer([](CFtpServer& s) {
