@@ -19,10 +19,8 @@ public:
     // The header must have passed Validate().
     void Load(const CTableHeader& header, const CRecordLayout& layout, int key);
 
-    int Kind() const { return kind_; }
     bool IsUnique() const { return kind_ == KEY_UNIQUE; }
-    // FT_BYTE, FT_SHORT, FT_INT, FT_FLOAT, FT_DOUBLE, or FT_STRING for text and several-part keys.
-    int NodeType() const { return nodeType_; }
+    // Text and several-part keys use the text node layout.
     bool IsText() const { return nodeType_ == FT_STRING; }
     int TextLength() const { return textLength_; }       // L for text keys
     bool IsOneText() const { return IsText() && parts_.size() == 1; }
@@ -44,7 +42,7 @@ private:
     int ComparePart(const Part& part, const uint8_t* a, const uint8_t* b) const;
 
     int kind_ = KEY_DUP;
-    int nodeType_ = FT_INT;
+    int nodeType_ = FT_INT;  // FT_BYTE, FT_SHORT, FT_INT, FT_FLOAT, FT_DOUBLE, or FT_STRING for text keys
     int textLength_ = 0;
     int slotWidth_ = 4;
     int keyAreaOffset_ = 1628;

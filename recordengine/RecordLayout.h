@@ -13,6 +13,10 @@
 // Free record blocks (packed): the block keeps its uint16 length (its usable size) and holds the next free
 // block's position in the int32 after it (0 or negative ends the list); blocks under 6 bytes are not
 // listed. Fixed: a free slot holds the next free position in its first 4 bytes.
+//
+// Memo blocks: each starts with an 8-byte header whose first int32 is the next block's position (0 or
+// negative ends the chain). A deleted record's chains are prepended to the memo free list; nothing here
+// writes memo contents.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // CRecordTable: exact lookups and key-ordered navigation, and reading the record reached.
 #include "RecordTable.h"
 
+#include <algorithm>
 #include <cstring>
 
 bool CRecordTable::EnterEntry(int key, const CLiveEntry& live, bool chainLast, Cursor& cursor)

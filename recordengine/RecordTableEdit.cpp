@@ -1,6 +1,7 @@
 // CRecordTable: appending, updating and deleting records, and the space they take.
 #include "RecordTable.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 

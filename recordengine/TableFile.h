@@ -40,7 +40,6 @@ public:
     // Undoes an uncommitted change, releases the lock and removes the journal.
     void Close();
 
-    bool IsOpen() const { return fd_ >= 0; }
     bool IsWritable() const { return access_ != FileAccess::Read; }
     int64_t Size() const { return size_; }
 

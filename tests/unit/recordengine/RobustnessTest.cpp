@@ -179,4 +179,31 @@ TEST_F(TableTest, LoopsAndOverfullNodesAreReported)
     EXPECT_FALSE(CheckTable(path, error));
 }
 
+// A delete that fails at its last key, after the others were changed, leaves every byte as it was.
+TEST_F(TableTest, FailedChangeIsUndone)
+{
+    const std::string path = Path("undo.sdb");
+    BuildSample(path);
+    CRecordTable t;
+    ASSERT_TRUE(t.Open(path, OpenMode::Read));
+    int32_t group = 2;
+    ASSERT_TRUE(t.SeekKey(2, &group) && t.MoveNext(2) && t.MoveNext(2));
+    const std::string third = t.GetFieldText("name");
+    t.Close();
+    const std::vector<uint8_t> good = FileBytes(path);
+    const int32_t groups = Int32At(good, 0x3BBC + 8);
+    const int32_t head = Int32At(good, groups + 808 + 4 * 2);
+    PatchInt32(path, Int32At(good, head + 12), 0);  // the second chain node loses its tag
+    const std::vector<uint8_t> damaged = FileBytes(path);
+
+    ASSERT_TRUE(t.Open(path, OpenMode::ReadWrite));
+    ASSERT_TRUE(t.Seek("name", third.c_str()));
+    EXPECT_FALSE(t.DeleteRecord());
+    EXPECT_NE(t.GetErrorText().find("damaged"), std::string::npos) << t.GetErrorText();
+    EXPECT_EQ(t.GetRecordCount(), static_cast<int>(Int32At(good, 0x24)));
+    EXPECT_TRUE(t.Seek("name", third.c_str()));  // keys 0 and 1 still hold it
+    t.Close();
+    EXPECT_EQ(FileBytes(path), damaged);
+}
+
 } // namespace
