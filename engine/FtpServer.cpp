@@ -171,6 +171,9 @@ void CFtpServer::StopSslServer() {
 }
 
 void CFtpServer::EndThreads(std::list<std::shared_ptr<CConnectThread>>& registry) {
+    // A stop after the owning loop was told to quit (a host shutting down) still waits for its threads.
+    const bool quitting = loop_.QuitRequested();
+    loop_.ResetQuit();
     for (;;) {
         std::shared_ptr<CConnectThread> thread;
         {
@@ -192,6 +195,7 @@ void CFtpServer::EndThreads(std::list<std::shared_ptr<CConnectThread>>& registry
         if (!thread->Ended()) Unregister(thread.get());
         // A thread that has ended has already left the registry.
     }
+    if (quitting) loop_.Quit(loop_.QuitCode());
 }
 
 void CFtpServer::Unregister(const CConnectThread* thread) {

@@ -102,6 +102,10 @@ public:
     int Run();
     void Quit(int code = 0);
     bool QuitRequested() const { return quit_; }
+    int QuitCode() const { return quitCode_; }
+    // Forgets a quit request, so that a shutdown can still wait while dispatching; Quit(QuitCode())
+    // restores it.
+    void ResetQuit() { quit_ = false; }
 
     // Nested dispatch: handles events until done() is true (returns true) or the time is up or a quit is
     // requested (returns false). The fd watches whose callbacks are running further up this thread's
