@@ -38,7 +38,12 @@ bool CRecordTable::FinishChange(bool ok)
 {
     cache_.pos = -1;
     if (ok) {
-        if (file_.WriteAt(0, header_.Data(), HEADER_SIZE) && file_.Commit())
+        // Definitions never change once created; the rest of the header goes back with every change.
+        const uint8_t* h = header_.Data();
+        const int* count = CTableHeader::kCountRange;
+        const int* trees = CTableHeader::kTreeRange;
+        if (file_.WriteAt(count[0], h + count[0], static_cast<size_t>(count[1] - count[0])) &&
+            file_.WriteAt(trees[0], h + trees[0], static_cast<size_t>(trees[1] - trees[0])) && file_.Commit())
             return true;
         error_ = file_.Error();
     }

@@ -121,6 +121,10 @@ public:
     int32_t FreeMemos() const { return Get32(0x3C5C); }
     void SetFreeMemos(int32_t v) { Put32(0x3C5C, v); }
 
+    // The byte ranges that change while a table is open: record count, and roots, leaves and free lists.
+    static constexpr int kCountRange[2] = {0x20, 0x28};
+    static constexpr int kTreeRange[2] = {0x3B94, 0x3C60};
+
     // Banner, version and empty free lists and trees, as a new table has them.
     void InitNew();
     // Checks every count, type, width and key part against its bounds.
