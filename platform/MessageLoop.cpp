@@ -335,6 +335,12 @@ void MessageLoop::UnwatchFd(int fd) {
 }
 
 bool MessageLoop::DispatchOnce(int timeoutMs) {
+    {
+        // Messages can wait without a pending wake: a nested wait runs while the outer round still holds
+        // queued messages, and a post to a non-empty queue does not wake.
+        std::lock_guard lock(mutex_);
+        if (!queue_.empty()) timeoutMs = 0;
+    }
     epoll_event events[64];
     int n = epoll_wait(epoll_, events, 64, timeoutMs);
     if (n < 0) {

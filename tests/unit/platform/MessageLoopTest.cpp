@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -161,6 +162,27 @@ TEST(MessageLoop, NestedRunForDoesNotReenterTheWaitingWatch) {
     loop.UnwatchFd(fds[0]);
     close(fds[0]);
     close(fds[1]);
+}
+
+TEST(MessageLoop, ANestedWaitSeesPostsThatArriveWhileTheOuterRoundHoldsMessages) {
+    MessageLoop loop;
+    Recorder r;
+    bool nestedDone = false;
+    std::thread poster;
+    loop.PostTask([&] {
+        // Message 1 below is still queued for the outer round, so this post does not wake the loop.
+        poster = std::thread([&] {
+            std::this_thread::sleep_for(20ms);
+            r.Post(2);
+        });
+        auto start = std::chrono::steady_clock::now();
+        nestedDone = loop.RunFor(3000ms, [&] { return std::count(r.ids.begin(), r.ids.end(), 2u) > 0; });
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
+    });
+    r.Post(1);
+    loop.RunFor(4000ms, [&] { return r.ids.size() == 2; });
+    poster.join();
+    EXPECT_TRUE(nestedDone);
 }
 
 TEST(MessageLoop, QuitDuringNestedRunForEndsBothLevels) {
