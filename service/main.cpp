@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "engine/Messages.h"
-#include "platform/EventSocket.h"
 #include "platform/MessageLoop.h"
 #include "platform/StopSignals.h"
 #include "service/FtpService.h"

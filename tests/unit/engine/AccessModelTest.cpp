@@ -1,33 +1,20 @@
 // The access model over a real directory tree, with accounts from an in-memory source.
 #include "engine/AccessModel.h"
 
+#include "FtpTestServer.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 namespace tw {
 namespace {
 
 namespace fs = std::filesystem;
 
-class MemoryAccounts : public CAccountSource {
-public:
-    std::map<std::string, Account> users;
-    std::map<std::pair<FolderOwner, int>, std::vector<VirtualFolder>> folders;
-
-    std::optional<Account> LoadAccount(const std::string& name) override {
-        auto it = users.find(name);
-        return it == users.end() ? std::nullopt : std::optional<Account>(it->second);
-    }
-    std::optional<std::vector<VirtualFolder>> LoadFolders(FolderOwner owner, int id) override {
-        auto it = folders.find({owner, id});
-        return it == folders.end() ? std::nullopt : std::optional<std::vector<VirtualFolder>>(it->second);
-    }
-    bool AddUsedQuota(const std::string&, double) override { return true; }
-};
+using test::MemoryAccounts;
 
 RightsSet Rights(const char* text) { return *RightsSet::FromString(text); }
 
@@ -59,12 +46,12 @@ protected:
         u.group = "2, 5";
         u.status = 1;
         u.rights = Rights("R----L---");
-        accounts.users["u"] = u;
-        accounts.folders[{FolderOwner::User, 7}] = {{"Share", shared, Rights("RW---LC--")},
+        accounts.accounts["u"] = u;
+        accounts.userFolders[7] = {{"Share", shared, Rights("RW---LC--")},
                                                     {"in", home + "/inner", Rights("RWDRALCRR")}};
-        accounts.folders[{FolderOwner::Group, 2}] = {{"share", elsewhere, Rights("RWDRALCRR")},
+        accounts.groupFolders[2] = {{"share", elsewhere, Rights("RWDRALCRR")},
                                                      {"team", elsewhere, Rights("R----L---")}};
-        accounts.folders[{FolderOwner::Group, 5}] = {{"pub", elsewhere, Rights("RWDRALCRR")}};
+        accounts.groupFolders[5] = {{"pub", elsewhere, Rights("RWDRALCRR")}};
     }
     void TearDown() override { fs::remove_all(root); }
 };
@@ -104,9 +91,9 @@ TEST_F(AccessModelTest, NoPathLeavesTheClientTree) {
     }
     EXPECT_EQ(model.ResolveFile("u", "/pub", "../../../etc/passwd", ACCESS_READ, local), PATH_NO_FILE);
     EXPECT_EQ(model.ResolveFile("u", "/", std::string("a.txt\0/x", 8), ACCESS_READ, local), PATH_NO_FILE);
-    Account rootless = accounts.users["u"];
+    Account rootless = accounts.accounts["u"];
     rootless.homedir = "";
-    accounts.users["u"] = rootless;
+    accounts.accounts["u"] = rootless;
     EXPECT_EQ(model.ResolveDir("u", "/", "/etc", ACCESS_DIR_LIST, local), PATH_NO_DIR);
 }
 
@@ -131,7 +118,7 @@ TEST_F(AccessModelTest, CheckAccessTheFirstHolderDecides) {
     EXPECT_FALSE(model.CheckAccess("u", "/etc", ACCESS_READ));
     EXPECT_FALSE(model.CheckAccess("u", home + "x", ACCESS_READ));  // a name that merely starts like the home
     // A missing group table denies everything no earlier holder matched.
-    accounts.folders.erase({FolderOwner::Group, 2});
+    accounts.groupFolders.erase(2);
     EXPECT_FALSE(model.CheckAccess("u", elsewhere, ACCESS_READ));
     EXPECT_TRUE(model.CheckAccess("u", shared, ACCESS_READ));
 }
@@ -164,9 +151,9 @@ TEST_F(AccessModelTest, ResolveFileAndResolveDirResults) {
     EXPECT_EQ(local, shared + "/nope");
     EXPECT_EQ(model.ResolveDir("u", "/", "/Share/s.txt", ACCESS_DIR_RENAME, local), PATH_DENIED);  // not a dir
     // The root is never removed or renamed, however it is named.
-    Account all = accounts.users["u"];
+    Account all = accounts.accounts["u"];
     all.rights = Rights("RWDRALCRR");
-    accounts.users["u"] = all;
+    accounts.accounts["u"] = all;
     EXPECT_EQ(model.ResolveDir("u", "/pub", "..", ACCESS_DIR_REMOVE, local), PATH_NO_DIR);
     EXPECT_EQ(model.ResolveDir("u", "/", ".", ACCESS_DIR_RENAME, local), PATH_NO_DIR);
 }

@@ -1,16 +1,13 @@
 // The server object and the control channel in-process: a server thread owns CFtpServer, the test
 // thread is a blocking client on loopback.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <future>
 #include <mutex>
 #include <thread>
 
+#include "FtpTestServer.h"
 #include "engine/FtpServer.h"
 #include "engine/ServerEventSink.h"
 
@@ -18,6 +15,8 @@ using namespace std::chrono_literals;
 
 namespace tw {
 namespace {
+
+using namespace test;
 
 class RecordingSink : public CServerEventSink {
 public:
@@ -47,96 +46,26 @@ public:
     std::vector<ThreadId> disconnects;
 };
 
-// Owns a server on its own thread, listening on a free port.
-class ServerThread {
-public:
+// A server whose idle clock the test moves and whose events it records.
+struct Observed {
     std::atomic<std::time_t> now{1'000'000};
     RecordingSink sink;
+    TempDir home;
+    std::unique_ptr<TestServer> server;
 
-    explicit ServerThread(int timeoutMinutes = 10, int maxUsers = 10) {
-        std::promise<void> ready;
-        thread_ = std::thread([&] {
-            MessageLoop loop;
-            CFtpServer server;
-            server.SetEventSink(&sink);
-            server.SetClock([this] { return now.load(); });
-            server.SetTimeout(timeoutMinutes);
-            server.SetMaxUsers(maxUsers);
-            server.SetPort(0);
-            started_ = server.StartServer();
-            port_ = server.ListeningPort();
-            loop_ = &loop;
-            server_ = &server;
-            ready.set_value();
-            loop.Run();
-            server.StopServer();
+    explicit Observed(int timeoutMinutes = 10, int maxUsers = 10) {
+        server = std::make_unique<TestServer>(home.Path(), [=, this](CFtpServer& s) {
+            s.SetEventSink(&sink);
+            s.SetClock([this] { return now.load(); });
+            s.SetTimeout(timeoutMinutes);
+            s.SetMaxUsers(maxUsers);
         });
-        ready.get_future().wait();
     }
-    ~ServerThread() {
-        MessageLoop::PostThreadMessage(loop_->Thread(), WM_QUIT);
-        thread_.join();
-    }
-    int Port() const { return port_; }
-    bool Started() const { return started_; }
-    // Runs `fn` on the server thread and returns its result.
+    int Port() const { return server->Port(); }
     template <typename F>
     auto OnServer(F fn) {
-        std::packaged_task<decltype(fn(*server_))()> task([&] { return fn(*server_); });
-        auto result = task.get_future();
-        loop_->PostTask([&] { task(); });
-        return result.get();
+        return server->OnServer(fn);
     }
-
-private:
-    std::thread thread_;
-    MessageLoop* loop_ = nullptr;
-    CFtpServer* server_ = nullptr;
-    bool started_ = false;
-    int port_ = 0;
-};
-
-class Client {
-public:
-    explicit Client(int port) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        timeval tv{10, 0};
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
-    ~Client() { close(fd_); }
-    bool Connected() const { return connected_; }
-    void Send(const std::string& s) { ASSERT_EQ(send(fd_, s.data(), s.size(), MSG_NOSIGNAL), static_cast<ssize_t>(s.size())); }
-    // One reply line without CR LF; "" after 10 s without one, "<closed>" when the server closed.
-    std::string Line() {
-        std::string line;
-        char c;
-        for (;;) {
-            ssize_t n = recv(fd_, &c, 1, 0);
-            if (n == 0) return line.empty() ? "<closed>" : line;
-            if (n < 0) return line;
-            line += c;
-            if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) return line.substr(0, line.size() - 2);
-        }
-    }
-    // True when nothing arrives within `wait`.
-    bool Silent(std::chrono::milliseconds wait) {
-        timeval tv{wait.count() / 1000, static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        char c;
-        ssize_t n = recv(fd_, &c, 1, MSG_PEEK);
-        timeval back{10, 0};
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &back, sizeof back);
-        return n < 0;
-    }
-
-private:
-    int fd_;
-    bool connected_;
 };
 
 // Waits (bounded) for a condition another thread makes true.
@@ -151,8 +80,8 @@ bool Eventually(F f, std::chrono::milliseconds limit = 3000ms) {
 }
 
 TEST(ControlChannel, IdleTimeOutFollowsLastActivityAndTheCurrentTimeOut) {
-    ServerThread server(10);
-    Client c(server.Port());
+    Observed server(10);
+    Conn c = Conn::To(server.Port());
     ASSERT_EQ(c.Line(), "220 Welcome to Tarnwick FTP Server");
     server.now += 9 * 60;  // 9 minutes idle: stays
     EXPECT_TRUE(c.Silent(1500ms));
@@ -172,9 +101,9 @@ TEST(ControlChannel, IdleTimeOutFollowsLastActivityAndTheCurrentTimeOut) {
 }
 
 TEST(ControlChannel, CountersAndHostEventsFollowTheConnection) {
-    ServerThread server;
+    Observed server;
     {
-        Client c(server.Port());
+        Conn c = Conn::To(server.Port());
         ASSERT_EQ(c.Line(), "220 Welcome to Tarnwick FTP Server");
         c.Send("PASS my secret\r\nnoop\r\n");
         EXPECT_EQ(c.Line(), "503 Please login with USER.");
@@ -196,25 +125,26 @@ TEST(ControlChannel, CountersAndHostEventsFollowTheConnection) {
 }
 
 TEST(ControlChannel, ConnectionLimitCountsTheNewConnectionFirst) {
-    ServerThread server(10, 1);
-    Client a(server.Port());
+    Observed server(10, 1);
+    Conn a = Conn::To(server.Port());
     EXPECT_EQ(a.Line(), "220 Welcome to Tarnwick FTP Server");
-    Client b(server.Port());
+    Conn b = Conn::To(server.Port());
     EXPECT_EQ(b.Line(), "421 Too many users are connected, please try again later.");
     EXPECT_EQ(b.Line(), "<closed>");
     server.OnServer([](CFtpServer& s) {
         s.SetMaxUsers(0);
         return 0;
     });
-    Client c(server.Port());
+    Conn c = Conn::To(server.Port());
     EXPECT_EQ(c.Line(), "421 Too many users are connected, please try again later.");
 }
 
 TEST(ControlChannel, StopEndsEveryConnectionAndAStartedServerDoesNotStartTwice) {
-    ServerThread server;
-    EXPECT_TRUE(server.Started());
+    Observed server;
+    EXPECT_TRUE(server.server->Started());
     EXPECT_FALSE(server.OnServer([](CFtpServer& s) { return s.StartServer(); }));
-    Client a(server.Port()), b(server.Port());
+    Conn a = Conn::To(server.Port());
+    Conn b = Conn::To(server.Port());
     EXPECT_EQ(a.Line(), "220 Welcome to Tarnwick FTP Server");
     EXPECT_EQ(b.Line(), "220 Welcome to Tarnwick FTP Server");
     auto start = std::chrono::steady_clock::now();
@@ -230,7 +160,7 @@ TEST(ControlChannel, StopEndsEveryConnectionAndAStartedServerDoesNotStartTwice) 
 }
 
 TEST(ControlChannel, APortInUseIsReported) {
-    ServerThread first;
+    Observed first;
     int port = first.Port();
     std::promise<bool> result;
     RecordingSink sink;

@@ -22,7 +22,7 @@ std::string Pattern(size_t n) {
     return s;
 }
 
-TestServer::TestServer(const std::string& home) {
+TestServer::TestServer(const std::string& home, std::function<void(CFtpServer&)> configure) {
     std::promise<void> ready;
     thread_ = std::thread([&] {
         MessageLoop loop;
@@ -40,7 +40,8 @@ TestServer::TestServer(const std::string& home) {
         server.SetAccountSource(std::move(accounts));
         server.SetPort(0);
         server.SetTimeout(10);
-        server.StartServer();
+        if (configure) configure(server);
+        started_ = server.StartServer();
         port_ = server.ListeningPort();
         loop_ = &loop;
         server_ = &server;
@@ -99,6 +100,16 @@ std::string Conn::All() {
         if (n <= 0) return data;
         data.append(buf, static_cast<size_t>(n));
     }
+}
+
+bool Conn::Silent(std::chrono::milliseconds wait) {
+    timeval tv{wait.count() / 1000, static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char c;
+    ssize_t n = recv(fd_, &c, 1, MSG_PEEK);
+    timeval back{5, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &back, sizeof back);
+    return n < 0;
 }
 
 Session::Session(int port, bool login) : control(Conn::To(port)) {

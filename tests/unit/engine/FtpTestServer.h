@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
@@ -77,10 +78,11 @@ std::string ReadFile(const std::string& path);
 std::string Pattern(size_t n);
 
 // Owns a server on its own thread listening on a free loopback port; the account "user" with password
-// "pw" and all rights has its home in `home`.
+// "pw" and all rights has its home in `home`. `configure` runs on the server thread before the start.
 class TestServer {
 public:
-    explicit TestServer(const std::string& home);
+    explicit TestServer(const std::string& home, std::function<void(CFtpServer&)> configure = {});
+    bool Started() const { return started_; }
     ~TestServer();
     int Port() const { return port_; }
     MemoryAccounts& Accounts() { return *accounts_; }
@@ -98,6 +100,7 @@ private:
     MessageLoop* loop_ = nullptr;
     CFtpServer* server_ = nullptr;
     MemoryAccounts* accounts_ = nullptr;
+    bool started_ = false;
     int port_ = 0;
 };
 
@@ -119,6 +122,8 @@ public:
     std::string Line();
     // Everything until the peer closes (or the time-out).
     std::string All();
+    // True when nothing arrives within `wait`.
+    bool Silent(std::chrono::milliseconds wait);
 
 private:
     int fd_;
