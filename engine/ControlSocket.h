@@ -62,6 +62,8 @@ public:
     // Connects to the PORT address or waits (dispatching, at most 10 s) for the client to connect to the
     // PASV port. True when a data connection is ready; on false a reply has been sent.
     bool OpenDataConnection();
+    // The data-connection replies of this engine (the FTPS one numbers some of them).
+    virtual const DataReplies& Replies() const;
 
     void OnPort(const std::string& arg);
     void OnPasv(const std::string& arg);

@@ -29,6 +29,15 @@ int ByteValue(std::string_view piece) {
 
 std::unique_ptr<CDataSocket> CControlSocket::CreateDataSocket() { return std::make_unique<CDataSocket>(*this); }
 
+const DataReplies& CControlSocket::Replies() const {
+    static constexpr DataReplies kPlain{
+        "421 Failed to create connection.", "421 Failed to create connection.", "425 Can't build data connection.",
+        "425 Can't build data connection.", "426 Connection closed.",           "426 Connection closed.",
+        "426 Connection closed.",           "426 Connection closed.",
+    };
+    return kPlain;
+}
+
 void CControlSocket::OnPort(const std::string& arg) {
     std::vector<std::string_view> pieces;
     std::string_view rest = arg;
@@ -70,6 +79,10 @@ void CControlSocket::OnPasv(const std::string&) {
         SendReply("421 Create socket error.");
         return;
     }
+    if (!socket->PrepareTransport()) {
+        SendReply("421 Failed to listen on socket.");
+        return;
+    }
     dataSocket_ = std::move(socket);
     std::string address = Thread().Server().GetPassiveAddress();
     if (address.empty()) address = LocalAddress();  // the address the client reached us on
@@ -82,7 +95,7 @@ void CControlSocket::OnPasv(const std::string&) {
 bool CControlSocket::OpenDataConnection() {
     if (!PassiveMode) {
         if (PortAddress.empty() || PortNumber == -1) {
-            SendReply("425 Can't build data connection.");
+            SendReply(Replies().noPortAddress);
             return false;
         }
         dataSocket_.reset();
@@ -90,9 +103,11 @@ bool CControlSocket::OpenDataConnection() {
         if (!dataSocket_->ConnectTo(PortAddress, PortNumber)) {
             int e = dataSocket_->LastError();
             bool noSocket = e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM;
-            SendReply(noSocket ? "421 Failed to create connection." : "425 Can't build data connection.");
+            SendReply(noSocket ? Replies().noSocket : "425 Can't build data connection.");
             return false;
         }
+        // Without its transport the socket never connects, and the wait below runs out.
+        if (!dataSocket_->PrepareTransport()) dataSocket_->Close();
     } else if (!dataSocket_) {
         SendReply("425 Can't build data connection.");
         return false;
@@ -105,13 +120,15 @@ bool CControlSocket::OpenDataConnection() {
         SendReply("425 Can't build data connection.");
         return false;
     }
+    // A transport that cannot start (a failed handshake) ends as a connection that never came.
+    const char* notReady = PassiveMode ? "421 Failed to create connection." : Replies().noConnection;
     if (!ready) {
-        SendReply("421 Failed to create connection.");
+        SendReply(notReady);
         return false;
     }
     if (socket->ConnectFailed()) return false;  // it has had its 425 reply
     if (!socket->StartTransport()) {
-        SendReply("425 Can't build data connection.");
+        SendReply(notReady);
         return false;
     }
     return true;

@@ -73,7 +73,7 @@ void CDataSocket::OnConnect(int error) {
     connectFailed_ = true;
     Close();
     if (owner_.LoginState != NOT_LOGGED_IN) owner_.LoginState = LOGGED_IN;
-    owner_.SendReply("425 Can't build data connection.");
+    owner_.SendReply(owner_.Replies().connectFailed);
 }
 
 void CDataSocket::OnReceive(int) {
@@ -141,7 +141,7 @@ void CDataSocket::DiscardIncoming() {
     char scrap[512];
     long n = ReadSome(scrap, sizeof scrap);
     if (n > 0 || (n < 0 && LastError() == EAGAIN)) return;
-    Finish("426 Connection closed.", COUNTER_TRANSFER_FAILED);
+    Finish(owner_.Replies().peerClosed, COUNTER_TRANSFER_FAILED);
 }
 
 void CDataSocket::PauseWindow(bool reading) {

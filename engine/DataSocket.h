@@ -4,8 +4,8 @@
 // Ownership and threads: owned by its CControlSocket (CloseDataConnection destroys it) and used only on
 // the connection thread. Transfers are driven by this socket's events and timers; the socket never
 // destroys itself: at the end of a transfer it closes its handle and posts WM_FTP_NOTIFY (drop) to the
-// thread. Transport seam: StartTransport, ReadSome, WriteSome and KernelCopy are the whole I/O of a
-// transfer, so a TLS variant overrides only those.
+// thread. Transport seam: PrepareTransport, StartTransport, ReadSome, WriteSome and KernelCopy are the
+// whole I/O of a transfer, so a TLS variant overrides only those.
 #pragma once
 
 #include <chrono>
@@ -22,6 +22,18 @@ namespace tw {
 
 class CControlSocket;
 
+// The data-connection replies that differ between the plain and the FTPS engine (CControlSocket::Replies).
+struct DataReplies {
+    const char* noSocket;           // the active data socket cannot be created
+    const char* noConnection;       // the active connection is not ready within the wait
+    const char* noPortAddress;      // a transfer command without a PORT address or PASV
+    const char* connectFailed;      // the active connect completed with an error
+    const char* listingSendFailed;  // a send of a listing failed
+    const char* fileSendFailed;     // a send of a file failed
+    const char* peerClosed;         // the client closed the connection outside an upload
+    const char* fileOpenFailed;     // the file to send cannot be opened
+};
+
 class CDataSocket : public CEventSocket {
 public:
     explicit CDataSocket(CControlSocket& owner);
@@ -37,8 +49,11 @@ public:
     bool Connected() const { return connected_; }
     // The active connect ended in failure; "425 Can't build data connection." has been sent.
     bool ConnectFailed() const { return connectFailed_; }
+    // Runs once the end point exists: listening after PASV, or connecting after PORT (the TLS variant
+    // builds its context); false fails the end point.
+    virtual bool PrepareTransport() { return true; }
     // Runs once the connection is made and before any transfer byte (the TLS variant's handshake);
-    // false fails the transfer command.
+    // false fails the transfer command as a connection that never came.
     virtual bool StartTransport() { return true; }
 
     // ---- transfers (the handlers of LIST, NLST, RETR, STOR and APPE start them) ----
@@ -65,6 +80,8 @@ protected:
     virtual long WriteSome(const void* data, size_t length);
     // Whether file bytes may go to the socket by a kernel copy (plain TCP only).
     virtual bool KernelCopy() const { return true; }
+    // A listing or download has handed its last byte over (the TLS variant then says goodbye).
+    bool SentEverything() const { return (kind_ == Kind::LISTING || kind_ == Kind::DOWNLOAD) && position_ == total_; }
 
     void OnAccept(int error) override;
     void OnConnect(int error) override;

@@ -130,7 +130,7 @@ void CDataSocket::StartListing(std::string text) {
     listing_ = std::move(text);
     total_ = listing_.size();
     if (!IsOpen()) {
-        Finish("426 Connection closed.", COUNTER_TRANSFER_FAILED);
+        Finish(owner_.Replies().peerClosed, COUNTER_TRANSFER_FAILED);
         return;
     }
     WantWrite(true);
@@ -143,7 +143,7 @@ void CDataSocket::SendListing() {
         long n = WriteSome(listing_.data() + position_, piece);
         if (n < 0 && LastError() == EAGAIN) return;  // the next write event goes on
         if (n <= 0) {
-            Finish("426 Connection closed.", 0);
+            Finish(owner_.Replies().listingSendFailed, 0);
             return;
         }
         position_ += static_cast<uint64_t>(n);

@@ -3,6 +3,8 @@
 #include <cerrno>
 
 #include "engine/CommandTable.h"
+#include "engine/FtpServer.h"
+#include "engine/SslDataSocket.h"
 
 namespace tw {
 
@@ -57,5 +59,18 @@ void CSslControlSocket::BeforeClose() {
 }
 
 std::span<const CommandRow> CSslControlSocket::Commands() const { return SslCommandTable(); }
+
+std::unique_ptr<CDataSocket> CSslControlSocket::CreateDataSocket() {
+    return std::make_unique<CSslDataSocket>(*this, Thread().Server().ProgramDir());
+}
+
+const DataReplies& CSslControlSocket::Replies() const {
+    static constexpr DataReplies kNumbered{
+        "421 Failed to create connection 1.", "421 Failed to create connection 2.", "425 port ip error.",
+        "425 Can't build data connection 1.", "426 Connection closed 1.",           "426 Connection closed 2.",
+        "426 Connection closed 3.",           "426 Connection closed 4.",
+    };
+    return kNumbered;
+}
 
 }  // namespace tw

@@ -1,5 +1,5 @@
 // The FTPS variants of the connection thread and the control socket: the plain classes over a TLS
-// transport, with the FTPS limits, command table and reply texts.
+// transport, with the FTPS limits, command table, data sockets and reply texts.
 #pragma once
 
 #include "engine/ConnectThread.h"
@@ -26,12 +26,15 @@ public:
     CSslControlSocket(CConnectThread& thread, SSL_CTX* ctx);
     ~CSslControlSocket() override;
 
+    const DataReplies& Replies() const override;
+
 protected:
     bool StartTransport() override;
     long ReadSome(void* buffer, size_t length) override;
     bool WriteAll(const std::string& bytes) override;
     void BeforeClose() override;
     std::span<const CommandRow> Commands() const override;
+    std::unique_ptr<CDataSocket> CreateDataSocket() override;
 
 private:
     SSL_CTX* ctx_;

@@ -56,6 +56,17 @@ long CTlsStream::Read(void* buffer, size_t capacity, bool& wouldBlock) {
     return static_cast<long>(total);
 }
 
+long CTlsStream::Write(const void* data, size_t length, bool& wouldBlock) {
+    wouldBlock = false;
+    if (!ssl_) return -1;
+    int r = SSL_write(ssl_.get(), data, static_cast<int>(std::min<size_t>(length, 1 << 30)));
+    if (r > 0) return r;
+    int error = SSL_get_error(ssl_.get(), r);
+    ERR_clear_error();
+    wouldBlock = error == SSL_ERROR_WANT_WRITE || error == SSL_ERROR_WANT_READ;
+    return -1;
+}
+
 bool CTlsStream::WriteAll(const void* data, size_t length, std::chrono::milliseconds limit) {
     if (!ssl_) return false;
     auto deadline = std::chrono::steady_clock::now() + limit;
@@ -73,11 +84,15 @@ bool CTlsStream::WriteAll(const void* data, size_t length, std::chrono::millisec
     return true;
 }
 
-void CTlsStream::Shutdown(bool sendAlert) {
+void CTlsStream::Shutdown(bool sendAlert, std::chrono::milliseconds flushLimit) {
     if (!ssl_) return;
-    if (sendAlert)
-        SSL_shutdown(ssl_.get());  // sends the close alert; the peer's is not waited for
-    else
+    if (sendAlert) {
+        auto deadline = std::chrono::steady_clock::now() + flushLimit;
+        int r;
+        while ((r = SSL_shutdown(ssl_.get())) < 0 && SSL_get_error(ssl_.get(), r) == SSL_ERROR_WANT_WRITE &&
+               socket_.WaitReady(FD_WRITE, deadline)) {
+        }
+    } else
         SSL_set_shutdown(ssl_.get(), SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
     ERR_clear_error();
     ssl_.reset();

@@ -24,10 +24,14 @@ public:
     // Reads what is there, draining what the TLS layer has decrypted, up to `capacity` bytes. Returns the
     // byte count, 0 when the peer has closed, -1 on failure; `wouldBlock` tells a mere lack of data.
     long Read(void* buffer, size_t capacity, bool& wouldBlock);
+    // One non-blocking write: the bytes taken (a retry after `wouldBlock` passes the same bytes again),
+    // or -1.
+    long Write(const void* data, size_t length, bool& wouldBlock);
     // Writes every byte, waiting for the socket for at most `limit` in all.
     bool WriteAll(const void* data, size_t length, std::chrono::milliseconds limit);
-    // Ends the TLS connection: with the close alert (control connections) or silently (data connections).
-    void Shutdown(bool sendAlert);
+    // Ends the TLS connection, with the close alert (waiting at most `flushLimit` for room to send it;
+    // the peer's alert is not awaited) or silently.
+    void Shutdown(bool sendAlert, std::chrono::milliseconds flushLimit = {});
 
 private:
     // Waits for what the last failed call asked for; false when it was no wait but an error or time-out.

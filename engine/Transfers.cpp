@@ -130,8 +130,12 @@ bool CControlSocket::RefuseWhileBusy() {
 void CDataSocket::StartDownload(const std::string& path, int64_t restart) {
     Begin(Kind::DOWNLOAD);
     int64_t size;
-    if (!IsOpen() || !file_.Open(path, CFile::READ) || (size = file_.Size()) < 0) {
-        Finish("426 Connection closed.", 0);
+    if (!IsOpen()) {  // the client closed or reset the connection before the transfer
+        Finish(owner_.Replies().peerClosed, COUNTER_TRANSFER_FAILED);
+        return;
+    }
+    if (!file_.Open(path, CFile::READ) || (size = file_.Size()) < 0) {
+        Finish(owner_.Replies().fileOpenFailed, 0);
         return;
     }
     total_ = static_cast<uint64_t>(size);
@@ -172,7 +176,7 @@ void CDataSocket::SendFile() {
         if (wouldBlock) return;  // the next write event goes on
         if (n <= 0) {
             // A send or read error, or a file that shrank below the size it had at the start.
-            Finish("426 Connection closed.", COUNTER_SEND_FAILED);
+            Finish(owner_.Replies().fileSendFailed, COUNTER_SEND_FAILED);
             return;
         }
         position_ += static_cast<uint64_t>(n);
