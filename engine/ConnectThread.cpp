@@ -15,10 +15,10 @@ CConnectThread::~CConnectThread() {
     if (socketHandle_ >= 0) ::close(socketHandle_);  // never handed to a thread
 }
 
-bool CConnectThread::Start(MessageLoop* owner) {
+bool CConnectThread::Start(std::shared_ptr<Waker> owner) {
     auto self = shared_from_this();
     // The body's reference keeps this object alive until the thread has finished with it.
-    exit_ = StartThread([this, self] { Main(); }, 256 * 1024, owner);
+    exit_ = StartThread([this, self] { Main(); }, 256 * 1024, std::move(owner));
     return exit_ != nullptr;
 }
 

@@ -24,8 +24,9 @@ public:
     CConnectThread(CFtpServer& server, int socketHandle, bool tls);
     virtual ~CConnectThread();
 
-    // Owning thread: starts the thread; false when it cannot be created.
-    bool Start(MessageLoop* owner);
+    // Owning thread: starts the thread, which wakes `owner` when it has ended; false when it cannot be
+    // created.
+    bool Start(std::shared_ptr<Waker> owner);
     // Any thread: asks the thread to end (the quit message), also before its loop exists.
     void RequestQuit();
     ThreadId Id() const { return exit_ ? exit_->tid.load() : 0; }

@@ -27,6 +27,7 @@ CFtpServer::CFtpServer()
       clock_([] { return std::time(nullptr); }) {
     InitSockets();  // kernel copies and TLS writes to a closed peer must fail, not raise SIGPIPE
     window_ = std::make_unique<Window>(*this);
+    waker_ = loop_.GetWaker();
     SetAccountSource(std::make_unique<CSdbAccounts>(programDir_));
 }
 
@@ -195,6 +196,14 @@ void CFtpServer::EndThreads(std::list<std::shared_ptr<CConnectThread>>& registry
         if (!thread->Ended()) Unregister(thread.get());
         // A thread that has ended has already left the registry.
     }
+    // Threads that left the registry on their own may still be finishing; the wait is bounded as above.
+    bool tls = &registry == &tlsThreads_;
+    auto finishing = [&] {
+        return std::any_of(started_.begin(), started_.end(),
+                           [&](const std::shared_ptr<CConnectThread>& t) { return t->IsTls() == tls && !t->Ended(); });
+    };
+    loop_.RunFor(kThreadEndWait, [&] { return !finishing(); });
+    started_.remove_if([](const std::shared_ptr<CConnectThread>& t) { return t->Ended(); });
     if (quitting) loop_.Quit(loop_.QuitCode());
 }
 
@@ -217,7 +226,12 @@ void CFtpServer::Accept(CListenSocket& listener, bool tls) {
         std::lock_guard lock(registryMutex_);
         registry.push_back(thread);
     }
-    if (!thread->Start(&loop_)) Unregister(thread.get());  // dropping it closes the socket; nothing counted
+    if (!thread->Start(waker_)) {
+        Unregister(thread.get());  // dropping it closes the socket; nothing counted
+        return;
+    }
+    started_.remove_if([](const std::shared_ptr<CConnectThread>& t) { return t->Ended(); });
+    started_.push_back(std::move(thread));
 }
 
 // ---- notification target ----

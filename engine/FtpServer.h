@@ -170,6 +170,10 @@ private:
     std::mutex registryMutex_;  // guards both registries
     std::list<std::shared_ptr<CConnectThread>> plainThreads_;
     std::list<std::shared_ptr<CConnectThread>> tlsThreads_;
+    // Every started thread until it has ended: a thread leaves its registry before its last report and
+    // its last use of the server, so a stop waits here as well. Owning thread only.
+    std::list<std::shared_ptr<CConnectThread>> started_;
+    std::shared_ptr<Waker> waker_;
 
     std::unique_ptr<CListenSocket> listener_;
     std::unique_ptr<CListenSocket> tlsListener_;

@@ -2,6 +2,7 @@
 
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <fcntl.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -118,11 +119,27 @@ void MessageLoop::PostThread(unsigned id, uintptr_t wParam, intptr_t lParam) {
 
 void MessageLoop::PostTask(std::function<void()> task) { Enqueue({{}, std::move(task), nullptr}); }
 
-void MessageLoop::Wake() {
+namespace {
+
+void Signal(int eventFd) {
     uint64_t one = 1;
-    while (write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+    while (write(eventFd, &one, sizeof one) < 0 && errno == EINTR) {
     }
 }
+
+}  // namespace
+
+Waker::~Waker() {
+    if (fd_ >= 0) close(fd_);
+}
+
+void Waker::Wake() {
+    if (fd_ >= 0) Signal(fd_);
+}
+
+void MessageLoop::Wake() { Signal(wakeFd_); }
+
+std::shared_ptr<Waker> MessageLoop::GetWaker() { return std::make_shared<Waker>(fcntl(wakeFd_, F_DUPFD_CLOEXEC, 0)); }
 
 void MessageLoop::Enqueue(Pending p) {
     bool wasEmpty;

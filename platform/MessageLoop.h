@@ -59,6 +59,20 @@ struct Message {
 
 enum FdEvents : unsigned { FD_READ = 1, FD_WRITE = 2, FD_ERROR = 4 };
 
+// Wakes a loop from any thread, also after the loop is gone (it then wakes nobody): it holds its own
+// handle on the loop's wake-up descriptor.
+class Waker {
+public:
+    explicit Waker(int fd) : fd_(fd) {}
+    ~Waker();
+    Waker(const Waker&) = delete;
+    Waker& operator=(const Waker&) = delete;
+    void Wake();
+
+private:
+    int fd_;
+};
+
 class MessageLoop {
 public:
     using TimerId = uint64_t;
@@ -81,6 +95,7 @@ public:
     void PostThread(unsigned id, uintptr_t wParam = 0, intptr_t lParam = 0);
     void PostTask(std::function<void()> task);
     void Wake();
+    std::shared_ptr<Waker> GetWaker();
 
     // Handler of thread messages other than WM_QUIT (which ends Run).
     void SetThreadMessageHandler(ThreadMessageHandler handler) { threadHandler_ = std::move(handler); }

@@ -12,7 +12,7 @@ namespace {
 struct Start {
     std::function<void()> body;
     std::shared_ptr<ThreadExit> exit;
-    MessageLoop* notify;
+    std::shared_ptr<Waker> notify;
     std::promise<void> started;
 };
 
@@ -28,9 +28,9 @@ void* Trampoline(void* arg) {
 
 }  // namespace
 
-std::shared_ptr<ThreadExit> StartThread(std::function<void()> body, size_t stackBytes, MessageLoop* notify) {
+std::shared_ptr<ThreadExit> StartThread(std::function<void()> body, size_t stackBytes, std::shared_ptr<Waker> notify) {
     auto exit = std::make_shared<ThreadExit>();
-    auto* start = new Start{std::move(body), exit, notify, {}};
+    auto* start = new Start{std::move(body), exit, std::move(notify), {}};
     auto started = start->started.get_future();
     pthread_attr_t attr;
     pthread_attr_init(&attr);

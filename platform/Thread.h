@@ -17,9 +17,9 @@ struct ThreadExit {
 };
 
 // Starts a detached thread running `body`. The returned record gets the thread's id before `body`
-// runs and `ended` after it returned; `notify`, when given, is woken then. nullptr when no thread
+// runs and `ended` after it returned; `notify`, when given, wakes its loop then. nullptr when no thread
 // could be created.
 std::shared_ptr<ThreadExit> StartThread(std::function<void()> body, size_t stackBytes = 256 * 1024,
-                                        MessageLoop* notify = nullptr);
+                                        std::shared_ptr<Waker> notify = nullptr);
 
 }  // namespace tw
