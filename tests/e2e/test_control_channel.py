@@ -4,6 +4,7 @@ import re
 import time
 import unittest
 
+from ftp_accounts import add_user
 from harness import EVENT_PREFIX, GREETING, ServerProcess
 
 SYNTAX = "501 Syntax error in parameters or arguments."
@@ -166,3 +167,41 @@ class LogFileTest(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class DispatchAfterLoginTest(unittest.TestCase):
+    """The dispatcher's answers once a user is logged in."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = ServerProcess({"Savelog": 1})
+        add_user(cls.server.home, "u", "pw", os.path.join(cls.server.home, "home"))
+        cls.server.start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.close()
+
+    def test_replies_of_the_simple_commands(self):
+        with self.server.client() as c:
+            self.assertEqual(c.read_line(), GREETING)
+            self.assertEqual(c.command("USER u"), "331 username ok, need password.")
+            self.assertEqual(c.command("PASS pw"), "230 User logged in. proceed.")
+            cases = [
+                ("FOO", "502 Command not implemented."),
+                ("noop", "200 NOOP command successful."),  # the word is upper-cased
+                ("SYST", "215 UNIX."),
+                ("HELP", "501 Bad command."),
+                ("HELP CWD", "501 Bad command."),
+                ("TYPE I", "200 Type is now I"),
+                ("TYPE a", "200 Type is now ASCII"),
+                ("TYPE A N", "200 Type is now A N"),
+                ("type l 8", "200 Type is now l 8"),
+                ("\xffABOR", "226 ABOR command successful."),  # bytes before ABOR are ignored
+                ("CWD  /", '550 " /": CWD command failed. No permission.'),  # one blank stays in the argument
+                ("PWD", '257 "/" is current directory.'),
+            ]
+            for line, reply in cases:
+                self.assertEqual(c.command(line), reply, line)
+            self.assertEqual(c.command("BYE"), "220 GoodBye")
+            c.wait_closed()
