@@ -115,6 +115,7 @@ long CDataSocket::WriteSome(const void* data, size_t length) { return Send(data,
 void CDataSocket::Begin(Kind kind) {
     kind_ = kind;
     position_ = total_ = 0;
+    buffered_ = 0;
     windowOpen_ = false;
     windowBytes_ = 0;
     readPaused_ = false;

@@ -114,6 +114,8 @@ private:
     std::string listing_;
     uint64_t position_ = 0, total_ = 0;
     std::vector<char> buffer_;
+    uint64_t bufferedFrom_ = 0;  // a download's file bytes in buffer_: from this position, this many
+    size_t buffered_ = 0;
 
     uint32_t downloadRate_ = 0, uploadRate_ = 0;
     std::chrono::steady_clock::time_point windowStart_{};  // pacing of a limited transfer

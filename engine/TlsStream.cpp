@@ -52,7 +52,7 @@ long CTlsStream::Read(void* buffer, size_t capacity, bool& wouldBlock) {
             return -1;
         }
         return error == SSL_ERROR_ZERO_RETURN ? 0 : -1;  // a bare TCP close reads as a close too
-    } while (total < capacity && SSL_pending(ssl_.get()) > 0);
+    } while (total < capacity);
     return static_cast<long>(total);
 }
 

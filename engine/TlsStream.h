@@ -21,8 +21,8 @@ public:
     bool Valid() const { return ssl_ != nullptr; }
     // Runs the server handshake until done, failed or `deadline`.
     bool Accept(std::chrono::steady_clock::time_point deadline);
-    // Reads what is there, draining what the TLS layer has decrypted, up to `capacity` bytes. Returns the
-    // byte count, 0 when the peer has closed, -1 on failure; `wouldBlock` tells a mere lack of data.
+    // Reads what is there, in the TLS layer and on the socket, up to `capacity` bytes. Returns the byte
+    // count, 0 when the peer has closed, -1 on failure; `wouldBlock` tells a mere lack of data.
     long Read(void* buffer, size_t capacity, bool& wouldBlock);
     // One non-blocking write: the bytes taken (a retry after `wouldBlock` passes the same bytes again),
     // or -1.

@@ -151,11 +151,16 @@ long CDataSocket::SendFileBytes(size_t want, bool& wouldBlock) {
         wouldBlock = n < 0 && file_.LastError() == EAGAIN;
         return n;
     }
-    buffer_.resize(std::min(want, kLargeBlock));
-    long got = file_.ReadAt(buffer_.data(), buffer_.size(), position_);
-    if (got <= 0) return got;
-    // A part that the send did not take is read from the file again next time.
-    long n = WriteSome(buffer_.data(), static_cast<size_t>(got));
+    // A part that the send did not take is sent from the buffer next time, not read again.
+    if (position_ < bufferedFrom_ || position_ >= bufferedFrom_ + buffered_) {
+        buffer_.resize(std::min(want, kLargeBlock));
+        long got = file_.ReadAt(buffer_.data(), buffer_.size(), position_);
+        if (got <= 0) return got;
+        bufferedFrom_ = position_;
+        buffered_ = static_cast<size_t>(got);
+    }
+    size_t offset = static_cast<size_t>(position_ - bufferedFrom_);
+    long n = WriteSome(buffer_.data() + offset, std::min(want, buffered_ - offset));
     wouldBlock = n < 0 && LastError() == EAGAIN;
     return n;
 }
