@@ -70,6 +70,9 @@ bool CFile::SeekToEnd() {
 }
 
 bool CFile::SetLength(uint64_t length) {
+    // Cutting an empty file to 0 changes nothing but makes some file systems flush the whole new
+    // content when it is closed.
+    if (length == 0 && Size() == 0) return true;
     int r;
     do r = ftruncate(fd_, static_cast<off_t>(length));
     while (r < 0 && errno == EINTR);
