@@ -1,5 +1,6 @@
 #include "FtpTestServer.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -14,6 +15,21 @@ std::string ReadFile(const std::string& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+bool MakeCertificates(const std::string& dir) {
+    std::string script = "cd '" + dir + "' && (" + R"sh(
+        openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out RootCert.pem -days 2 -subj /CN=TestCA &&
+        openssl req -newkey rsa:2048 -nodes -keyout ServerKey.pem -out server.csr -subj /CN=127.0.0.1 &&
+        openssl x509 -req -in server.csr -CA RootCert.pem -CAkey ca.key -CAcreateserial -out ServerCert.pem -days 2 &&
+        openssl x509 -in ServerCert.pem -outform DER -out cert.der &&
+        openssl pkey -in ServerKey.pem -outform DER -out key.der &&
+        openssl pkcs12 -export -in ServerCert.pem -inkey ServerKey.pem -passout pass: -out cert.p12 &&
+        openssl crl2pkcs7 -nocrl -certfile ServerCert.pem -certfile RootCert.pem -out bundle.p7b &&
+        openssl pkey -in ServerKey.pem -aes256 -passout pass:secret -out locked.pem &&
+        openssl req -x509 -newkey rsa:2048 -nodes -keyout other.key -out other.pem -days 2 -subj /CN=Other
+    )sh" + ") >/dev/null 2>&1";
+    return std::system(script.c_str()) == 0;
 }
 
 std::string Pattern(size_t n) {

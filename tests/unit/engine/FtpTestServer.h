@@ -74,6 +74,10 @@ private:
 
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
+// Certificate sets made with the openssl command in `dir`: ca.key and RootCert.pem (a CA), ServerKey.pem
+// and ServerCert.pem (signed by it), the certificate as cert.der, cert.p12 (no password) and bundle.p7b,
+// the key as key.der and locked.pem (pass phrase), and an unrelated pair other.key / other.pem.
+bool MakeCertificates(const std::string& dir);
 // `n` bytes of a fixed pattern that shows misplaced offsets.
 std::string Pattern(size_t n);
 

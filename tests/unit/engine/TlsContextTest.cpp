@@ -1,6 +1,8 @@
 // The TLS context over certificate sets made with the openssl command.
 #include "engine/TlsContext.h"
 
+#include "FtpTestServer.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -21,18 +23,7 @@ protected:
     static void SetUpTestSuite() {
         dir = fs::temp_directory_path() / ("tlsctx_" + std::to_string(getpid()));
         fs::create_directories(dir);
-        std::string script = "cd '" + dir.string() + "' && (" + R"sh(
-            openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out RootCert.pem -days 2 -subj /CN=TestCA &&
-            openssl req -newkey rsa:2048 -nodes -keyout ServerKey.pem -out server.csr -subj /CN=127.0.0.1 &&
-            openssl x509 -req -in server.csr -CA RootCert.pem -CAkey ca.key -CAcreateserial -out ServerCert.pem -days 2 &&
-            openssl x509 -in ServerCert.pem -outform DER -out cert.der &&
-            openssl pkey -in ServerKey.pem -outform DER -out key.der &&
-            openssl pkcs12 -export -in ServerCert.pem -inkey ServerKey.pem -passout pass: -out cert.p12 &&
-            openssl crl2pkcs7 -nocrl -certfile ServerCert.pem -certfile RootCert.pem -out bundle.p7b &&
-            openssl pkey -in ServerKey.pem -aes256 -passout pass:secret -out locked.pem &&
-            openssl req -x509 -newkey rsa:2048 -nodes -keyout other.key -out other.pem -days 2 -subj /CN=Other
-        )sh" + ") 2>/dev/null";
-        ASSERT_EQ(std::system(script.c_str()), 0);
+        ASSERT_TRUE(test::MakeCertificates(dir.string()));
     }
     static void TearDownTestSuite() { fs::remove_all(dir); }
 
