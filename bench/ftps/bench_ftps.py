@@ -18,22 +18,16 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "e2e"))
 import ftp_accounts  # noqa: E402
+from benchlib import BUFFER, make_file  # noqa: E402
 from harness import HOST, ServerProcess  # noqa: E402
 from test_ftps import CLIENT_CONTEXT, Certificates, ImplicitFtp  # noqa: E402
 
 PHASE_LIMIT = 300.0
-BUFFER = 1 << 20
 USER, PASSWORD = "bench", "bench"
 
-
-def make_file(path, size):
-    block = os.urandom(BUFFER)
-    with open(path, "wb") as f:
-        for _ in range(size // BUFFER):
-            f.write(block)
-        f.write(block[: size % BUFFER])
 
 
 def drain(sock, sink=None):

@@ -18,8 +18,10 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "e2e"))
-from harness import HOST, ServerProcess, free_port, wait_until  # noqa: E402
+from benchlib import start_vsftpd, stop_process  # noqa: E402
+from harness import HOST, ServerProcess  # noqa: E402
 
 
 class Session:
@@ -86,42 +88,6 @@ def run(port, names, password, clients, count, seconds):
     return done[0] / (time.monotonic() - start), failed[0]
 
 
-def start_vsftpd(binary, work):
-    """vsftpd in the foreground on a free loopback port; returns (port, process)."""
-    root = os.path.join(work, "vsftpd-root")
-    os.makedirs(root)
-    port = free_port()
-    conf = os.path.join(work, "vsftpd.conf")
-    with open(conf, "w") as f:
-        f.write("\n".join([
-            "listen=YES", "listen_ipv6=NO", f"listen_address={HOST}", f"listen_port={port}", "background=NO",
-            "run_as_launching_user=YES", "anonymous_enable=YES", "no_anon_password=NO", f"anon_root={root}",
-            "local_enable=NO", "seccomp_sandbox=NO", "max_clients=500", "max_per_ip=500",
-            "xferlog_enable=NO", ""]))
-    proc = subprocess.Popen([binary, conf], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-
-    def up():
-        try:
-            return login(port, "anonymous", "bench@")
-        except OSError:
-            return False
-
-    if not wait_until(up, 10, 0.1):
-        stop(proc)
-        raise RuntimeError("vsftpd did not start")
-    return port, proc
-
-
-def stop(proc):
-    proc.terminate()
-    try:
-        proc.wait(10)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait(10)
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--users", type=int, nargs="+", default=[10, 100_000], help="table sizes")
@@ -155,11 +121,11 @@ def main():
             finally:
                 server.close()
         if os.environ.get("VSFTPD"):
-            port, proc = start_vsftpd(os.environ["VSFTPD"], work)
+            port, proc, _ = start_vsftpd(os.environ["VSFTPD"], work, ["no_anon_password=NO"])
             try:
                 measure("vsftpd, anonymous", port, ["anonymous"], "bench@")
             finally:
-                stop(proc)
+                stop_process(proc)
     sys.exit(1 if failures else 0)
 
 

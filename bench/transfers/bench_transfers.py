@@ -12,27 +12,21 @@ import getpass
 import os
 import shutil
 import socket
-import subprocess
 import sys
 import tempfile
 import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "e2e"))
 import ftp_accounts  # noqa: E402
-from harness import HOST, ServerProcess, free_port, wait_until  # noqa: E402
+import benchlib  # noqa: E402
+from benchlib import BUFFER, make_file  # noqa: E402
+from harness import HOST, ServerProcess  # noqa: E402
 
 PHASE_LIMIT = 300.0
-BUFFER = 1 << 20
 
-
-def make_file(path, size):
-    block = os.urandom(BUFFER)
-    with open(path, "wb") as f:
-        for _ in range(size // BUFFER):
-            f.write(block)
-        f.write(block[: size % BUFFER])
 
 
 def drain(sock):
@@ -116,42 +110,11 @@ def start_tarnsvc(work):
 
 
 def start_vsftpd(binary, work):
-    root = os.path.join(work, "vsftpd-root")
-    os.makedirs(root)
-    port = free_port()
-    conf = os.path.join(work, "vsftpd.conf")
-    with open(conf, "w") as f:
-        f.write("\n".join([
-            "listen=YES", "listen_ipv6=NO", f"listen_address={HOST}", f"listen_port={port}",
-            "run_as_launching_user=YES", f"ftp_username={getpass.getuser()}", "anonymous_enable=YES", "no_anon_password=YES", f"anon_root={root}",
-            "local_enable=NO", "write_enable=YES", "anon_upload_enable=YES", "anon_other_write_enable=YES",
-            "anon_world_readable_only=NO", "seccomp_sandbox=NO", "pasv_enable=YES", "pasv_min_port=40001",
-            "pasv_max_port=60000", "max_clients=500", "max_per_ip=500", "xferlog_enable=NO",
-            "background=NO", "use_sendfile=YES", ""]))
-    proc = subprocess.Popen([binary, conf], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-
-    def up():
-        try:
-            socket.create_connection((HOST, port), timeout=1).close()
-            return True
-        except OSError:
-            return False
-
-    if not wait_until(up, 10):
-        proc.kill()
-        proc.wait(10)
-        raise RuntimeError("vsftpd did not start")
-
-    def stop():
-        proc.terminate()
-        try:
-            proc.wait(10)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait(10)
-
-    return Target("vsftpd", port, "anonymous", "x", root, stop)
+    port, proc, root = benchlib.start_vsftpd(binary, work, [
+        f"ftp_username={getpass.getuser()}", "no_anon_password=YES", "write_enable=YES", "anon_upload_enable=YES",
+        "anon_other_write_enable=YES", "anon_world_readable_only=NO", "pasv_enable=YES", "pasv_min_port=40001",
+        "pasv_max_port=60000", "use_sendfile=YES"])
+    return Target("vsftpd", port, "anonymous", "x", root, lambda: benchlib.stop_process(proc))
 
 
 def measure(target, big, big_size, medium_size, clients, files):
