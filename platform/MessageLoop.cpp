@@ -273,17 +273,17 @@ void MessageLoop::KillTimer(TimerId id) {
 }
 
 void MessageLoop::ArmTimerFd() {
-    itimerspec spec{};
+    itimerspec when{};
     if (!timers_.empty()) {
         auto due = std::min_element(timers_.begin(), timers_.end(), [](auto& a, auto& b) {
                        return a.second.due < b.second.due;
                    })->second.due;
         auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(due.time_since_epoch()).count();
         if (ns <= 0) ns = 1;
-        spec.it_value.tv_sec = ns / 1000000000;
-        spec.it_value.tv_nsec = ns % 1000000000;
+        when.it_value.tv_sec = ns / 1000000000;
+        when.it_value.tv_nsec = ns % 1000000000;
     }
-    timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 void MessageLoop::HandleTimers() {
