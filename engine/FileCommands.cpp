@@ -12,6 +12,13 @@ namespace {
 
 CAccessModel& Access(CConnectThread& thread) { return thread.Server().Access(); }
 
+// Answers a path that did not resolve ("550 No permission." or `missing`); true when it resolved.
+bool Resolved(CControlSocket& control, ResolveResult result, const char* missing) {
+    if (result == PATH_OK) return true;
+    control.SendReply(result == PATH_DENIED ? "550 No permission." : missing);
+    return false;
+}
+
 }  // namespace
 
 void CControlSocket::OnCwd(const std::string& arg) {
@@ -63,16 +70,8 @@ void CControlSocket::OnMkd(const std::string& arg) {
 
 void CControlSocket::OnRmd(const std::string& arg) {
     std::string local;
-    switch (Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_REMOVE, local)) {
-        case PATH_OK:
-            break;
-        case PATH_DENIED:
-            SendReply("550 No permission.");
-            return;
-        default:
-            SendReply("550 Directory unavailable.");
-            return;
-    }
+    auto result = Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_REMOVE, local);
+    if (!Resolved(*this, result, "550 Directory unavailable.")) return;
     int error = RemoveDirectory(local);
     if (error == 0)
         SendReply("250 Directory deleted.");
@@ -84,16 +83,8 @@ void CControlSocket::OnRmd(const std::string& arg) {
 
 void CControlSocket::OnDele(const std::string& arg) {
     std::string local;
-    switch (Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_DELETE, local)) {
-        case PATH_OK:
-            break;
-        case PATH_DENIED:
-            SendReply("550 No permission.");
-            return;
-        default:
-            SendReply("550 File unavailable.");
-            return;
-    }
+    auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_DELETE, local);
+    if (!Resolved(*this, result, "550 File unavailable.")) return;
     std::string client = Access(thread_).MapToClient(UserName, local);
     int64_t size = std::max<int64_t>(FileSize(local), 0);
     if (RemoveFile(local) != 0) {
@@ -112,19 +103,11 @@ void CControlSocket::OnRnfr(const std::string& arg) {
         SendReply("350 File exists, ready for destination name.");
         return;
     }
-    switch (Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_RENAME, local)) {
-        case PATH_OK:
-            RenameSource = local;
-            RenameIsFile = false;
-            SendReply("350 Directory exists, ready for destination name.");
-            break;
-        case PATH_DENIED:
-            SendReply("550 No permission.");
-            break;
-        default:
-            SendReply("550 File/directory not found.");
-            break;
-    }
+    auto result = Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_RENAME, local);
+    if (!Resolved(*this, result, "550 File/directory not found.")) return;
+    RenameSource = local;
+    RenameIsFile = false;
+    SendReply("350 Directory exists, ready for destination name.");
 }
 
 void CControlSocket::OnRnto(const std::string& arg) {
@@ -169,17 +152,9 @@ void CControlSocket::OnRnto(const std::string& arg) {
 
 void CControlSocket::OnSize(const std::string& arg) {
     std::string local;
-    switch (Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local)) {
-        case PATH_OK:
-            SendReply("213 %lld", static_cast<long long>(std::max<int64_t>(FileSize(local), 0)));
-            break;
-        case PATH_DENIED:
-            SendReply("550 No permission.");
-            break;
-        default:
-            SendReply("550 File unavailable.");
-            break;
-    }
+    auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local);
+    if (Resolved(*this, result, "550 File unavailable."))
+        SendReply("213 %lld", static_cast<long long>(std::max<int64_t>(FileSize(local), 0)));
 }
 
 }  // namespace tw
