@@ -3,6 +3,8 @@ import os
 import socket
 import subprocess
 import sys
+import threading
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from harness import HOST, free_port, wait_until  # noqa: E402
@@ -54,3 +56,32 @@ def start_vsftpd(binary, work, settings):
         stop_process(proc)
         raise RuntimeError("vsftpd did not start")
     return port, proc, root
+
+
+def attempts_per_second(attempt, parallel, count, seconds):
+    """Runs attempt(worker_index) -> bool from `parallel` threads at once, at most `count` attempts or
+    `seconds` in all; returns (successes per second, failures). An OSError counts as a failure."""
+    done, failed = [0], [0]
+    lock = threading.Lock()
+    deadline = time.monotonic() + seconds
+
+    def worker(index):
+        while time.monotonic() < deadline:
+            with lock:
+                if done[0] + failed[0] >= count:
+                    return
+            try:
+                ok = attempt(index)
+            except OSError:
+                ok = False
+            with lock:
+                done[0] += ok
+                failed[0] += not ok
+
+    start = time.monotonic()
+    threads = [threading.Thread(target=worker, args=(i,)) for i in range(parallel)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(seconds + 30)
+    return done[0] / (time.monotonic() - start), failed[0]

@@ -14,14 +14,13 @@ import socket
 import ssl
 import sys
 import tempfile
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "e2e"))
 import ftp_accounts  # noqa: E402
-from benchlib import BUFFER, make_file  # noqa: E402
+from benchlib import BUFFER, attempts_per_second, make_file  # noqa: E402
 from harness import HOST, ServerProcess  # noqa: E402
 from test_ftps import CLIENT_CONTEXT, Certificates, ImplicitFtp  # noqa: E402
 
@@ -122,33 +121,6 @@ def login_once(port):
         return ok
 
 
-def logins_per_second(port, parallel, count, seconds):
-    done, failed = [0], [0]
-    lock = threading.Lock()
-    deadline = time.monotonic() + seconds
-
-    def worker():
-        while time.monotonic() < deadline:
-            with lock:
-                if done[0] + failed[0] >= count:
-                    return
-            try:
-                ok = login_once(port)
-            except OSError:
-                ok = False
-            with lock:
-                done[0] += ok
-                failed[0] += not ok
-
-    start = time.monotonic()
-    threads = [threading.Thread(target=worker) for _ in range(parallel)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join(seconds + 30)
-    return done[0] / (time.monotonic() - start), failed[0]
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--size-mib", type=int, default=1024)
@@ -187,7 +159,7 @@ def main():
         print(f"  STOR                       {mib / stor:8.0f} MiB/s  ({raw_stored / stor:.0%} of raw into a file, "
               f"{raw / stor:.0%} of raw)")
         for parallel in (1, args.parallel):
-            rate, bad = logins_per_second(server.ssl_port, parallel, args.count, args.seconds)
+            rate, bad = attempts_per_second(lambda _: login_once(server.ssl_port), parallel, args.count, args.seconds)
             failed = failed or bad
             print(f"  TLS logins, {parallel:3d} at once   {rate:8.0f} /s  ({bad} failed)")
         return 1 if failed else 0

@@ -14,13 +14,11 @@ import socket
 import subprocess
 import sys
 import tempfile
-import threading
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "e2e"))
-from benchlib import start_vsftpd, stop_process  # noqa: E402
+from benchlib import attempts_per_second, start_vsftpd, stop_process  # noqa: E402
 from harness import HOST, ServerProcess  # noqa: E402
 
 
@@ -61,31 +59,8 @@ def login(port, user, password):
 
 def run(port, names, password, clients, count, seconds):
     """Logins per second with `clients` loops at once, at most `count` logins or `seconds` in all."""
-    done, failed = [0], [0]
-    lock = threading.Lock()
-    deadline = time.monotonic() + seconds
-
-    def loop(seed):
-        rng = random.Random(seed)
-        while time.monotonic() < deadline:
-            with lock:
-                if done[0] + failed[0] >= count:
-                    return
-            try:
-                ok = login(port, rng.choice(names), password)
-            except OSError:
-                ok = False
-            with lock:
-                done[0] += ok
-                failed[0] += not ok
-
-    start = time.monotonic()
-    threads = [threading.Thread(target=loop, args=(i,)) for i in range(clients)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    return done[0] / (time.monotonic() - start), failed[0]
+    rngs = [random.Random(i) for i in range(clients)]
+    return attempts_per_second(lambda i: login(port, rngs[i].choice(names), password), clients, count, seconds)
 
 
 def main():
