@@ -100,13 +100,13 @@ void CConnectThread::OnIdleTick() {
 void CConnectThread::CountSent(uint64_t n) {
     lastActivity_ = server_.Now();
     bytesSent_ += n;
-    server_.PostToWindow(WM_FTP_NOTIFY, NOTIFY_BYTES_SENT, static_cast<intptr_t>(n));
+    server_.PostLazyToWindow(WM_FTP_NOTIFY, NOTIFY_BYTES_SENT, static_cast<intptr_t>(n));
 }
 
 void CConnectThread::CountReceived(uint64_t n) {
     lastActivity_ = server_.Now();
     bytesReceived_ += n;
-    server_.PostToWindow(WM_FTP_NOTIFY, NOTIFY_BYTES_RECEIVED, static_cast<intptr_t>(n));
+    server_.PostLazyToWindow(WM_FTP_NOTIFY, NOTIFY_BYTES_RECEIVED, static_cast<intptr_t>(n));
 }
 
 void CConnectThread::PostNotify(uintptr_t what) { loop_->PostThread(WM_FTP_NOTIFY, what); }

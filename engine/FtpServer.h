@@ -117,6 +117,8 @@ public:
     // ---- connection threads ----
     // Posted or sent to the owning thread's notification target.
     void PostToWindow(unsigned id, uintptr_t wParam, intptr_t lParam) { window_->Post(id, wParam, lParam); }
+    // For running totals (byte counts), which the owning thread takes in whenever it next runs.
+    void PostLazyToWindow(unsigned id, uintptr_t wParam, intptr_t lParam) { window_->PostLazy(id, wParam, lParam); }
     bool SendToWindow(unsigned id, uintptr_t wParam, intptr_t lParam) { return window_->Send(id, wParam, lParam); }
     // Removes a thread from its registry (under the registry lock).
     void Unregister(const CConnectThread* thread);

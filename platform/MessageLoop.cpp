@@ -62,6 +62,10 @@ void MessageTarget::Post(unsigned id, uintptr_t wParam, intptr_t lParam) {
     loop_->Enqueue({{this, id, wParam, lParam}, {}, nullptr});
 }
 
+void MessageTarget::PostLazy(unsigned id, uintptr_t wParam, intptr_t lParam) {
+    loop_->Enqueue({{this, id, wParam, lParam}, {}, nullptr}, true);
+}
+
 bool MessageTarget::Send(unsigned id, uintptr_t wParam, intptr_t lParam) {
     return loop_->SendMessage(this, id, wParam, lParam);
 }
@@ -141,16 +145,16 @@ void MessageLoop::Wake() { Signal(wakeFd_); }
 
 std::shared_ptr<Waker> MessageLoop::GetWaker() { return std::make_shared<Waker>(fcntl(wakeFd_, F_DUPFD_CLOEXEC, 0)); }
 
-void MessageLoop::Enqueue(Pending p) {
-    bool wasEmpty;
+void MessageLoop::Enqueue(Pending p, bool lazy) {
+    // Lazy posts wake the loop only once this many are queued.
+    constexpr size_t kLazyBatch = 64;
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
-        wasEmpty = queue_.empty();
         queue_.push_back(std::move(p));
+        if (!wakePending_ && (!lazy || queue_.size() >= kLazyBatch)) wake = wakePending_ = true;
     }
-    // The loop drains the queue or wakes itself when it leaves messages behind, so one wake per
-    // empty-to-filled change suffices.
-    if (wasEmpty) Wake();
+    if (wake) Wake();
 }
 
 bool MessageLoop::SendMessage(MessageTarget* target, unsigned id, uintptr_t wParam, intptr_t lParam) {
@@ -256,7 +260,10 @@ void MessageLoop::HandleQueue() {
         }
     }
     std::lock_guard lock(mutex_);
-    if (!queue_.empty()) Wake();
+    if (!queue_.empty() && !wakePending_) {
+        wakePending_ = true;
+        Wake();
+    }
 }
 
 MessageLoop::TimerId MessageLoop::SetTimer(std::chrono::milliseconds period, std::function<void()> callback,
@@ -353,8 +360,8 @@ void MessageLoop::UnwatchFd(int fd) {
 
 bool MessageLoop::DispatchOnce(int timeoutMs) {
     {
-        // Messages can wait without a pending wake: a nested wait runs while the outer round still holds
-        // queued messages, and a post to a non-empty queue does not wake.
+        // Messages can wait without a pending wake: lazy posts, and a nested wait that runs while the
+        // outer round still holds queued messages.
         std::lock_guard lock(mutex_);
         if (!queue_.empty()) timeoutMs = 0;
     }
@@ -372,6 +379,8 @@ bool MessageLoop::DispatchOnce(int timeoutMs) {
             uint64_t count;
             while (read(wakeFd_, &count, sizeof count) < 0 && errno == EINTR) {
             }
+            std::lock_guard lock(mutex_);
+            wakePending_ = false;  // posts from now on wake again
         } else if (serial == kTimerSerial) {
             uint64_t count;
             while (read(timerFd_, &count, sizeof count) < 0 && errno == EINTR) {

@@ -44,6 +44,9 @@ public:
     // (handled at once when called on the target's own thread) and returns false when it was dropped.
     void Post(unsigned id, uintptr_t wParam = 0, intptr_t lParam = 0);
     bool Send(unsigned id, uintptr_t wParam = 0, intptr_t lParam = 0);
+    // A post that need not be handled promptly (running totals): it does not wake a sleeping loop until a
+    // batch has gathered, and is handled, in order, whenever the loop next runs.
+    void PostLazy(unsigned id, uintptr_t wParam = 0, intptr_t lParam = 0);
     MessageLoop& Loop() const { return *loop_; }
 
 private:
@@ -152,7 +155,7 @@ private:
         std::function<void()> callback;
     };
 
-    void Enqueue(Pending p);
+    void Enqueue(Pending p, bool lazy = false);
     bool SendMessage(MessageTarget* target, unsigned id, uintptr_t wParam, intptr_t lParam);
     void Register(MessageTarget* t);
     void Unregister(MessageTarget* t);
@@ -170,8 +173,9 @@ private:
     bool quit_ = false;
     int quitCode_ = 0;
 
-    std::mutex mutex_;  // guards queue_ and targets_
+    std::mutex mutex_;  // guards queue_, targets_ and wakePending_
     std::deque<Pending> queue_;
+    bool wakePending_ = false;  // the wake-up descriptor has been signalled and not yet read
     std::unordered_set<MessageTarget*> targets_;
 
     ThreadMessageHandler threadHandler_;

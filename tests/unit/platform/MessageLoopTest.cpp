@@ -185,6 +185,37 @@ TEST(MessageLoop, ANestedWaitSeesPostsThatArriveWhileTheOuterRoundHoldsMessages)
     EXPECT_TRUE(nestedDone);
 }
 
+TEST(MessageLoop, LazyPostsKeepTheirOrderAndWakeTheLoopInBatches) {
+    MessageLoop loop;
+    Recorder r;
+    auto wait = [&](size_t n) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(loop.RunFor(3000ms, [&] { return r.ids.size() >= n; }));
+        return std::chrono::steady_clock::now() - start;
+    };
+    // From another thread: lazy posts, then a normal one, which wakes the loop at once.
+    std::thread([&] {
+        r.PostLazy(1);
+        r.PostLazy(2);
+        r.Post(3);
+    }).join();
+    EXPECT_LT(wait(3), 1000ms);
+    EXPECT_EQ(r.ids, (std::vector<unsigned>{1, 2, 3}));
+    // While the loop sleeps, lazy posts wait for a batch of 64 to wake it.
+    r.ids.clear();
+    std::thread poster([&] {
+        std::this_thread::sleep_for(50ms);
+        for (int i = 0; i < 63; ++i) r.PostLazy(7);
+        std::this_thread::sleep_for(300ms);
+        r.PostLazy(8);
+    });
+    auto took = wait(1);
+    poster.join();
+    EXPECT_GE(took, 300ms);
+    EXPECT_LT(took, 2000ms);
+    EXPECT_EQ(r.ids.size(), 64u);
+}
+
 TEST(MessageLoop, QuitDuringNestedRunForEndsBothLevels) {
     MessageLoop loop;
     bool nestedResult = true;
