@@ -408,56 +408,34 @@ bool CIndexTree::ReadCached(int32_t pos, CNodeCache& cache)
     return true;
 }
 
-bool CIndexTree::NextLive(int32_t leaf, int entry, CNodeCache& cache, CLiveEntry& live)
+bool CIndexTree::FindLive(int32_t leaf, int entry, bool forward, CNodeCache& cache, CLiveEntry& live)
 {
     live = CLiveEntry{};
+    const int step = forward ? 1 : -1;
     const int64_t maxLeaves = file_.Size() / key_.NodeSize() + 1;
     for (int64_t steps = 0; steps < maxLeaves; ++steps) {
         if (!ReadCached(leaf, cache))
             return false;
         const CIndexNode& n = cache.node;
-        for (int e = entry; e < n.count; ++e) {
+        if (!forward && (entry < 0 || entry >= n.count))
+            entry = n.count - 1;
+        for (int e = entry; e >= 0 && e < n.count; e += step) {
             if (n.record[e] != -1) {
                 live = {true, leaf, e, n.record[e]};
                 return true;
             }
         }
-        if (n.next == -1)
+        const int32_t to = forward ? n.next : n.prev;
+        if (to == -1)
             return true;
         const int32_t from = leaf;
-        leaf = n.next;
-        entry = 0;
+        leaf = to;
+        entry = forward ? 0 : -1;
         if (!ReadCached(leaf, cache))
             return false;
-        if (cache.node.prev != from)
-            return Damaged("the leaf at " + std::to_string(leaf) + " does not link back to " + std::to_string(from));
-    }
-    return Damaged("the leaf chain loops");
-}
-
-bool CIndexTree::PrevLive(int32_t leaf, int entry, CNodeCache& cache, CLiveEntry& live)
-{
-    live = CLiveEntry{};
-    const int64_t maxLeaves = file_.Size() / key_.NodeSize() + 1;
-    for (int64_t steps = 0; steps < maxLeaves; ++steps) {
-        if (!ReadCached(leaf, cache))
-            return false;
-        const CIndexNode& n = cache.node;
-        for (int e = entry < 0 || entry >= n.count ? n.count - 1 : entry; e >= 0; --e) {
-            if (n.record[e] != -1) {
-                live = {true, leaf, e, n.record[e]};
-                return true;
-            }
-        }
-        if (n.prev == -1)
-            return true;
-        const int32_t from = leaf;
-        leaf = n.prev;
-        entry = -1;
-        if (!ReadCached(leaf, cache))
-            return false;
-        if (cache.node.next != from)
-            return Damaged("the leaf at " + std::to_string(leaf) + " does not link on to " + std::to_string(from));
+        if ((forward ? cache.node.prev : cache.node.next) != from)
+            return Damaged("the leaf at " + std::to_string(leaf) + " does not link " +
+                           (forward ? "back" : "on") + " to " + std::to_string(from));
     }
     return Damaged("the leaf chain loops");
 }

@@ -68,9 +68,9 @@ public:
     // Takes record out of the entry of value; hint is a chain node that may hold it (-1 = none).
     bool Remove(const uint8_t* value, int32_t record, int32_t hint, CChainPlace* removedAt);
 
-    // First live entry from (leaf, entry) on in key order, or before it for Prev (entry -1 = the leaf's last).
-    bool NextLive(int32_t leaf, int entry, CNodeCache& cache, CLiveEntry& live);
-    bool PrevLive(int32_t leaf, int entry, CNodeCache& cache, CLiveEntry& live);
+    // First live entry from (leaf, entry) on along the leaf chain, forward in key order or backward
+    // (backward, entry -1 = the leaf's last); `live` stays empty at the end of the chain.
+    bool FindLive(int32_t leaf, int entry, bool forward, CNodeCache& cache, CLiveEntry& live);
 
     int64_t MaxChainLength() const { return file_.Size() / CHAIN_NODE_SIZE + 1; }
 

@@ -51,7 +51,7 @@ bool CRecordTable::Edge(int key, bool last, Cursor& cursor, bool& found)
         return true;
     CLiveEntry live;
     CIndexTree tree = Tree(key);
-    if (!(last ? tree.PrevLive(leaf, -1, cache_, live) : tree.NextLive(leaf, 0, cache_, live)))
+    if (!tree.FindLive(leaf, last ? -1 : 0, !last, cache_, live))
         return false;
     found = live.found;
     return !found || EnterEntry(key, live, last, cursor);
@@ -134,7 +134,7 @@ bool CRecordTable::MoveNext(int key, void* record, int length)
     if (key != currentKey_)
         cache_.pos = -1;
     CLiveEntry live;
-    if (!Tree(key).NextLive(cursor.node, cursor.entry + 1, cache_, live) || !live.found)
+    if (!Tree(key).FindLive(cursor.node, cursor.entry + 1, true, cache_, live) || !live.found)
         return false;
     const int64_t steps = cursor.steps;
     if (!EnterEntry(key, live, false, cursor))
