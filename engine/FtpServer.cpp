@@ -118,7 +118,7 @@ void CFtpServer::ReportCommand(ThreadId thread, const std::string& currentDir, c
 // ---- lifecycle ----
 
 bool CFtpServer::StartServer() {
-    if (running_ || (serviceWindow_ && !ftpService_)) return false;
+    if (IsRunning() || (serviceWindow_ && !ftpService_)) return false;
     listener_ = std::make_unique<CListenSocket>(*this, false);
     if (!listener_->Listen(static_cast<uint16_t>(port_))) {
         listener_.reset();
@@ -126,23 +126,21 @@ bool CFtpServer::StartServer() {
         if (serviceWindow_) serviceWindow_->Post(WM_SERVICE_STOP);
         return false;
     }
-    running_ = true;
-    if (!tlsRunning_) StartStatsTimer();
+    if (!IsSslRunning()) StartStatsTimer();
     Notify(0, "Server is running on port %d.", port_.load());
     return true;
 }
 
 void CFtpServer::StopServer() {
-    if (!running_) return;
+    if (!IsRunning()) return;
     StopStatsTimer();
     listener_.reset();
-    running_ = false;
     EndThreads(plainThreads_);
     Notify(0, "Server is stopped.");
 }
 
 bool CFtpServer::StartSslServer() {
-    if (tlsRunning_ || (serviceWindow_ && !ftpsService_)) return false;
+    if (IsSslRunning() || (serviceWindow_ && !ftpsService_)) return false;
     auto listener = std::make_unique<CListenSocket>(*this, true);
     if (!listener->Listen(static_cast<uint16_t>(sslPort_))) {
         Notify(0, "SSL Server cannot run on port %d.", sslPort_.load());
@@ -155,20 +153,18 @@ bool CFtpServer::StartSslServer() {
         return false;  // dropping the listener closes it
     }
     tlsListener_ = std::move(listener);
-    tlsRunning_ = true;
-    if (!running_) StartStatsTimer();
+    if (!IsRunning()) StartStatsTimer();
     Notify(0, "SSL Server is running on port %d.", sslPort_.load());
     return true;
 }
 
 void CFtpServer::StopSslServer() {
-    if (!tlsRunning_) return;
-    tlsRunning_ = false;
+    if (!IsSslRunning()) return;
     tlsListener_.reset();
     tlsContext_.reset();  // running connections hold references of their own
     EndThreads(tlsThreads_);
     Notify(0, "SSL Server is stopped.");
-    if (!running_) StopStatsTimer();
+    if (!IsRunning()) StopStatsTimer();
 }
 
 void CFtpServer::EndThreads(std::list<std::shared_ptr<CConnectThread>>& registry) {

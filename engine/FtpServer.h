@@ -92,11 +92,11 @@ public:
     // ---- lifecycle (owning thread) ----
     bool StartServer();
     void StopServer();
-    bool IsRunning() const { return running_; }
+    bool IsRunning() const { return listener_ != nullptr; }
     // The implicit-TLS listener: its context is built from the program directory's certificate files.
     bool StartSslServer();
     void StopSslServer();
-    bool IsSslRunning() const { return tlsRunning_; }
+    bool IsSslRunning() const { return tlsListener_ != nullptr; }
     int SslListeningPort() const;
     // Reads option.ini, the IP lists and opens today's log file; once per process (service host).
     void LoadSettings(CServerEventSink* sink);
@@ -177,11 +177,9 @@ private:
     std::list<std::shared_ptr<CConnectThread>> started_;
     std::shared_ptr<Waker> waker_;
 
-    std::unique_ptr<CListenSocket> listener_;
-    std::unique_ptr<CListenSocket> tlsListener_;
+    std::unique_ptr<CListenSocket> listener_;     // open while the plain server runs
+    std::unique_ptr<CListenSocket> tlsListener_;  // open while the TLS server runs
     SslContext tlsContext_;
-    bool running_ = false;
-    bool tlsRunning_ = false;
     bool settingsLoaded_ = false;
     bool ftpService_ = true, ftpsService_ = true;
     bool saveLog_ = false;
