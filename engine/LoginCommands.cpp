@@ -27,7 +27,7 @@ void CControlSocket::OnPass(const std::string& arg) {
         SendReply("530 username or password incorrect.");  // UserName stays: another PASS may follow
         return;
     }
-    CurrentDir = "/";
+    CurrentDir.assign(1, '/');  // not = "/": GCC 12 warns falsely (-Wrestrict) on that assignment
     LoginState = LOGGED_IN;
     SendReply("230 User logged in. proceed.");
 }
