@@ -33,11 +33,13 @@ std::string WithTrailingSlash(std::string path) {
     return path;
 }
 
-// True when walking `path` upward (cutting at its last "/") meets `holder`.
-bool Covers(const std::string& holder, std::string path) {
-    std::string top = WithoutTrailingSlash(holder);
+// True when walking `path` upward (cutting at its last "/") meets `holder`. Both are real paths, so a
+// symbolic link is judged by where it leads, not by where it lies.
+bool Covers(const std::string& holder, const std::string& realPath) {
+    if (holder.empty() || realPath.empty()) return false;
+    std::string top = RealPath(WithoutTrailingSlash(holder));
     if (top.empty()) return false;
-    path = WithoutTrailingSlash(path);
+    std::string path = realPath;
     while (!path.empty()) {
         if (path == top) return true;
         if (path == "/") break;
@@ -95,8 +97,7 @@ std::string CAccessModel::Normalize(const std::string& currentDir, const std::st
 std::string CAccessModel::FileClientPath(const std::string& currentDir, const std::string& argument) {
     std::string clean = CleanArgument(argument);
     if (clean.empty()) return "/";
-    // A directory part names a path from the root; a bare name lies in the current directory.
-    return Normalize(clean.find('/') == std::string::npos ? currentDir : "/", clean);
+    return Normalize(currentDir, clean);
 }
 
 bool CAccessModel::MapToLocal(const std::string& user, const std::string& clientPath, std::string& local,
@@ -155,23 +156,30 @@ std::string CAccessModel::MapToClient(const std::string& user, const std::string
         for (int gid : account->GroupIds())
             if (tryFolders(FolderOwner::Group, gid)) return client;
     }
-    return WithoutTrailingSlash(local);
+    return "/";  // never show a local path to a client
+}
+
+bool CAccessModel::IsFolderRoot(const std::string& user, const std::string& clientPath, const std::string& local) {
+    auto pieces = Pieces(clientPath);
+    auto account = source_.LoadAccount(user);
+    return pieces.size() == 1 && account && local != JoinPath(WithoutTrailingSlash(account->homedir), pieces[0]);
 }
 
 bool CAccessModel::CheckAccess(const std::string& user, const std::string& local, AccessOp op) {
     auto account = source_.LoadAccount(user);
-    if (!account) return false;
+    std::string real = RealPath(local);
+    if (!account || real.empty()) return false;
     // The first holder decides: the home directory, then the user's folders, then each group's.
-    if (Covers(account->homedir, local)) return account->rights.Allows(op);
+    if (Covers(account->homedir, real)) return account->rights.Allows(op);
     if (auto own = source_.LoadFolders(FolderOwner::User, account->id)) {
         for (const auto& f : *own)
-            if (Covers(f.dir, local)) return f.rights.Allows(op);
+            if (Covers(f.dir, real)) return f.rights.Allows(op);
     }
     for (int gid : account->GroupIds()) {
         auto folders = source_.LoadFolders(FolderOwner::Group, gid);
         if (!folders) return false;
         for (const auto& f : *folders)
-            if (Covers(f.dir, local)) return f.rights.Allows(op);
+            if (Covers(f.dir, real)) return f.rights.Allows(op);
     }
     return false;
 }
@@ -188,7 +196,7 @@ ResolveResult CAccessModel::ResolveFile(const std::string& user, const std::stri
     local = JoinPath(mapped, name);
     FileKind kind = KindOf(local);
     if (op == ACCESS_WRITE || (kind != FileKind::None && kind != FileKind::Directory))
-        return CheckAccess(user, mapped, op) ? PATH_OK : PATH_DENIED;
+        return CheckAccess(user, local, op) ? PATH_OK : PATH_DENIED;
     return PATH_NO_FILE;
 }
 
@@ -205,6 +213,10 @@ ResolveResult CAccessModel::ResolveDir(const std::string& user, const std::strin
     // The root itself is never removed or renamed, however it is named.
     if (path == "/" && (op == ACCESS_DIR_REMOVE || op == ACCESS_DIR_RENAME)) return PATH_NO_DIR;
     bool found = MapToLocal(user, path, local, rest);
+    // Nor is the directory behind a virtual folder: the folder belongs to the administrator, and a group's
+    // folder to all its members.
+    if (found && (op == ACCESS_DIR_REMOVE || op == ACCESS_DIR_RENAME) && IsFolderRoot(user, path, local))
+        return PATH_DENIED;
     if (!found && op != ACCESS_DIR_CREATE) return PATH_NO_DIR;
     if ((op == ACCESS_DIR_RENAME && !IsDirectory(local)) || !CheckAccess(user, local, op)) return PATH_DENIED;
     return found ? PATH_OK : PATH_NO_DIR;

@@ -4,7 +4,8 @@
 // Every call loads the account anew from its source. Client paths use "/" and keep their case; local
 // paths are POSIX paths and compare exactly; virtual-folder names match without regard to case.
 // Security: a client path never maps outside the home directory and the virtual folders, because ".."
-// is resolved lexically in the client path before mapping and only whole existing names are followed.
+// is resolved lexically in the client path before mapping and only whole existing names are followed;
+// rights are judged on real paths, so a symbolic link that leads out of them grants nothing.
 #pragma once
 
 #include <string>
@@ -23,7 +24,7 @@ public:
     // missing piece (empty when the account is unknown) and `rest` the pieces after it ("b/c").
     bool MapToLocal(const std::string& user, const std::string& clientPath, std::string& local,
                     std::string* rest = nullptr);
-    // Local path to the client path shown in replies; always succeeds.
+    // Local path to the client path shown in replies; "/" for a path outside the user's tree.
     std::string MapToClient(const std::string& user, const std::string& local);
     // True when the first holder of the path (home, then user folders, then group folders) grants `op`.
     bool CheckAccess(const std::string& user, const std::string& local, AccessOp op);
@@ -38,13 +39,16 @@ public:
 
     // "\" to "/", runs of "/" to one, trailing "/" removed.
     static std::string CleanArgument(const std::string& argument);
-    // The client path a file argument names ("/" when it names none): a bare name lies in the current
-    // directory, a path with a directory part is taken from the root.
+    // The client path a file argument names ("/" when it names none); a relative one lies in the current
+    // directory.
     static std::string FileClientPath(const std::string& currentDir, const std::string& argument);
     // Joins a relative path to the current directory and resolves "." and ".." lexically ("/" stays "/").
     static std::string Normalize(const std::string& currentDir, const std::string& path);
 
 private:
+    // True when the one-piece client path reached `local` through a virtual folder.
+    bool IsFolderRoot(const std::string& user, const std::string& clientPath, const std::string& local);
+
     CAccountSource& source_;
 };
 

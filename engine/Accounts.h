@@ -4,6 +4,7 @@
 // effect at the next command. Sources are called on connection threads concurrently.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +57,9 @@ struct Account {
 };
 
 enum class FolderOwner { User, Group };
+
+// The quota a file of `bytes` takes: whole KB, a started one counted in full.
+inline double QuotaKb(uint64_t bytes) { return static_cast<double>((bytes + 1023) / 1024); }
 
 class CAccountSource {
 public:

@@ -86,13 +86,13 @@ void CControlSocket::OnDele(const std::string& arg) {
     auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_DELETE, local);
     if (!Resolved(*this, result, "550 File unavailable.")) return;
     std::string client = Access(thread_).MapToClient(UserName, local);
-    int64_t size = std::max<int64_t>(FileSize(local), 0);
+    uint64_t size = static_cast<uint64_t>(std::max<int64_t>(FileSize(local), 0));
     if (RemoveFile(local) != 0) {
         SendReply("450 delete file error: \"%s\".", client);
         return;
     }
     SendReply("250 File \"%s\" was deleted .", client);
-    Access(thread_).Source().AddUsedQuota(UserName, -static_cast<double>(size / 1024));
+    Access(thread_).Source().AddUsedQuota(UserName, -QuotaKb(size));
 }
 
 void CControlSocket::OnRnfr(const std::string& arg) {
@@ -131,8 +131,7 @@ void CControlSocket::OnRnto(const std::string& arg) {
     }
     // The target does not exist: it is the last piece of the target path in a directory that does, and
     // that directory must grant the rename right (else a move could place files where renaming is denied).
-    std::string target = RenameIsFile ? CAccessModel::FileClientPath(CurrentDir, arg)
-                                      : CAccessModel::Normalize(CurrentDir, CAccessModel::CleanArgument(arg));
+    std::string target = CAccessModel::FileClientPath(CurrentDir, arg);
     size_t slash = target.rfind('/');
     std::string parent, parentLocal;
     if (target != "/") parent = slash == 0 ? "/" : target.substr(0, slash);

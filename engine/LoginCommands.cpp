@@ -9,6 +9,7 @@ namespace tw {
 void CControlSocket::OnUser(const std::string& arg) {
     LoginState = NOT_LOGGED_IN;  // logged out until the next good PASS
     UserName = arg;
+    RenameSource.clear();  // it was checked for the account before
     ClientAddress = PeerAddress();
     thread_.Server().ReportUser(thread_.Id(), UserName, ClientAddress);
     SendReply("331 username ok, need password.");

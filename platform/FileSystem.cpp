@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace tw {
 
@@ -24,6 +25,21 @@ FileKind KindOf(const std::string& path) {
     if (S_ISDIR(st.st_mode)) return FileKind::Directory;
     if (S_ISREG(st.st_mode)) return FileKind::File;
     return FileKind::Other;
+}
+
+std::string RealPath(const std::string& path) {
+    if (!Usable(path)) return {};
+    if (char* real = realpath(path.c_str(), nullptr)) {
+        std::string resolved(real);
+        free(real);
+        return resolved;
+    }
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0) return {};  // it exists, yet does not resolve
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {};
+    std::string parent = RealPath(slash == 0 ? "/" : path.substr(0, slash));
+    return parent.empty() ? parent : JoinPath(parent, path.substr(slash + 1));
 }
 
 int64_t FileSize(const std::string& path) {

@@ -17,6 +17,9 @@ enum class FileKind { None, File, Directory, Other };
 FileKind KindOf(const std::string& path);
 inline bool PathExists(const std::string& path) { return KindOf(path) != FileKind::None; }
 inline bool IsDirectory(const std::string& path) { return KindOf(path) == FileKind::Directory; }
+// The path with every symbolic link resolved; pieces that do not exist yet are kept as written. Empty when
+// the path cannot be resolved (a dangling or looping link, an unreadable directory).
+std::string RealPath(const std::string& path);
 // Size in bytes of a file, or -1.
 int64_t FileSize(const std::string& path);
 

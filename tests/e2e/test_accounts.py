@@ -2,6 +2,7 @@
 virtual folders and their rights, the file commands with their exact replies, the quota on DELE, and
 bad input that must never reach a path outside the client's tree."""
 import ftplib
+import io
 import os
 import shutil
 import subprocess
@@ -208,7 +209,7 @@ class PathFormsTest(unittest.TestCase):
             self.assertEqual(c.command("CWD missing"), cwd_failed("missing"))
             self.assertEqual(c.command("XPWD"), '257 "/Data" is current directory.')
 
-    def test_file_names_keep_their_dots_and_directory_parts_start_at_the_root(self):
+    def test_file_names_keep_their_dots_and_relative_paths_start_at_the_current_directory(self):
         with self.s.session("u") as c:
             self.assertEqual(c.command("SIZE .profile"), "213 1")
             self.assertEqual(c.command("SIZE notes."), "213 5")
@@ -217,9 +218,10 @@ class PathFormsTest(unittest.TestCase):
             self.assertEqual(c.command("SIZE \\pub\\b.txt"), "213 2")
             c.command("CWD /pub")
             self.assertEqual(c.command("SIZE b.txt"), "213 2")
-            self.assertEqual(c.command("SIZE sub/a.txt"), "213 5")
+            self.assertEqual(c.command("SIZE sub/a.txt"), "550 File unavailable.")
+            self.assertEqual(c.command("SIZE ../sub/a.txt"), "213 5")
             self.assertEqual(c.command("SIZE ../a.txt"), "213 1")
-            self.assertEqual(c.command("SIZE docs/d.txt"), "550 File unavailable.")
+            self.assertEqual(c.command("SIZE docs/d.txt"), "213 1")
 
     def test_no_command_leaves_the_client_tree(self):
         log = os.path.join(self.s.dir, "log")
@@ -398,6 +400,8 @@ class FileCommandsTest(unittest.TestCase):
         write(os.path.join(cls.nr, "n.txt"), b"n")
         ftp_accounts.add_user_folder(s.dir, "f", "ro", cls.ro, "R----L---")
         ftp_accounts.add_user_folder(s.dir, "f", "noread", cls.nr, "-WDRALCRR")
+        cls.outside = os.path.join(s.dir, "places", "outside")
+        write(os.path.join(cls.outside, "keep.txt"), b"keep")
         s.start()
 
     @classmethod
@@ -470,23 +474,58 @@ class FileCommandsTest(unittest.TestCase):
             self.assertEqual(c.command("RNTO taken"), "550 Directory already exists.")
             self.assertEqual(c.command("RNTO /ro/ren"), "550 No permission.")
             self.assertEqual(c.command("RNTO /Ren2"), '250 Directory "/ren" renamed .')
+            # A directory is never renamed onto the root; a virtual folder's own directory is never moved
+            # or removed, whatever its rights; a rename does not outlive a new USER.
+            self.assertEqual(c.command("RNFR Ren2"), "350 Directory exists, ready for destination name.")
+            self.assertEqual(c.command("RNTO /"), '450 error rename the directory: "/Ren2".')
+            self.assertEqual(c.command("RNFR /noread"), "550 No permission.")
+            self.assertEqual(c.command("RMD /noread"), "550 No permission.")
+            self.assertEqual(c.command("RNFR other.txt"), "350 File exists, ready for destination name.")
+            self.assertEqual(c.command("USER f"), "331 username ok, need password.")
+            self.assertEqual(c.command("PASS pw"), "230 User logged in. proceed.")
+            self.assertEqual(c.command("RNTO moved.txt"), "503 Bad sequence of commands.")
+        self.assertTrue(os.path.isdir(self.nr))
         with open(self.path("other.txt"), "rb") as f:
             self.assertEqual(f.read(), b"other")
         with open(self.path("Ren2", "inside", "moved.txt"), "rb") as f:
             self.assertEqual(f.read(), b"src")
         self.assertEqual(os.listdir(self.ro), ["r.txt"])
 
-    def test_dele_lowers_the_used_quota_in_whole_kb(self):
+    def test_links_that_lead_out_of_the_tree_grant_nothing(self):
+        os.symlink(self.outside, self.path("out"))
+        os.symlink(os.path.join(self.outside, "keep.txt"), self.path("keep-link"))
+        os.symlink(os.path.join(self.outside, "none.txt"), self.path("dangling"))
+        write(self.path("inner.txt"), b"inner")
+        os.symlink(self.path("inner.txt"), self.path("inner-link"))
+        try:
+            with self.s.session("f") as c:
+                self.assertEqual(c.command("CWD out"), '550 "out": No permission.')
+                for cmd in ("SIZE out/keep.txt", "SIZE keep-link", "DELE out/keep.txt", "RNFR out/keep.txt"):
+                    self.assertEqual(c.command(cmd), "550 No permission.", cmd)
+                self.assertEqual(c.command("MKD out/made"), "550 can't create directory. No permission.")
+                self.assertEqual(c.command("SIZE inner-link"), "213 5")
+            with self.s.ftp("f", "pw") as f:
+                for name in ("out/new.txt", "dangling"):
+                    with self.assertRaises(ftplib.error_perm):
+                        f.storbinary(f"STOR {name}", io.BytesIO(b"planted"))
+                with self.assertRaises(ftplib.error_perm):
+                    f.retrbinary("RETR keep-link", lambda _: None)
+            self.assertEqual(sorted(os.listdir(self.outside)), ["keep.txt"])
+        finally:
+            for name in ("out", "keep-link", "dangling", "inner-link"):
+                os.unlink(self.path(name))
+
+    def test_dele_lowers_the_used_quota_by_every_started_kb(self):
         d = self.s.dir
         for user in ("q", "q0"):
             write(os.path.join(self.s.home(user), "five.bin"), b"5" * 5000)
             write(os.path.join(self.s.home(user), "one.bin"), b"1" * 1000)
         with self.s.session("q") as c:
             self.assertEqual(c.command("DELE five.bin"), '250 File "/five.bin" was deleted .')
-            self.assertEqual(wait_until(lambda: ftp_accounts.quota_used(d, "q") == 46, 5), True)
+            self.assertEqual(wait_until(lambda: ftp_accounts.quota_used(d, "q") == 45, 5), True)
             self.assertEqual(c.command("DELE one.bin"), '250 File "/one.bin" was deleted .')
             self.assertEqual(c.command("NOOP"), "200 NOOP command successful.")
-            self.assertEqual(ftp_accounts.quota_used(d, "q"), 46)
+            self.assertEqual(ftp_accounts.quota_used(d, "q"), 44)
         with self.s.session("q0") as c:
             self.assertEqual(c.command("DELE five.bin"), '250 File "/five.bin" was deleted .')
             self.assertEqual(c.command("NOOP"), "200 NOOP command successful.")

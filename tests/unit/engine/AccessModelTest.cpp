@@ -104,7 +104,7 @@ TEST_F(AccessModelTest, MapToClientKeepsCaseAndShowsFolderNamesAsStored) {
     EXPECT_EQ(model.MapToClient("u", shared + "/deep"), "/Share/deep");
     EXPECT_EQ(model.MapToClient("u", elsewhere), "/share");  // group 2's first folder on that directory
     EXPECT_EQ(model.MapToClient("u", home + "/inner"), "/inner");  // inside the home: home-relative
-    EXPECT_EQ(model.MapToClient("u", home + "x/file"), home + "x/file");  // a sibling is not below the home
+    EXPECT_EQ(model.MapToClient("u", home + "x/file"), "/");  // a sibling is not below the home, and stays unshown
 }
 
 TEST_F(AccessModelTest, CheckAccessTheFirstHolderDecides) {
@@ -133,7 +133,10 @@ TEST_F(AccessModelTest, ResolveFileAndResolveDirResults) {
     EXPECT_EQ(model.ResolveFile("u", "/", "new", ACCESS_WRITE, local), PATH_DENIED);  // write checks the directory
     EXPECT_EQ(model.ResolveFile("u", "/", "/Share/new", ACCESS_WRITE, local), PATH_OK);
     EXPECT_EQ(model.ResolveFile("u", "/pub", "b.txt", ACCESS_READ, local), PATH_OK);
-    EXPECT_EQ(model.ResolveFile("u", "/pub", "pub/b.txt", ACCESS_READ, local), PATH_OK);  // taken from the root
+    EXPECT_EQ(model.ResolveFile("u", "/pub", "pub/b.txt", ACCESS_READ, local), PATH_NO_FILE);  // /pub/pub/b.txt
+    EXPECT_EQ(model.ResolveFile("u", "/", "pub/b.txt", ACCESS_READ, local), PATH_OK);
+    EXPECT_EQ(model.ResolveFile("u", "/pub", "docs/../b.txt", ACCESS_READ, local), PATH_OK);
+    EXPECT_EQ(local, home + "/pub/b.txt");
     EXPECT_EQ(model.ResolveFile("u", "/pub", "..\\a.txt", ACCESS_READ, local), PATH_OK);
     EXPECT_EQ(local, home + "/a.txt");
     EXPECT_EQ(model.ResolveFile("u", "/", "///", ACCESS_READ, local), PATH_NO_FILE);
@@ -156,6 +159,44 @@ TEST_F(AccessModelTest, ResolveFileAndResolveDirResults) {
     accounts.accounts["u"] = all;
     EXPECT_EQ(model.ResolveDir("u", "/pub", "..", ACCESS_DIR_REMOVE, local), PATH_NO_DIR);
     EXPECT_EQ(model.ResolveDir("u", "/", ".", ACCESS_DIR_RENAME, local), PATH_NO_DIR);
+    // Nor is the directory behind a virtual folder, though its rights allow it; a real entry of the home
+    // that hides a folder of the same name is the user's own.
+    EXPECT_EQ(model.ResolveDir("u", "/", "/team", ACCESS_DIR_REMOVE, local), PATH_DENIED);
+    EXPECT_EQ(model.ResolveDir("u", "/", "TEAM", ACCESS_DIR_RENAME, local), PATH_DENIED);
+    EXPECT_EQ(model.ResolveDir("u", "/", "/in", ACCESS_DIR_RENAME, local), PATH_DENIED);
+    EXPECT_EQ(model.ResolveDir("u", "/", "/team/sub", ACCESS_DIR_CREATE, local), PATH_NO_DIR);
+    fs::create_directory(root / "elsewhere" / "sub");
+    EXPECT_EQ(model.ResolveDir("u", "/", "/team/sub", ACCESS_DIR_REMOVE, local), PATH_OK);
+    EXPECT_EQ(model.ResolveDir("u", "/", "/pub", ACCESS_DIR_RENAME, local), PATH_OK);
+    EXPECT_EQ(local, home + "/pub");
+}
+
+TEST_F(AccessModelTest, SymbolicLinksAreJudgedByWhereTheyLead) {
+    fs::create_directories(root / "outside");
+    std::ofstream(root / "outside" / "secret") << "x";
+    fs::create_directory_symlink(root / "outside", root / "home" / "out");
+    fs::create_symlink(root / "outside" / "secret", root / "home" / "secret");
+    fs::create_symlink(root / "home" / "pub" / "b.txt", root / "home" / "b-link");
+    fs::create_symlink(root / "outside" / "none", root / "home" / "dangling");
+    fs::create_directory_symlink(root / "shared", root / "home" / "to-share");
+    std::string local;
+    // Out of every holder: nothing is allowed, whatever the name's place.
+    EXPECT_EQ(model.ResolveDir("u", "/", "out", ACCESS_DIR_LIST, local), PATH_DENIED);
+    EXPECT_EQ(model.ResolveFile("u", "/", "out/secret", ACCESS_READ, local), PATH_DENIED);
+    EXPECT_EQ(model.ResolveFile("u", "/", "secret", ACCESS_READ, local), PATH_DENIED);
+    // A link inside the tree: the rights of where it leads.
+    EXPECT_EQ(model.ResolveFile("u", "/", "b-link", ACCESS_READ, local), PATH_OK);
+    EXPECT_EQ(model.ResolveFile("u", "/", "to-share/new", ACCESS_WRITE, local), PATH_OK);  // Share grants write
+    EXPECT_EQ(model.ResolveFile("u", "/", "/Share/new", ACCESS_WRITE, local), PATH_OK);
+    Account all = accounts.accounts["u"];
+    all.rights = Rights("RWDRALCRR");
+    accounts.accounts["u"] = all;
+    EXPECT_EQ(model.ResolveFile("u", "/", "to-share/s.txt", ACCESS_DELETE, local), PATH_DENIED);  // Share does not
+    // A write through a link that leads nowhere could create a file anywhere.
+    EXPECT_EQ(model.ResolveFile("u", "/", "dangling", ACCESS_WRITE, local), PATH_DENIED);
+    EXPECT_EQ(model.ResolveFile("u", "/", "out/new", ACCESS_WRITE, local), PATH_DENIED);
+    EXPECT_EQ(model.ResolveDir("u", "/", "out/made", ACCESS_DIR_CREATE, local), PATH_DENIED);
+    EXPECT_EQ(model.ResolveFile("u", "/", "new", ACCESS_WRITE, local), PATH_OK);
 }
 
 TEST(Accounts, ScrambledPasswordsDecode) {
