@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "platform/Text.h"
 #include "recordengine/RecordTable.h"
 
 namespace accounts {
@@ -48,6 +49,24 @@ bool OpenForWriting(CRecordTable& t, const std::string& path) {
     if (t.Open(path, OpenMode::ReadWrite)) return true;
     Fail("cannot open " + path + ": " + t.GetErrorText());
     return false;
+}
+
+bool FitsField(const CRecordTable& t, const std::string& field, const std::string& text, std::string& error) {
+    const int index = t.GetFieldIndex(field);
+    if (index < 0 || t.GetFieldType(index) != FT_STRING) return true;
+    const int width = t.GetHeader().FieldWidth(index);
+    if (text.size() <= static_cast<size_t>(width)) return true;
+    error = field + " takes at most " + std::to_string(width) + " characters";
+    return false;
+}
+
+bool CheckName(const CRecordTable& t, const std::string& field, const std::string& name, const std::string& what,
+               std::string& error) {
+    if (tw::Trim(name).empty()) {
+        error = what + " name must not be empty";
+        return false;
+    }
+    return FitsField(t, field, name, error);
 }
 
 }  // namespace accounts

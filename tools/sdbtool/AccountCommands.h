@@ -21,5 +21,10 @@ bool ParseOptions(const CommandArgs& args, size_t from, const std::vector<std::s
                   std::map<std::string, std::string>& options, std::string& error);
 // Opens a table for writing; reports the failure.
 bool OpenForWriting(CRecordTable& t, const std::string& path);
+// False with `error` when a string field of `t` cannot hold all of `text` (it would be stored cut).
+bool FitsField(const CRecordTable& t, const std::string& field, const std::string& text, std::string& error);
+// A new user or group name (`what`) for the key field `field`: not blank, and stored whole.
+bool CheckName(const CRecordTable& t, const std::string& field, const std::string& name, const std::string& what,
+               std::string& error);
 
 }  // namespace accounts

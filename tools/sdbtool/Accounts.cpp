@@ -1,5 +1,9 @@
 // sdbtool init / user / group / vfolder: create and edit the account tables of a program directory.
 #include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,22 +25,40 @@ using tw::FolderOwner;
 using tw::RightsSet;
 using tw::VirtualFolder;
 
-bool ParseNumber(const std::string& text, double& value) {
+// A quantity of KB: a finite number, not negative.
+bool ParseKb(const std::string& text, double& value) {
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end && *end == '\0' && value >= 0;
+    return !text.empty() && *end == '\0' && std::isfinite(value) && value >= 0;
 }
 
+// A speed limit in KB per second: a whole number that fits the int field, not negative.
+bool ParseSpeed(const std::string& text, int& value) {
+    const char* last = text.data() + text.size();
+    auto [end, ec] = std::from_chars(text.data(), last, value);
+    return !text.empty() && ec == std::errc() && end == last && value >= 0;
+}
+
+// A real calendar date written YYYY-MM-DD.
 bool ValidDate(const std::string& text) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
     for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
         if (text[i] < '0' || text[i] > '9') return false;
-    return true;
+    using namespace std::chrono;
+    const year_month_day date{year(std::stoi(text.substr(0, 4))), month(std::stoul(text.substr(5, 2))),
+                              day(std::stoul(text.substr(8, 2)))};
+    return date.ok();
 }
 
-std::optional<int> GroupIdByName(const std::string& dir, const std::string& name) {
+// The id of an existing group, given by name or by decimal id.
+std::optional<int> FindGroupId(const std::string& dir, const std::string& piece) {
     CRecordTable t;
-    if (!t.Open(tw::GroupTablePath(dir), OpenMode::Read) || !t.Seek("name", name.c_str())) return std::nullopt;
+    if (!t.Open(tw::GroupTablePath(dir), OpenMode::Read)) return std::nullopt;
+    int id = 0;
+    const char* last = piece.data() + piece.size();
+    auto [end, ec] = std::from_chars(piece.data(), last, id);
+    const bool found = ec == std::errc() && end == last ? t.Seek("id", &id) : t.Seek("name", piece.c_str());
+    if (!found) return std::nullopt;
     return tw::LeadingInt(t.GetFieldText("id"));
 }
 
@@ -49,11 +71,7 @@ bool ResolveGroups(const std::string& dir, const std::string& text, std::string&
         std::string piece(tw::Trim(rest.substr(0, comma)));
         rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
         if (piece.empty()) continue;
-        std::optional<int> id;
-        if (piece.find_first_not_of("0123456789") == std::string::npos)
-            id = std::atoi(piece.c_str());
-        else
-            id = GroupIdByName(dir, piece);
+        std::optional<int> id = FindGroupId(dir, piece);
         if (!id) {
             error = "unknown group '" + piece + "'";
             return false;
@@ -67,11 +85,11 @@ bool ResolveGroups(const std::string& dir, const std::string& text, std::string&
 bool ApplyUserOptions(CRecordTable& t, const std::string& dir, const std::map<std::string, std::string>& options,
                       std::string& error) {
     auto set = [&](const char* field, const std::string& value) {
-        if (!t.SetFieldText(value, field)) error = std::string("cannot set ") + field + ": " + t.GetErrorText();
+        if (FitsField(t, field, value, error) && !t.SetFieldText(value, field))
+            error = std::string("cannot set ") + field + ": " + t.GetErrorText();
         return error.empty();
     };
     for (const auto& [key, value] : options) {
-        double number = 0;
         if (key == "password") {
             set("password", value);
         } else if (key == "email") {
@@ -103,15 +121,17 @@ bool ApplyUserOptions(CRecordTable& t, const std::string& dir, const std::map<st
             else error = "expiry is a date YYYY-MM-DD or 'never'";
         } else if (key == "download-speed" || key == "upload-speed") {
             const bool down = key == "download-speed";
-            if (!ParseNumber(value, number)) {
-                error = key + " is a number of KB per second (0: unlimited)";
+            int speed = 0;
+            if (!ParseSpeed(value, speed)) {
+                error = key + " is a whole number of KB per second up to " + std::to_string(INT_MAX) + " (0: unlimited)";
             } else {
-                set(down ? "download_limit" : "upload_limit", number > 0 ? "1" : "0");
-                set(down ? "download_speed" : "upload_speed", std::to_string(static_cast<int>(number)));
+                set(down ? "download_limit" : "upload_limit", speed > 0 ? "1" : "0");
+                set(down ? "download_speed" : "upload_speed", std::to_string(speed));
             }
         } else if (key == "quota" || key == "used") {
-            if (!ParseNumber(value, number)) error = key + " is a number of KB";
-            else t.SetFieldValue(&number, key == "quota" ? "quota_max" : "quota_current");
+            double kb = 0;
+            if (!ParseKb(value, kb)) error = key + " is a number of KB, 0 or more";
+            else t.SetFieldValue(&kb, key == "quota" ? "quota_max" : "quota_current");
         }
         if (!error.empty()) return false;
     }
@@ -128,6 +148,7 @@ int UserAdd(const std::string& dir, const std::string& name, const CommandArgs& 
     if (!options.count("home")) return Misuse("user add needs --home DIR");
     CRecordTable t;
     if (!OpenForWriting(t, tw::UserTablePath(dir))) return 1;
+    if (!CheckName(t, "userid", name, "user", error)) return Misuse(error);
     if (t.Seek("userid", name.c_str())) return Fail("user '" + name + "' exists");
     // Defaults of a new account: enabled, no expiry, read and list only, no limits.
     std::map<std::string, std::string> defaults = {{"status", "enabled"}, {"rights", "R----L---"}, {"expires", "never"}};

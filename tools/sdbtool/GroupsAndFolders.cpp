@@ -15,6 +15,44 @@ using namespace accounts;
 using tw::FolderOwner;
 using tw::VirtualFolder;
 
+// The width of the name and dir fields of a folder table.
+constexpr size_t kFolderNameWidth = 64;
+constexpr size_t kFolderDirWidth = 512;
+
+// Takes a group out of every user's group list, so that a later group given the same id has no
+// members by inheritance.
+bool DropMembers(const std::string& dir, int id, std::string& error) {
+    CRecordTable t;
+    if (!t.Open(tw::UserTablePath(dir), OpenMode::ReadWrite)) {
+        error = "cannot open user table: " + t.GetErrorText();
+        return false;
+    }
+    for (bool more = t.MoveFirst(0); more; more = t.MoveNext(0)) {
+        tw::Account member;
+        member.group = t.GetFieldText("group");
+        const std::vector<int> ids = member.GroupIds();
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) continue;
+        std::string kept;
+        for (int other : ids)
+            if (other != id) kept += (kept.empty() ? "" : ",") + std::to_string(other);
+        if (!(t.SetFieldText(kept, "group") && t.UpdateRecord())) {
+            error = "cannot change user '" + t.GetFieldText("userid") + "': " + t.GetErrorText();
+            return false;
+        }
+    }
+    error = t.GetErrorText();
+    return error.empty();
+}
+
+// Empty when a client can reach a folder of this name directly under "/".
+std::string FolderNameError(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." ||
+        std::any_of(name.begin(), name.end(), [](unsigned char c) { return c == '/' || c == '\\' || c < 0x20 || c == 0x7F; }))
+        return "a folder name is one path piece: not empty, '.' or '..', without '/', '\\' or control characters";
+    if (name.size() > kFolderNameWidth) return "folder name takes at most " + std::to_string(kFolderNameWidth) + " characters";
+    return {};
+}
+
 int GroupCommand(const CommandArgs& args) {
     if (args.size() < 2) return Misuse("usage: sdbtool group add|set|del|list DIR [NAME] [--notes TEXT]");
     const std::string& verb = args[0];
@@ -34,12 +72,21 @@ int GroupCommand(const CommandArgs& args) {
     std::string error;
     if (!ParseOptions(args, 3, {"notes"}, options, error)) return Misuse(error);
     if (!OpenForWriting(t, tw::GroupTablePath(dir))) return 1;
+    if (verb == "add" && !CheckName(t, "name", name, "group", error)) return Misuse(error);
+    if (options.count("notes") && !FitsField(t, "notes", options["notes"], error)) return Fail(error);
     bool exists = t.Seek("name", name.c_str());
     if (verb == "add") {
         if (exists) return Fail("group '" + name + "' exists");
         if (!t.SetFieldText(name, "name") || !t.SetFieldText(options["notes"], "notes") || !t.AppendRecord())
             return Fail("cannot add group '" + name + "': " + t.GetErrorText());
-        std::printf("group %s added (id %d)\n", name.c_str(), t.GetLastId());
+        // The server denies outside the home once a group's folder table does not open, so every group has one.
+        const int id = t.GetLastId();
+        const std::string path = tw::FolderTablePath(dir, FolderOwner::Group, id);
+        if (!tw::WriteFolderTable(path, {}, error)) {
+            if (t.Seek("name", name.c_str())) t.DeleteRecord();
+            return Fail("cannot write " + path + ": " + error);
+        }
+        std::printf("group %s added (id %d)\n", name.c_str(), id);
         return 0;
     }
     if (!exists) return Fail("unknown group '" + name + "'");
@@ -50,6 +97,8 @@ int GroupCommand(const CommandArgs& args) {
     }
     if (verb == "del") {
         int id = tw::LeadingInt(t.GetFieldText("id"));
+        // Members first: a failure then leaves the group in place rather than its id in users' lists.
+        if (!DropMembers(dir, id, error)) return Fail("cannot delete group '" + name + "': " + error);
         if (!t.DeleteRecord()) return Fail("cannot delete group '" + name + "': " + t.GetErrorText());
         std::error_code ignored;
         std::filesystem::remove(tw::FolderTablePath(dir, FolderOwner::Group, id), ignored);
@@ -98,10 +147,13 @@ int FolderCommand(const CommandArgs& args) {
         if (!ParseOptions(args, 6, {"rights"}, options, error)) return Misuse(error);
         auto rights = tw::RightsSet::FromString(options["rights"]);
         if (!rights) return Misuse("malformed rights '" + options["rights"] + "' (nine letters RWDRALCRR, '-' where denied)");
-        if (name.empty() || name.find('/') != std::string::npos) return Misuse("a folder name is one non-empty path piece");
+        if (std::string nameError = FolderNameError(name); !nameError.empty()) return Misuse(nameError);
         if (it != folders.end()) return Fail("folder '" + name + "' exists");
         if (!std::filesystem::is_directory(args[5])) return Fail("directory '" + args[5] + "' does not exist");
-        folders.push_back({name, std::filesystem::absolute(args[5]).lexically_normal().string(), *rights});
+        std::string local = std::filesystem::absolute(args[5]).lexically_normal().string();
+        if (local.size() > kFolderDirWidth)
+            return Fail("folder directory takes at most " + std::to_string(kFolderDirWidth) + " characters");
+        folders.push_back({name, local, *rights});
     } else if (verb == "del") {
         if (it == folders.end()) return Fail("unknown folder '" + name + "'");
         folders.erase(it);
