@@ -14,7 +14,10 @@
 // FT_INT/FT_AUTOINC/FT_FLOAT 201 x 4 at 1628 (2432); FT_DOUBLE 201 x 8 at 1632 (3240); text and
 // several-part keys 201 slots of L + 1 bytes at 1632 (1632 + 201 x (L + 1)), NUL-padded.
 // Written here, read by nobody: slots past n hold child -1, record -1 and zero key bytes; the 4 bytes at
-// 1628 of double and text nodes are zero; a root made by a split has record words and links of -1.
+// 1628 of double and text nodes are zero; a root made by a split has record words and links of -1, and so
+// have the links of a node split off an internal node. Links are read in leaves only.
+// Read more strictly than the format is worded: a node of 0 entries is damage (no writer can make one and
+// no search can pass it), as is a key kind other than 1 and 2 (TableHeader.h).
 //
 // Duplicate-chain node, 24 bytes:
 //   0   8   "fDUPKEY" and a NUL

@@ -90,12 +90,15 @@ bool CIndexTree::Reparent(int32_t pos, int32_t parent)
     return WriteNodeFixed(file_, node, error_);
 }
 
-bool CIndexTree::Relink(int32_t pos, int32_t prev)
+bool CIndexTree::Relink(int32_t pos, int32_t from, int32_t to)
 {
     CIndexNode node;
     if (!ReadNodeFixed(file_, pos, node, error_))
         return false;
-    node.prev = prev;
+    if (!node.IsLeaf() || node.prev != from)
+        return Damaged("the leaf at " + std::to_string(from) + " leads to " + std::to_string(pos) +
+                       ", which does not link back");
+    node.prev = to;
     return WriteNodeFixed(file_, node, error_);
 }
 
@@ -158,12 +161,14 @@ bool CIndexTree::Insert(const uint8_t* value, int32_t record, CSearchResult& at)
         node.count = kKeepOnSplit;
         node.ClearSlots(kKeepOnSplit);
         high.parent = node.parent;
-        high.prev = node.self;
-        high.next = node.next;
-        if (node.next != -1 && !Relink(node.next, highPos))
-            return false;
-        node.next = highPos;
-        if (!high.IsLeaf()) {
+        if (high.IsLeaf()) {
+            // Only leaves are chained; the links of internal nodes are another writer's to fill.
+            high.prev = node.self;
+            high.next = node.next;
+            if (node.next != -1 && !Relink(node.next, node.self, highPos))
+                return false;
+            node.next = highPos;
+        } else {
             for (int j = 0; j < high.count; ++j) {
                 if (!Reparent(high.child[j], highPos))
                     return false;

@@ -80,7 +80,8 @@ private:
     bool WriteTracked(const CIndexNode& node);
     bool ReadCached(int32_t pos, CNodeCache& cache);
     bool Reparent(int32_t pos, int32_t parent);
-    bool Relink(int32_t pos, int32_t prev);
+    // The leaf at pos, whose previous leaf is `from`, gets `to` as its previous leaf.
+    bool Relink(int32_t pos, int32_t from, int32_t to);
     bool AllocChainNode(const CChainNode& content, int32_t& pos);
     bool FreeChainNode(int32_t pos);
     bool LinkChainNode(CIndexNode& leaf, int entry, int32_t prev, int32_t next, int32_t record);

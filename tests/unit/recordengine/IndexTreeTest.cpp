@@ -2,7 +2,9 @@
 #include "TableTestUtil.h"
 
 #include <algorithm>
+#include <cstring>
 #include <random>
+#include <set>
 
 namespace {
 
@@ -190,6 +192,130 @@ TEST_F(TableTest, StringKeyLengthAndCase)
     EXPECT_FALSE(t.SetFieldText("y", 0) && t.SetFieldText("ALICE", 1) && t.AppendRecord());
     EXPECT_EQ(t.GetErrorText(), "the key is unduplicated");
     EXPECT_FALSE(t.Seek("exact", "X"));  // case mode 1 is exact
+}
+
+// Fills the bytes the format leaves to the writer with values this engine never writes there, the way
+// another writer may: root parent, record words and links of internal nodes, unused node slots, the 4 bytes
+// before text and double key areas, the tail of short nodes, the last word of non-head chain nodes, free
+// chain nodes and free record blocks past their links, and the banner after the engine name.
+void FillOpenBytes(const std::string& path)
+{
+    std::vector<uint8_t> b = FileBytes(path);
+    CTableHeader h;
+    std::memcpy(h.Data(), b.data(), HEADER_SIZE);
+    CRecordLayout layout;
+    layout.Load(h);
+    auto put = [&](size_t at, int32_t v) { PutInt32(&b.at(at), v); };
+    std::memcpy(&b[5], "elsewhere, 1998", 15);
+    for (int k = 0; k < h.KeyCount(); ++k) {
+        CIndexKey key;
+        key.Load(h, layout, k);
+        const int w = key.SlotWidth();
+        const int32_t firstLeaf = h.FirstLeaf(k);
+        std::vector<int32_t> todo{h.Root(k)};
+        put(static_cast<size_t>(h.Root(k)) + 1612, 0);
+        while (!todo.empty()) {
+            const size_t pos = static_cast<size_t>(todo.back());
+            todo.pop_back();
+            const int n = Int32At(b, pos);
+            const bool leaf = Int32At(b, pos + 4) == -1;
+            for (int i = 0; i < NODE_SLOTS; ++i) {
+                if (i >= n) {
+                    put(pos + 4 + 4 * i, firstLeaf);
+                    put(pos + 808 + 4 * i, firstLeaf);
+                    std::memset(&b[pos + key.KeyAreaOffset() + static_cast<size_t>(i * w)], 0xEE, static_cast<size_t>(w));
+                } else if (!leaf) {
+                    todo.push_back(Int32At(b, pos + 4 + 4 * i));
+                    put(pos + 808 + 4 * i, firstLeaf);
+                } else if (int32_t word = Int32At(b, pos + 808 + 4 * i);
+                           word != -1 && std::memcmp(&b[static_cast<size_t>(word)], "fDUPKEY", 8) == 0) {
+                    for (int32_t c = Int32At(b, static_cast<size_t>(word) + 12); c != -1; c = Int32At(b, static_cast<size_t>(c) + 12))
+                        put(static_cast<size_t>(c) + 20, c % 2 ? 0 : word);
+                }
+            }
+            if (!leaf) {
+                put(pos + 1620, 0);
+                put(pos + 1624, firstLeaf);
+            }
+            if (key.KeyAreaOffset() == 1632)
+                put(pos + 1628, 0x12345678);
+            for (size_t i = static_cast<size_t>(key.KeyAreaOffset() + NODE_SLOTS * w); i < static_cast<size_t>(key.NodeSize()); ++i)
+                b[pos + i] = 0xEE;
+        }
+    }
+    int freed = 0;
+    for (int32_t c = h.FreeChainNodes(); c > 0; c = Int32At(b, static_cast<size_t>(c)), ++freed)
+        std::memset(&b[static_cast<size_t>(c) + 4], 0xEE, CHAIN_NODE_SIZE - 4);
+    for (int32_t r = h.FreeRecords(); r > 0; r = Int32At(b, static_cast<size_t>(r) + 2), ++freed)
+        std::memset(&b[static_cast<size_t>(r) + 6], 0xEE, static_cast<size_t>(Int16At(b, static_cast<size_t>(r)) - 6));
+    EXPECT_GT(freed, 2);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(b.data(), 1, b.size(), f);
+    std::fclose(f);
+}
+
+// A table whose open bytes another writer filled otherwise grows through root and internal splits.
+TEST_F(TableTest, OpenBytesOfAnotherWriterAreNotReliedOn)
+{
+    const std::string path = Path("other.sdb");
+    CRecordTable t;
+    ASSERT_TRUE(t.CreateField("id", FT_AUTOINC));
+    ASSERT_TRUE(t.CreateField("name", FT_STRING, 24));
+    ASSERT_TRUE(t.CreateField("group", FT_SHORT));
+    ASSERT_TRUE(t.CreateField("weight", FT_DOUBLE));
+    ASSERT_TRUE(t.CreateKey("name", KEY_UNIQUE, 1, 2));
+    ASSERT_TRUE(t.CreateKey("group", KEY_DUP, 2));
+    ASSERT_TRUE(t.CreateKey("weight", KEY_DUP, 3));
+    ASSERT_TRUE(t.Create(path, ""));
+    std::set<std::string> names;
+    auto append = [&](const std::string& name, int i) {
+        names.insert(name);
+        return t.SetFieldText(name, "name") && t.SetFieldText(std::to_string(i % 4), "group") &&
+               t.SetFieldText(std::to_string(i % 3 * 0.5), "weight") && t.AppendRecord();
+    };
+    auto remove = [&](const std::string& name) {
+        names.erase(name);
+        return t.Seek("name", name.c_str()) && t.DeleteRecord();
+    };
+    char name[16];
+    for (int i = 0; i < 201; ++i) {  // every root is a split-made one
+        std::snprintf(name, sizeof name, "n%05d", i);
+        ASSERT_TRUE(append(name, i)) << t.GetErrorText();
+    }
+    for (int i = 0; i < 201; i += 17) {
+        std::snprintf(name, sizeof name, "n%05d", i);
+        ASSERT_TRUE(remove(name)) << t.GetErrorText();
+    }
+    t.Close();
+    FillOpenBytes(path);
+    ExpectValid(path);
+
+    ASSERT_TRUE(t.Open(path, OpenMode::ReadWrite));
+    for (int i = 0; i < 21000; ++i) {
+        std::snprintf(name, sizeof name, "m%05d", i);
+        ASSERT_TRUE(append(name, i)) << i << ": " << t.GetErrorText();
+        if (i % 150 == 7) {  // through the chains whose last words were filled
+            std::snprintf(name, sizeof name, "n%05d", i / 150 + 1);
+            if (names.count(name)) {
+                ASSERT_TRUE(t.Seek("name", name) && t.SetFieldText("3", "group") && t.UpdateRecord()) << t.GetErrorText();
+                std::snprintf(name, sizeof name, "n%05d", i / 150 + 60);
+                if (names.count(name)) {
+                    ASSERT_TRUE(remove(name)) << t.GetErrorText();
+                }
+            }
+        }
+    }
+    EXPECT_EQ(t.GetRecordCount(), static_cast<int>(names.size()));
+    auto it = names.begin();
+    for (bool ok = t.MoveFirst(1); ok; ok = t.MoveNext(1), ++it)
+        ASSERT_EQ(t.GetFieldText("name"), it == names.end() ? std::string("(end)") : *it);
+    EXPECT_EQ(it, names.end());
+    t.Close();
+    ExpectValid(path);
+    const auto b = FileBytes(path);
+    const int32_t root = Int32At(b, kRootAt);
+    EXPECT_NE(Int32At(b, Int32At(b, root + 4) + 4), -1) << "the id tree has not grown a third level";
 }
 
 // Node sizes per key type, and numeric order of signed and floating values.
