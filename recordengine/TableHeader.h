@@ -28,7 +28,8 @@
 //   0x3C60  16         zero
 //
 // Only Validate() judges the bytes; it rejects what would make offsets or lengths leave the record image
-// or the tables above (banner, title and version are never compared).
+// or the tables above, and key kinds other than 1 and 2, which no rule knows how to maintain (banner,
+// title and version are never compared).
 #pragma once
 
 #include <array>
