@@ -325,7 +325,7 @@ int CRecordTable::GetLastId()
 {
     std::vector<uint8_t> image(static_cast<size_t>(layout_.Length()));
     bool found = false;
-    if (!open_ || layout_.FieldCount() == 0 || !LastRecord(image, found) || !found)
+    if (!open_ || layout_.FieldCount() == 0 || !LastRecord(0, image, found) || !found)
         return 0;
     const uint8_t* p = FieldIn(image, 0);
     switch (layout_.Field(0).type) {

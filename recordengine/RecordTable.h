@@ -49,7 +49,10 @@ public:
     void Close();
 
     // record/length: an optional caller buffer in the record-image layout; length 0 means the record length.
+    // An FT_AUTOINC field gets one more than its largest value (by its own key; without one, its value in
+    // the last record in key-0 order).
     bool AppendRecord(void* record = nullptr, int length = 0);
+    // A failed update leaves the old record current and copies it into the edit buffer again.
     bool UpdateRecord(void* record = nullptr, int length = 0);
     bool DeleteRecord();
 
@@ -114,7 +117,10 @@ private:
     bool Edge(int key, bool last, Cursor& cursor, bool& found);
     bool EnterEntry(int key, const CLiveEntry& live, bool chainLast, Cursor& cursor);
     bool ReadCurrent(int key, const Cursor& cursor, void* record, int length);
-    bool LastRecord(std::vector<uint8_t>& image, bool& found);
+    // The last record in the order of a key.
+    bool LastRecord(int key, std::vector<uint8_t>& image, bool& found);
+    // The first key made of the field alone, where its largest value is last; key 0 when there is none.
+    int ValueKey(int field) const;
 
     bool open_ = false;
     bool indexAvailable_ = false;

@@ -57,14 +57,23 @@ bool CRecordTable::Edge(int key, bool last, Cursor& cursor, bool& found)
     return !found || EnterEntry(key, live, last, cursor);
 }
 
-bool CRecordTable::LastRecord(std::vector<uint8_t>& image, bool& found)
+bool CRecordTable::LastRecord(int key, std::vector<uint8_t>& image, bool& found)
 {
     found = false;
     Cursor cursor;
     int diskLength = 0;
     if (header_.KeyCount() == 0 || header_.Count() == 0)
         return true;
-    return Edge(0, true, cursor, found) && (!found || layout_.Read(file_, cursor.record, image.data(), diskLength, error_));
+    return Edge(key, true, cursor, found) && (!found || layout_.Read(file_, cursor.record, image.data(), diskLength, error_));
+}
+
+int CRecordTable::ValueKey(int field) const
+{
+    for (int k = 0; k < header_.KeyCount(); ++k) {
+        if (header_.KeyParts(k) == 1 && header_.KeyPartField(k, 0) == field)
+            return k;
+    }
+    return 0;
 }
 
 bool CRecordTable::Seek(const std::string& keyName, const void* value, void* record, int length)

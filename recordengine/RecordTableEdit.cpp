@@ -74,12 +74,18 @@ bool CRecordTable::UpdateRecord(void* record, int length)
     if (cursors_[currentKey_].record == -1)
         return Fail("no current record");
     BeginChange();
+    const std::bitset<MAX_FIELDS> memoBefore = memoSet_;
     memoSet_.set();
     updating_ = true;
     // Delete and append again; a collision of a unique key undoes both.
     const bool ok = DoDelete() && DoAppend(record, length);
     updating_ = false;
-    return FinishChange(ok);
+    if (FinishChange(ok))
+        return true;
+    // The old record stays current, and the edit buffer holds it again.
+    memoSet_ = memoBefore;
+    edit_ = current_;
+    return false;
 }
 
 bool CRecordTable::DeleteRecord()
@@ -113,7 +119,7 @@ bool CRecordTable::DoAppend(void* record, int length)
         if (field.type == FT_AUTOINC && !updating_) {
             std::vector<uint8_t> last(len);
             bool found = false;
-            if (!LastRecord(last, found))
+            if (!LastRecord(ValueKey(f), last, found))
                 return false;
             int32_t id = 0;
             if (found)

@@ -134,6 +134,26 @@ TEST_F(TableTest, AutoIncIdsAndUniqueNames)
     ExpectValid(Path("u.sdb"));
 }
 
+// Ids come from the id field's own key, also when key 0 orders the records by something else.
+TEST_F(TableTest, AutoIncIdsWithNameKeyFirst)
+{
+    CRecordTable t;
+    ASSERT_TRUE(t.CreateField("name", FT_STRING, 16));
+    ASSERT_TRUE(t.CreateKey("name", KEY_UNIQUE, 0));
+    ASSERT_TRUE(t.CreateField("id", FT_AUTOINC));
+    ASSERT_TRUE(t.Create(Path("n.sdb"), ""));
+    for (const char* name : {"b", "a", "c", "d"})
+        ASSERT_TRUE(t.SetFieldText(name, 0) && t.AppendRecord()) << name << ": " << t.GetErrorText();
+    ASSERT_TRUE(t.Seek("name", "d") && t.DeleteRecord());
+    ASSERT_TRUE(t.SetFieldText("0", 0) && t.AppendRecord()) << t.GetErrorText();
+    std::string ids;
+    for (bool ok = t.MoveFirst(0); ok; ok = t.MoveNext(0))
+        ids += t.GetFieldText(0) + "=" + t.GetFieldText(1) + " ";
+    EXPECT_EQ(ids, "0=4 a=2 b=1 c=3 ");
+    t.Close();
+    ExpectValid(Path("n.sdb"));
+}
+
 TEST_F(TableTest, FieldConversions)
 {
     CRecordTable t;
@@ -246,6 +266,18 @@ TEST_F(TableTest, UpdateCollisionLeavesTableUnchanged)
     EXPECT_EQ(t.GetFieldText("name"), "bob");  // still current
     t.Close();
     EXPECT_EQ(FileBytes(Path("u.sdb")), before);
+
+    // The rejected values leave the edit buffer: it holds the old record again.
+    ASSERT_TRUE(t.Open(Path("u.sdb"), OpenMode::ReadWrite));
+    ASSERT_TRUE(t.Seek("name", "bob"));
+    ASSERT_TRUE(t.SetFieldText("ann", "name") && t.SetFieldText("7", "group"));
+    EXPECT_FALSE(t.UpdateRecord());
+    ASSERT_TRUE(t.SetFieldText("bo", "name"));
+    ASSERT_TRUE(t.UpdateRecord()) << t.GetErrorText();
+    ASSERT_TRUE(t.Seek("name", "bo"));
+    EXPECT_EQ(t.GetFieldText("group"), "1");
+    ASSERT_TRUE(t.SetFieldText("bob", "name") && t.UpdateRecord());
+    t.Close();
 
     ASSERT_TRUE(t.Open(Path("u.sdb"), OpenMode::ReadWrite));
     ASSERT_TRUE(t.Seek("name", "bob"));

@@ -206,4 +206,43 @@ TEST_F(TableTest, FailedChangeIsUndone)
     EXPECT_EQ(FileBytes(path), damaged);
 }
 
+// An update whose delete step fails keeps no trace in the object: the next append zeroes memo fields again.
+TEST_F(TableTest, FailedUpdateLeavesNoMemoFlags)
+{
+    const std::string path = Path("memo.sdb");
+    CRecordTable t;
+    ASSERT_TRUE(t.CreateField("id", FT_AUTOINC));
+    ASSERT_TRUE(t.CreateField("name", FT_STRING, 16));
+    ASSERT_TRUE(t.CreateField("group", FT_INT));
+    ASSERT_TRUE(t.CreateField("notes", FT_MEMO));
+    ASSERT_TRUE(t.CreateKey("name", KEY_UNIQUE, 1));
+    ASSERT_TRUE(t.CreateKey("group", KEY_DUP, 2));
+    ASSERT_TRUE(t.Create(path, ""));
+    for (const char* name : {"ann", "bob", "cid"})
+        ASSERT_TRUE(t.SetFieldText(name, 1) && t.SetFieldText("5", 2) && t.AppendRecord());
+    t.Close();
+    const std::vector<uint8_t> good = FileBytes(path);
+    const int32_t head = Int32At(good, Int32At(good, 0x3BBC + 8) + 808);
+    PatchInt32(path, Int32At(good, head + 12), 0);  // bob's chain node loses its tag
+
+    ASSERT_TRUE(t.Open(path, OpenMode::ReadWrite));
+    ASSERT_TRUE(t.Seek("name", "bob"));
+    EXPECT_FALSE(t.UpdateRecord());
+    EXPECT_NE(t.GetErrorText().find("damaged"), std::string::npos) << t.GetErrorText();
+    uint8_t record[32] = {};
+    std::memcpy(record + 4, "dee", 3);
+    record[20] = 6;
+    PutInt32(record + 24, 20000);  // a memo reference that no assignment made
+    ASSERT_TRUE(t.AppendRecord(record)) << t.GetErrorText();
+    uint8_t stored[32];
+    ASSERT_TRUE(t.Seek("name", "dee", stored, sizeof stored));
+    EXPECT_EQ(Int32At(std::vector<uint8_t>(stored, stored + 32), 24), 0);
+
+    ASSERT_TRUE(t.Seek("name", "bob"));
+    ASSERT_TRUE(t.SetFieldText("bo", 1));
+    EXPECT_FALSE(t.UpdateRecord());
+    EXPECT_FALSE(t.AppendRecord());  // the edit buffer holds bob again
+    EXPECT_EQ(t.GetErrorText(), "the key is unduplicated");
+}
+
 } // namespace
