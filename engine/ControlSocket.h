@@ -86,6 +86,8 @@ private:
     void StoreFile(const std::string& arg, bool append);
     // Answers a transfer command that comes while another transfer runs; true when it did.
     bool RefuseWhileBusy();
+    // Destroys the data socket and settles its upload's quota; the PORT and PASV state stays.
+    void DropDataSocket();
 
     std::unique_ptr<CDataSocket> dataSocket_;  // at most one per connection
 

@@ -6,6 +6,7 @@
 #include "engine/ControlSocket.h"
 #include "engine/DataSocket.h"
 #include "engine/FtpServer.h"
+#include "engine/Messages.h"
 #include "platform/Text.h"
 
 namespace tw {
@@ -74,12 +75,13 @@ void CControlSocket::OnPasv(const std::string&) {
     Thread().Server().GetPassivePorts(low, high);
     // Bound before it becomes the data socket, so nothing dispatched during a retry can drop it.
     auto socket = CreateDataSocket();
-    if (!socket->BindPassivePort(low, high)) {
+    CDataSocket::PassiveResult bound = socket->BindPassivePort(low, high);
+    if (bound == CDataSocket::PassiveResult::BIND_FAILED) {
         CloseDataConnection();
         SendReply("421 Create socket error.");
         return;
     }
-    if (!socket->PrepareTransport()) {
+    if (bound == CDataSocket::PassiveResult::LISTEN_FAILED || !socket->PrepareTransport()) {
         SendReply("421 Failed to listen on socket.");
         return;
     }
@@ -98,11 +100,10 @@ bool CControlSocket::OpenDataConnection() {
             SendReply(Replies().noPortAddress);
             return false;
         }
-        dataSocket_.reset();
+        DropDataSocket();  // one left from an earlier PASV
         dataSocket_ = CreateDataSocket();
         if (!dataSocket_->ConnectTo(PortAddress, PortNumber)) {
-            int e = dataSocket_->LastError();
-            bool noSocket = e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM;
+            bool noSocket = IsResourceShortage(dataSocket_->LastError());
             SendReply(noSocket ? Replies().noSocket : "425 Can't build data connection.");
             return false;
         }
@@ -114,9 +115,10 @@ bool CControlSocket::OpenDataConnection() {
     }
     // Event-driven wait on this thread's loop; this handler's own socket is not re-entered meanwhile.
     CDataSocket* socket = dataSocket_.get();
-    bool ready = Thread().Loop().RunFor(kDataConnectionWait,
-                                        [&] { return dataSocket_.get() != socket || socket->Connected(); });
-    if (dataSocket_.get() != socket) {  // dropped while waiting
+    bool ready = Thread().Loop().RunFor(kDataConnectionWait, [&] {
+        return dataSocket_.get() != socket || socket->Connected() || socket->AcceptFailed();
+    });
+    if (dataSocket_.get() != socket || socket->AcceptFailed()) {  // dropped while waiting, or out of descriptors
         SendReply("425 Can't build data connection.");
         return false;
     }
@@ -136,16 +138,28 @@ bool CControlSocket::OpenDataConnection() {
 
 void CControlSocket::CloseDataConnection() {
     if (!dataSocket_) return;
-    uint64_t quotaMax = dataSocket_->QuotaMax();
-    uint64_t counted = dataSocket_->QuotaCounted();
-    dataSocket_.reset();  // closes the network socket and the file
+    DropDataSocket();
     PortAddress.clear();
     PortNumber = -1;
     RestartOffset = 0;
     PassiveMode = false;
-    // Quota settlement: whole KB of what the upload received.
-    if (quotaMax != 0 && counted / 1024 != 0)
-        Thread().Server().Access().Source().AddUsedQuota(UserName, static_cast<double>(counted / 1024));
+    // Whatever ran on the connection is over (an ABOR after this has nothing to abort).
+    if (LoginState != NOT_LOGGED_IN) LoginState = LOGGED_IN;
+}
+
+void CControlSocket::DropDataSocket() {
+    if (!dataSocket_) return;
+    const std::string account = dataSocket_->QuotaAccount();
+    uint64_t quotaMax = dataSocket_->QuotaMax();
+    uint64_t counted = dataSocket_->QuotaCounted();
+    dataSocket_.reset();  // closes the network socket and the file
+    // A drop that this socket (or an earlier one) has posted is done now; handled later it would drop
+    // the next data connection, made by a command of the same segment.
+    for (const Message& m : Thread().Loop().TakeThreadMessages(WM_FTP_NOTIFY))
+        if (m.wParam != NOTIFY_CLOSE_DATA) Thread().PostNotify(m.wParam);
+    // Quota settlement: what the upload received, a started KB counted in full, billed to the account
+    // that started it.
+    if (quotaMax != 0 && counted != 0) Thread().Server().Access().Source().AddUsedQuota(account, QuotaKb(counted));
 }
 
 }  // namespace tw

@@ -23,17 +23,24 @@ CDataSocket::~CDataSocket() {
     if (pauseTimer_) owner_.Thread().Loop().KillTimer(pauseTimer_);
 }
 
-bool CDataSocket::BindPassivePort(int low, int high) {
+CDataSocket::PassiveResult CDataSocket::BindPassivePort(int low, int high) {
+    MessageLoop& loop = owner_.Thread().Loop();
     auto deadline = std::chrono::steady_clock::now() + kBindRetryFor;
     for (;;) {
         for (int port = low; port <= high; ++port) {
             if (port < 1 || port > 65535) continue;
-            if (Listen(static_cast<uint16_t>(port))) return true;
-            if (LastError() != EADDRINUSE) return false;
+            if (!Bind(static_cast<uint16_t>(port))) {
+                if (LastError() != EADDRINUSE) return PassiveResult::BIND_FAILED;
+                continue;
+            }
+            if (Listen()) return PassiveResult::LISTENING;
+            // Another listener took the port between the bind and the listen: it is in use like any other.
+            if (LastError() != EADDRINUSE) return PassiveResult::LISTEN_FAILED;
         }
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        // A pending quit makes RunFor return at once, so the retries end with it.
+        if (std::chrono::steady_clock::now() >= deadline || loop.QuitRequested()) return PassiveResult::BIND_FAILED;
         // Every port is taken: wait a little while the thread's timers and messages go on.
-        owner_.Thread().Loop().RunFor(kBindRetryPause, [] { return false; });
+        loop.RunFor(kBindRetryPause, [] { return false; });
     }
 }
 
@@ -46,13 +53,24 @@ bool CDataSocket::ConnectTo(const std::string& address, int port) {
 
 void CDataSocket::OnAccept(int) {
     int fd = AcceptFd();
-    if (fd < 0) return;
+    if (fd < 0) {
+        // Without a descriptor the connection stays queued and the watch would report it again at once:
+        // the listener closes (which resets what it queued) and the data connection has failed.
+        if (IsResourceShortage(LastError())) {
+            Close();
+            acceptFailed_ = true;
+        }
+        return;
+    }
     CEventSocket peer;
     peer.Attach(fd);
+    const std::string from = peer.PeerAddress();
+    // Reset by its peer before it was taken: nobody to serve or to refuse, and the wait goes on.
+    if (from.empty()) return;
     // The passive port is predictable, so only the control connection's own client may take it; anyone
     // else is turned away and the wait goes on.
-    if (peer.PeerAddress() != owner_.PeerAddress()) {
-        owner_.Log("Refused data connection from " + peer.PeerAddress() + ".", 3);
+    if (from != owner_.PeerAddress()) {
+        owner_.Log("Refused data connection from " + from + ".", 3);
         return;  // `peer` closes it
     }
     int handle = peer.Detach();
@@ -158,10 +176,22 @@ void CDataSocket::PauseWindow(bool reading) {
             pauseTimer_ = 0;
             windowOpen_ = false;
             windowBytes_ = 0;
-            if (reading)
+            if (reading) {
                 WantRead(true);
-            else
+                ContinueReading();
+            } else
                 WantWrite(true);
+        },
+        false);
+}
+
+void CDataSocket::ContinueReading() {
+    if (pauseTimer_ || !TransportHolds()) return;
+    pauseTimer_ = owner_.Thread().Loop().SetTimer(
+        std::chrono::milliseconds(1),
+        [this] {
+            pauseTimer_ = 0;
+            if (kind_ == Kind::UPLOAD) ReceiveFile();
         },
         false);
 }

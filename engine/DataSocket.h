@@ -8,6 +8,7 @@
 // whole I/O of a transfer, so a TLS variant overrides only those.
 #pragma once
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -21,6 +22,11 @@
 namespace tw {
 
 class CControlSocket;
+
+// A socket call failed for want of descriptors or memory, not because of the peer.
+inline bool IsResourceShortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
 
 // The data-connection replies that differ between the plain and the FTPS engine (CControlSocket::Replies).
 struct DataReplies {
@@ -41,14 +47,18 @@ public:
 
     // ---- end point ----
     // Listens on the lowest free port of [low, high]; while every port is in use it tries again every
-    // 10 ms for up to 10 s, dispatching the thread's other events meanwhile.
-    bool BindPassivePort(int low, int high);
+    // 10 ms for up to 10 s, dispatching the thread's other events meanwhile, and gives up when the thread
+    // is asked to end. BIND_FAILED: no socket could be bound; LISTEN_FAILED: the bound one cannot listen.
+    enum class PassiveResult { LISTENING, BIND_FAILED, LISTEN_FAILED };
+    PassiveResult BindPassivePort(int low, int high);
     // Starts the active connect; false when it fails at once (LastError tells why).
     bool ConnectTo(const std::string& address, int port);
     // An accepted or connected socket is ready, or an active connect attempt has ended.
     bool Connected() const { return connected_; }
     // The active connect ended in failure; "425 Can't build data connection." has been sent.
     bool ConnectFailed() const { return connectFailed_; }
+    // The passive socket could not take a connection (no descriptor left) and has stopped listening.
+    bool AcceptFailed() const { return acceptFailed_; }
     // Runs once the end point exists: listening after PASV, or connecting after PORT (the TLS variant
     // builds its context); false fails the end point.
     virtual bool PrepareTransport() { return true; }
@@ -60,8 +70,12 @@ public:
     // Bytes per second; 0 turns the limit off.
     void SetDownloadLimit(uint32_t bytesPerSecond) { downloadRate_ = bytesPerSecond; }
     void SetUploadLimit(uint32_t bytesPerSecond) { uploadRate_ = bytesPerSecond; }
-    // In bytes; a maximum of 0 means no quota.
-    void SetQuota(uint64_t maximum, uint64_t used) { quotaMax_ = maximum, quotaUsed_ = used; }
+    // In bytes; a maximum of 0 means no quota. `account` is billed for the upload when the connection is
+    // dropped, whoever the control connection is logged in as by then.
+    void SetQuota(const std::string& account, uint64_t maximum, uint64_t used) {
+        quotaAccount_ = account, quotaMax_ = maximum, quotaUsed_ = used;
+    }
+    const std::string& QuotaAccount() const { return quotaAccount_; }
     uint64_t QuotaMax() const { return quotaMax_; }
     // Bytes received while a quota was set, the block that reached the quota included.
     uint64_t QuotaCounted() const { return quotaCounted_; }
@@ -80,6 +94,9 @@ protected:
     virtual long WriteSome(const void* data, size_t length);
     // Whether file bytes may go to the socket by a kernel copy (plain TCP only).
     virtual bool KernelCopy() const { return true; }
+    // Whether the transport has already taken bytes or the client's end from the socket that no read has
+    // returned yet (the TLS layer's buffer); no socket event announces them.
+    virtual bool TransportHolds() const { return false; }
     // A listing or download has handed its last byte over (the TLS variant then says goodbye).
     bool SentEverything() const { return (kind_ == Kind::LISTING || kind_ == Kind::DOWNLOAD) && position_ == total_; }
 
@@ -103,10 +120,14 @@ private:
     // A limited transfer has moved its bytes of the current one-second window: stops reading (upload) or
     // writing (download) until the window is over, then opens the next one.
     void PauseWindow(bool reading);
+    // An upload that stopped reading on its own (window or event budget) goes on with what the transport
+    // holds, without waiting for a socket event.
+    void ContinueReading();
 
     CControlSocket& owner_;
     bool connected_ = false;
     bool connectFailed_ = false;
+    bool acceptFailed_ = false;
     bool readPaused_ = false;
 
     Kind kind_ = Kind::NONE;
@@ -123,6 +144,7 @@ private:
     uint64_t windowBytes_ = 0;  // moved in the current window
     MessageLoop::TimerId pauseTimer_ = 0;
 
+    std::string quotaAccount_;
     uint64_t quotaMax_ = 0, quotaUsed_ = 0, quotaCounted_ = 0;
 };
 

@@ -65,11 +65,7 @@ void CControlSocket::SendListing(const std::string& arg, bool namesOnly) {
         CloseDataConnection();
         return;
     }
-    if (text.empty()) {
-        CloseDataConnection();
-        SendReply("226 Transfer complete.");
-        return;
-    }
+    // An empty listing ends like any other (over TLS with the close alert).
     LoginState = LISTING;
     dataSocket_->StartListing(std::move(text));
 }
@@ -129,7 +125,7 @@ void CDataSocket::StartListing(std::string text) {
     Begin(Kind::LISTING);
     listing_ = std::move(text);
     total_ = listing_.size();
-    if (!IsOpen()) {
+    if (!IsOpen() && total_ > 0) {  // nothing to send cannot fail to arrive
         Finish(owner_.Replies().peerClosed, COUNTER_TRANSFER_FAILED);
         return;
     }

@@ -26,6 +26,7 @@ protected:
     long ReadSome(void* buffer, size_t length) override;
     long WriteSome(const void* data, size_t length) override;
     bool KernelCopy() const override { return false; }
+    bool TransportHolds() const override { return tls_ && tls_->Holds(); }
     // After the last byte of a listing or download the client gets the close alert, which strict clients
     // need to tell a complete file from a cut one; so does a client that has ended its upload (and may
     // wait for the answer to its own alert). Anything else closes without it.

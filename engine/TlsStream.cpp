@@ -56,6 +56,10 @@ long CTlsStream::Read(void* buffer, size_t capacity, bool& wouldBlock) {
     return static_cast<long>(total);
 }
 
+bool CTlsStream::Holds() const {
+    return ssl_ && (SSL_has_pending(ssl_.get()) || (SSL_get_shutdown(ssl_.get()) & SSL_RECEIVED_SHUTDOWN));
+}
+
 long CTlsStream::Write(const void* data, size_t length, bool& wouldBlock) {
     wouldBlock = false;
     if (!ssl_) return -1;

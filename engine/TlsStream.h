@@ -24,6 +24,9 @@ public:
     // Reads what is there, in the TLS layer and on the socket, up to `capacity` bytes. Returns the byte
     // count, 0 when the peer has closed, -1 on failure; `wouldBlock` tells a mere lack of data.
     long Read(void* buffer, size_t capacity, bool& wouldBlock);
+    // Whether the TLS layer holds bytes or the peer's close alert that it has read from the socket and
+    // no Read has returned yet.
+    bool Holds() const;
     // One non-blocking write: the bytes taken (a retry after `wouldBlock` passes the same bytes again),
     // or -1.
     long Write(const void* data, size_t length, bool& wouldBlock);

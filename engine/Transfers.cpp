@@ -103,7 +103,7 @@ void CControlSocket::StoreFile(const std::string& arg, bool append) {
     if (auto account = Thread().Server().Access().Source().LoadAccount(UserName)) {
         if (account->uploadLimit && account->uploadSpeed > 0)
             dataSocket_->SetUploadLimit(static_cast<uint32_t>(account->uploadSpeed) * 1024);
-        dataSocket_->SetQuota(KbToBytes(account->quotaMax), KbToBytes(account->quotaCurrent));
+        dataSocket_->SetQuota(UserName, KbToBytes(account->quotaMax), KbToBytes(account->quotaCurrent));
     }
     dataSocket_->StartUpload(local, static_cast<uint64_t>(RestartOffset));
 }
@@ -186,7 +186,8 @@ void CDataSocket::SendFile() {
         }
         position_ += static_cast<uint64_t>(n);
         owner_.Thread().CountSent(static_cast<uint64_t>(n));
-        if (downloadRate_ && (windowBytes_ += static_cast<uint64_t>(n)) >= downloadRate_ && position_ < total_) {
+        // Every block waits out its second, the last one too: the transfer ends when its last window does.
+        if (downloadRate_ && ((windowBytes_ += static_cast<uint64_t>(n)) >= downloadRate_ || position_ == total_)) {
             PauseWindow(false);
             return;
         }
@@ -251,7 +252,10 @@ void CDataSocket::ReceiveFile() {
             PauseWindow(true);
             return;
         }
-        if (budget <= got) return;  // level-triggered: the next read event goes on
+        if (budget <= got) {  // level-triggered: the next read event goes on
+            ContinueReading();
+            return;
+        }
         budget -= got;
     }
 }

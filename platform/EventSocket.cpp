@@ -101,7 +101,9 @@ void CEventSocket::OnEvents(unsigned events) {
     if ((events & FD_WRITE) && wantWrite_) OnSend(0);
 }
 
-bool CEventSocket::Listen(uint16_t port, const std::string& address) {
+bool CEventSocket::Listen(uint16_t port, const std::string& address) { return Bind(port, address) && Listen(); }
+
+bool CEventSocket::Bind(uint16_t port, const std::string& address) {
     Close();
     sockaddr_in a;
     if (!MakeAddress(address, port, a)) {
@@ -115,12 +117,21 @@ bool CEventSocket::Listen(uint16_t port, const std::string& address) {
     }
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0 || listen(fd, SOMAXCONN) < 0) {
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
         lastError_ = errno;
         ::close(fd);
         return false;
     }
     fd_ = fd;
+    return true;
+}
+
+bool CEventSocket::Listen() {
+    if (::listen(fd_, SOMAXCONN) < 0) {
+        lastError_ = errno;
+        Close();
+        return false;
+    }
     listening_ = true;
     Watch();
     return true;

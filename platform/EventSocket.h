@@ -29,8 +29,11 @@ public:
     int LastError() const { return lastError_; }
 
     // Opens a listening socket on address:port (empty address: every interface) with backlog SOMAXCONN,
-    // attached to the current thread. Port 0 picks a free port (see LocalPort).
+    // attached to the current thread. Port 0 picks a free port (see LocalPort). Bind and Listen() are
+    // its two steps, for a caller that answers their failures differently.
     bool Listen(uint16_t port, const std::string& address = {});
+    bool Bind(uint16_t port, const std::string& address = {});
+    bool Listen();
     // Takes one pending connection; returns its non-blocking handle (not attached anywhere) or -1.
     int AcceptFd();
     // Starts a non-blocking connect, attached to the current thread; OnConnect reports the outcome.

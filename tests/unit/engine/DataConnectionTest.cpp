@@ -132,6 +132,28 @@ TEST_F(DataConnection, PassivePortRefusesOtherAddresses) {
     EXPECT_EQ(s.Line(), "226 Transfer complete.");
 }
 
+TEST_F(DataConnection, PipelinedTransfersKeepTheirOwnDataConnections) {
+    // The drop that ends the first transfer must not take the passive socket of the second.
+    WriteFile(home / "empty", "");
+    WriteFile(home / "f.txt", "x");
+    Session s(server.Port());
+    s.control.Send("PASV\r\nRETR empty\r\nPASV\r\nLIST\r\n");
+    for (int transfer = 0; transfer < 2; ++transfer) {
+        std::string reply = s.Line();
+        int h[4], p1, p2;
+        ASSERT_EQ(sscanf(reply.c_str(), "227 Entering Passive Mode (%d,%d,%d,%d,%d,%d).", &h[0], &h[1], &h[2], &h[3],
+                         &p1, &p2),
+                  6)
+            << reply;
+        Conn data = Conn::To(p1 * 256 + p2);
+        EXPECT_EQ(s.Line().substr(0, 4), "150 ");
+        std::string bytes = data.All();
+        EXPECT_EQ(s.Line(), "226 Transfer complete.") << transfer;
+        if (transfer == 1) EXPECT_NE(bytes.find(" f.txt\r\n"), std::string::npos);
+    }
+    EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
+}
+
 TEST_F(DataConnection, AborWithoutATransferAnswersOnlyItsOwnLine) {
     Session s(server.Port());
     EXPECT_EQ(s.Cmd("ABOR"), "226 ABOR command successful.");

@@ -90,14 +90,34 @@ TEST_F(Transfer, QuotaIsCheckedBeforeAndDuringAnUpload) {
     EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");  // the drop has happened
     EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 103.5);
 
+    // A started KB counts in full, so small files cannot slip past the quota.
     server.Accounts().Update("user", [](Account& a) { a.quotaMax = 1000, a.quotaCurrent = 0; });
     EXPECT_EQ(s.Upload("STOR ten.bin", Pattern(10000)).last, "226 Transfer complete.");
     EXPECT_EQ(ReadFile(home / "ten.bin"), Pattern(10000));
     EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
-    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 9.0);
+    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 10.0);
+    for (size_t size : {1u, 1023u, 1024u, 1025u})
+        EXPECT_EQ(s.Upload("STOR small.bin", Pattern(size)).last, "226 Transfer complete.") << size;
+    EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
+    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 10.0 + 1 + 1 + 1 + 2);
     s.Download("RETR ten.bin");  // downloads never count
     EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
-    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 9.0);
+    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 15.0);
+}
+
+TEST_F(Transfer, AnUploadIsBilledToTheAccountThatStartedIt) {
+    server.Accounts().Update("user", [](Account& a) { a.quotaMax = 1000, a.quotaCurrent = 0; });
+    server.Accounts().Update("other", [](Account& a) { a.quotaMax = 1000, a.quotaCurrent = 0; });
+    Session s(server.Port());
+    Conn data = s.Passive();
+    EXPECT_EQ(s.Cmd("STOR up.bin"), "150 File status okay; about to open data connection.");
+    data.Send(Pattern(5000));
+    EXPECT_EQ(s.Cmd("USER other"), "331 username ok, need password.");  // no PASS needed to switch names
+    data.Close();
+    EXPECT_EQ(s.Line(), "226 Transfer complete.");
+    EXPECT_EQ(s.Cmd("NOOP"), "530 Please login with USER and PASS.");  // the drop has happened
+    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 5.0);
+    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("other"), 0.0);
 }
 
 TEST_F(Transfer, LimitedDownloadIsPacedAndTheControlConnectionStaysResponsive) {
@@ -115,8 +135,8 @@ TEST_F(Transfer, LimitedDownloadIsPacedAndTheControlConnectionStaysResponsive) {
     EXPECT_EQ(data.All(), body);
     EXPECT_EQ(s.Line(), "226 Transfer complete.");
     auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, 1900ms);  // three 10 KB windows
-    EXPECT_LT(took, 5000ms);
+    EXPECT_GE(took, 2900ms);  // three 10 KB windows, the last one waited out as well
+    EXPECT_LT(took, 6000ms);
 }
 
 TEST_F(Transfer, LimitedUploadIsPaced) {
@@ -143,6 +163,36 @@ TEST_F(Transfer, AborStopsARunningDownload) {
     EXPECT_EQ(s.Cmd("RETR slow.bin"), "150 File status okay; about to open data connection.");
     EXPECT_EQ(s.Line(), "425 Can't build data connection.");  // the passive socket went with the drop
     EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
+}
+
+TEST_F(Transfer, AborAfterADroppedTransferHasNothingToAbort) {
+    WriteFile(home / "slow.bin", Pattern(100 * 1024));
+    std::filesystem::create_directory(home / "empty");
+    server.Accounts().Update("user", [](Account& a) { a.downloadLimit = true, a.downloadSpeed = 10; });
+    Session s(server.Port());
+    {
+        // Aborted: the drop ends the transfer, and the next ABOR (with a new passive socket) finds none.
+        Conn data = s.Passive();
+        EXPECT_EQ(s.Cmd("RETR slow.bin"), "150 File status okay; about to open data connection.");
+        EXPECT_EQ(s.Cmd("ABOR"), "426 Data connection closed.");
+        EXPECT_EQ(s.Line(), "226 ABOR command successful.");
+    }
+    Conn listener = s.Passive();
+    EXPECT_EQ(s.Cmd("ABOR"), "226 ABOR command successful.");
+    {
+        // Cut off by a PASV during the transfer.
+        Conn data = s.Passive();
+        EXPECT_EQ(s.Cmd("RETR slow.bin"), "150 File status okay; about to open data connection.");
+        Conn next = s.Passive();
+        EXPECT_EQ(s.Cmd("ABOR"), "226 ABOR command successful.");
+    }
+    // An empty listing ends its transfer too.
+    auto r = s.Download("LIST empty");
+    EXPECT_EQ(r.first, "150 Accepted data connection.");
+    EXPECT_EQ(r.data, "");
+    EXPECT_EQ(r.last, "226 Transfer complete.");
+    Conn last = s.Passive();
+    EXPECT_EQ(s.Cmd("ABOR"), "226 ABOR command successful.");
 }
 
 TEST_F(Transfer, ClientClosingEarlyFailsTheTransfer) {
