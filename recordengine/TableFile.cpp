@@ -17,9 +17,15 @@
 
 namespace {
 
-constexpr char kJournalMagic[8] = {'T', 'W', 'J', 'R', 'N', 'L', '0', '2'};
-constexpr int64_t kJournalPreamble = 24;
+constexpr char kJournalMagic[8] = {'T', 'W', 'J', 'R', 'N', 'L', '0', '3'};
+constexpr int64_t kJournalPreamble = 48;
 constexpr int64_t kEntryHeader = 16;
+constexpr int64_t kFingerprintBytes = 16384;  // the header and then some
+
+struct JournalEntry {
+    int64_t pos;
+    std::vector<uint8_t> bytes;
+};
 
 int64_t EntrySize(int64_t length)
 {
@@ -81,6 +87,18 @@ int64_t GetInt64(const uint8_t* p)
     for (int i = 0; i < 8; ++i)
         v |= static_cast<uint64_t>(p[i]) << (8 * i);
     return static_cast<int64_t>(v);
+}
+
+// FNV-1a over 8-byte words: tells tables apart, no defence against crafted bytes.
+uint64_t Fingerprint(const std::vector<uint8_t>& bytes)
+{
+    uint64_t h = 0xcbf29ce484222325ULL;
+    for (size_t i = 0; i < bytes.size(); i += 8) {
+        uint8_t word[8] = {};
+        std::memcpy(word, bytes.data() + i, std::min<size_t>(8, bytes.size() - i));
+        h = (h ^ static_cast<uint64_t>(GetInt64(word))) * 0x100000001b3ULL;
+    }
+    return h ^ bytes.size();
 }
 
 } // namespace
@@ -153,9 +171,9 @@ FileOpenResult CTableFile::Open(const std::string& path, FileAccess access, int 
                 Fail("can't open " + path + " to undo an interrupted change");
                 return FileOpenResult::OpenFailed;
             }
-            ok = Lock(LOCK_EX, lockTimeoutMs) && (!JournalIsHot() || Recover()) && Lock(LOCK_SH, lockTimeoutMs);
+            ok = Lock(LOCK_EX, lockTimeoutMs) && (!JournalIsHot() || Recover(true)) && Lock(LOCK_SH, lockTimeoutMs);
         } else {
-            ok = Recover();
+            ok = Recover(true);
         }
     }
     struct stat st {};
@@ -167,6 +185,8 @@ FileOpenResult CTableFile::Open(const std::string& path, FileAccess access, int 
         return FileOpenResult::IoFailed;
     }
     size_ = st.st_size;
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
     return FileOpenResult::Ok;
 }
 
@@ -234,10 +254,16 @@ bool CTableFile::WriteAt(int64_t pos, const void* buf, size_t n)
             changeNumber_ = (static_cast<uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}();
         }
         ++changeNumber_;
+        std::vector<uint8_t> prefix;
+        if (!ReadPrefix(size_, prefix))
+            return false;
         uint8_t pre[kJournalPreamble];
         std::memcpy(pre, kJournalMagic, 8);
         PutInt64(pre + 8, size_);
         PutInt64(pre + 16, static_cast<int64_t>(changeNumber_));
+        PutInt64(pre + 24, static_cast<int64_t>(device_));
+        PutInt64(pre + 32, static_cast<int64_t>(inode_));
+        PutInt64(pre + 40, static_cast<int64_t>(Fingerprint(prefix)));
         if (!PwriteAll(journalFd_, 0, pre, sizeof pre))
             return Fail("can't write " + journalPath_);
         journalSize_ = kJournalPreamble;
@@ -295,7 +321,7 @@ bool CTableFile::Rollback()
 {
     if (!inChange_)
         return true;
-    if (!Recover())
+    if (!Recover(false))
         return false;
     inChange_ = false;
     return true;
@@ -316,7 +342,17 @@ bool CTableFile::JournalIsHot()
     return hot;
 }
 
-bool CTableFile::Recover()
+bool CTableFile::ReadPrefix(int64_t base, std::vector<uint8_t>& bytes)
+{
+    bytes.resize(static_cast<size_t>(std::min(base, kFingerprintBytes)));
+    size_t got = 0;
+    if (!PreadAll(fd_, 0, bytes.data(), bytes.size(), got))
+        return Fail("read error");
+    bytes.resize(got);
+    return true;
+}
+
+bool CTableFile::Recover(bool leftover)
 {
     int fd = journalFd_;
     if (fd < 0) {
@@ -326,11 +362,7 @@ bool CTableFile::Recover()
         if (fd < 0)
             return Fail("can't open " + journalPath_);
     }
-    struct Entry {
-        int64_t pos;
-        std::vector<uint8_t> bytes;
-    };
-    std::vector<Entry> entries;
+    std::vector<JournalEntry> entries;
     uint8_t pre[kJournalPreamble];
     size_t got = 0;
     bool ok = PreadAll(fd, 0, pre, sizeof pre, got);
@@ -351,15 +383,32 @@ bool CTableFile::Recover()
             if (!ok || pos < 0 || at + size > end || !PreadAll(fd, at + size - 8, trailer, 8, got) || got != 8 ||
                 GetInt64(trailer) != change)
                 break;  // the end of this change's entries
-            Entry e{pos, std::vector<uint8_t>(len)};
+            JournalEntry e{pos, std::vector<uint8_t>(len)};
             ok = PreadAll(fd, at + kEntryHeader, e.bytes.data(), len, got) && got == len;
             entries.push_back(std::move(e));
             at += size;
         }
-        for (auto it = entries.rbegin(); ok && it != entries.rend(); ++it)
+        bool ours = !leftover;
+        if (ok && leftover) {
+            // The table as the dead writer found it: its first bytes now, with the entries undone.
+            struct stat table {};
+            std::vector<uint8_t> prefix;
+            ok = ::fstat(fd_, &table) == 0 && ReadPrefix(base, prefix);
+            ours = ok && base > 0 && static_cast<uint64_t>(GetInt64(pre + 24)) == table.st_dev &&
+                   static_cast<uint64_t>(GetInt64(pre + 32)) == table.st_ino && table.st_size >= base &&
+                   static_cast<int64_t>(prefix.size()) == std::min(base, kFingerprintBytes);
+            const int64_t covered = static_cast<int64_t>(prefix.size());
+            for (auto it = entries.rbegin(); ours && it != entries.rend(); ++it) {
+                if (it->pos < covered)
+                    std::memcpy(prefix.data() + it->pos, it->bytes.data(),
+                                static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(it->bytes.size()), covered - it->pos)));
+            }
+            ours = ours && static_cast<uint64_t>(GetInt64(pre + 40)) == Fingerprint(prefix);
+        }
+        for (auto it = entries.rbegin(); ok && ours && it != entries.rend(); ++it)
             ok = PwriteAll(fd_, it->pos, it->bytes.data(), it->bytes.size());
-        ok = ok && base >= 0 && TruncateTo(fd_, base);
-        if (ok)
+        ok = ok && (!ours || (base >= 0 && TruncateTo(fd_, base)));
+        if (ok && ours)
             size_ = base;
     }
     const uint8_t clear[8] = {};

@@ -4,16 +4,22 @@
 // The journal lives beside the table ("<table>-journal") while the table is open for writing. Before a byte
 // of the table below the size it had when the change began is overwritten, its old contents go to the
 // journal; bytes past that size need no saving, since undoing truncates the table back to it.
-//   offset 0   8   magic "TWJRNL02", zero when no change is pending
+//   offset 0   8   magic "TWJRNL03", zero when no change is pending
 //   offset 8   8   table size when the change began (int64)
 //   offset 16  8   change number (uint64)
+//   offset 24  8   device and
+//   offset 32  8   inode of the table file
+//   offset 40  8   fingerprint of the table's first 16 KiB (all of it when shorter) when the change began
 //   then entries: int64 offset, int32 length n, 4 zero bytes, the n old bytes, zeros up to a multiple of
 //   8, and the change number again
 // Each entry is one write, so a writer killed in the middle of it leaves its trailing change number
 // unwritten (writes fill the file in order); the journal file is reused, and entries of earlier changes
 // behind the last one carry other numbers. Commit clears the magic. A set magic found by Open belongs to a
-// writer that died mid-change: its entries are written back in reverse order and the table is truncated
-// to the saved size.
+// writer that died mid-change. When the table is still the file that writer changed (same device and
+// inode, not shorter than the saved size, and its first bytes with the entries undone give the
+// fingerprint), the entries are written back in reverse order and the table is truncated to the saved
+// size; a table put in its place since (a backup restored, say) keeps its bytes and the journal is dropped,
+// as is one saved at size 0 (an interrupted Create, whose undoing would only empty the file).
 //
 // Failure policy: EINTR is retried, short transfers are continued, errno is turned into Error() at once.
 // Every member returns false (or -1) on failure and leaves the reason in Error(). One thread at a time.
@@ -22,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum class FileAccess { Read, ReadWrite, Create };
 
@@ -60,7 +67,9 @@ private:
     bool Lock(int operation, int timeoutMs);
     bool JournalSave(int64_t pos, size_t n);
     bool JournalIsHot();
-    bool Recover();
+    bool ReadPrefix(int64_t base, std::vector<uint8_t>& bytes);
+    // leftover: the journal was found by Open, so it is applied only to the table it was written for.
+    bool Recover(bool leftover);
 
     int fd_ = -1;
     int journalFd_ = -1;
@@ -72,5 +81,7 @@ private:
     int64_t changeBase_ = 0;  // table size when the current change began
     int64_t journalSize_ = 0;
     uint64_t changeNumber_ = 0;
+    uint64_t device_ = 0;
+    uint64_t inode_ = 0;
     std::string error_;
 };

@@ -68,6 +68,85 @@ TEST_F(TableTest, KilledWriterKeepsConfirmedAppends)
     EXPECT_GT(confirmed.size(), 100u);
 }
 
+// A writer that dies in the middle of a change: header, a node and the end of the file written, no commit.
+void DieMidChange(const std::string& path)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CTableFile f;
+        const uint8_t junk[64] = {0x7f, 0x7f, 0x7f, 0x7f};
+        if (f.Open(path, FileAccess::ReadWrite, 1000) != FileOpenResult::Ok || !f.WriteAt(0x24, junk, 4) ||
+            !f.WriteAt(HEADER_SIZE, junk, sizeof junk) || !f.WriteAt(f.Size(), junk, sizeof junk))
+            _exit(1);
+        _exit(0);  // no destructor: the change stays undone and the journal hot
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_TRUE(std::filesystem::exists(path + "-journal"));
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+// A journal left by a dead writer undoes its change on its own table only, not on a table put in its place.
+TEST_F(TableTest, LeftoverJournalUndoesOnlyItsOwnTable)
+{
+    const std::string path = Path("user.sdb");
+    CRecordTable t;
+    DefineUsers(t);
+    ASSERT_TRUE(t.Create(path, ""));
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(AppendUser(t, "user" + std::to_string(i), i % 3));
+    t.Close();
+    const std::vector<uint8_t> backup = FileBytes(path);
+
+    ASSERT_TRUE(t.Open(path, OpenMode::ReadWrite));
+    for (int i = 20; i < 40; ++i)
+        ASSERT_TRUE(AppendUser(t, "user" + std::to_string(i), i % 3));
+    t.Close();
+    const std::vector<uint8_t> current = FileBytes(path);
+    DieMidChange(path);
+    EXPECT_NE(FileBytes(path), current);
+    ASSERT_TRUE(t.Open(path, OpenMode::Read)) << t.GetErrorText();  // the crash is undone
+    t.Close();
+    EXPECT_EQ(FileBytes(path), current);
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+
+    // The older backup comes back as a new file under the table's name.
+    DieMidChange(path);
+    WriteBytes(path + ".restore", backup);
+    ASSERT_EQ(std::rename((path + ".restore").c_str(), path.c_str()), 0);
+    ASSERT_TRUE(t.Open(path, OpenMode::ReadWrite)) << t.GetErrorText();
+    EXPECT_EQ(t.GetRecordCount(), 20);
+    t.Close();
+    EXPECT_EQ(FileBytes(path), backup);
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+
+    // Another, larger table is copied over it in place.
+    const std::string other = Path("other.sdb");
+    ASSERT_TRUE(t.CreateField("id", FT_AUTOINC));
+    ASSERT_TRUE(t.CreateField("host", FT_STRING, 40));
+    ASSERT_TRUE(t.Create(other, "other"));
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_TRUE(t.SetFieldText("host" + std::to_string(i), 1) && t.AppendRecord());
+    t.Close();
+    const std::vector<uint8_t> replacement = FileBytes(other);
+    ASSERT_GT(replacement.size(), current.size());
+    DieMidChange(path);
+    WriteBytes(path, replacement);
+    ASSERT_TRUE(t.Open(path, OpenMode::Read)) << t.GetErrorText();
+    t.Close();
+    EXPECT_EQ(FileBytes(path), replacement);
+    ExpectValid(path);
+}
+
 // A table with splits, chains, dead entries and free blocks, for damaging.
 void BuildSample(const std::string& path)
 {
