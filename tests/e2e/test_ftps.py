@@ -87,10 +87,10 @@ def ssl_line(server):
 class FtpsServer:
     """A running server with both listeners and one user whose home is `root`."""
 
-    def __init__(self, settings=None):
+    def __init__(self, settings=None, **user_options):
         self.server = ServerProcess({"ftpsservice": 1, "Savelog": 1, **(settings or {})})
         self.root = os.path.join(self.server.home, "root")
-        ftp_accounts.add_user(self.server.home, USER, PASSWORD, self.root)
+        ftp_accounts.add_user(self.server.home, USER, PASSWORD, self.root, **user_options)
         certificates().install(self.server)
         self.server.start()
         if not self.server.wait_log_count(ssl_line(self.server), 1):
@@ -110,8 +110,8 @@ class FtpsServer:
         with open(self.path(name), "rb") as f:
             return f.read()
 
-    def ftp(self, passive=True, protect=True):
-        f = ImplicitFtp(context=CLIENT_CONTEXT, timeout=15)
+    def ftp(self, passive=True, protect=True, timeout=15):
+        f = ImplicitFtp(context=CLIENT_CONTEXT, timeout=timeout)
         f.connect(HOST, self.port)
         f.login(USER, PASSWORD)
         if protect:
@@ -276,6 +276,16 @@ class ClientsTest(unittest.TestCase):
                 self.assertIn(name, f.nlst())
                 self.assertEqual(f.voidcmd("NOOP"), "200 NOOP command successful.")
 
+    def test_empty_listing_ends_with_close_alert(self):
+        os.makedirs(self.s.path("empty"), exist_ok=True)
+        for passive in (True, False):
+            with self.subTest(passive=passive), self.s.ftp(passive) as f:
+                self.assertEqual(f.nlst("empty"), [])
+                lines = []
+                self.assertEqual(f.retrlines("LIST empty", lines.append), "226 Transfer complete.")
+                self.assertEqual(lines, [])
+                self.assertEqual(f.voidcmd("NOOP"), "200 NOOP command successful.")
+
     def test_download_ends_with_close_alert(self):
         # A truncated download and a complete one differ only by the alert; without it recv raises.
         with self.s.ftp() as f:
@@ -286,6 +296,24 @@ class ClientsTest(unittest.TestCase):
             self.assertEqual(bytes(got), self.body)
             conn.close()
             self.assertEqual(f.voidresp(), "226 Transfer complete.")
+
+
+class PacedUploadTest(unittest.TestCase):
+    def test_paced_upload_ends_when_the_client_says_goodbye(self):
+        # ftplib sends its close alert after the last block and waits for the server's. When that block
+        # fills a window, the alert has been taken from the socket with it: the upload must end without
+        # another socket event. 14,288 bytes at 5 KB/s end in the third window.
+        s = FtpsServer(upload_speed=5)
+        try:
+            body = pattern(14_288)
+            with s.ftp(timeout=10) as f:
+                start = time.monotonic()
+                self.assertEqual(f.storbinary("STOR paced.bin", io.BytesIO(body)), "226 Transfer complete.")
+                self.assertLess(time.monotonic() - start, 8)
+                self.assertEqual(f.voidcmd("NOOP"), "200 NOOP command successful.")
+            self.assertEqual(s.read("paced.bin"), body)
+        finally:
+            s.close()
 
 
 class CommandsTest(unittest.TestCase):
