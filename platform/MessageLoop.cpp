@@ -77,13 +77,21 @@ MessageLoop::MessageLoop() : thread_(CurrentThreadId()) {
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (epoll_ < 0 || wakeFd_ < 0 || timerFd_ < 0) ThrowErrno("MessageLoop");
+    bool ready = epoll_ >= 0 && wakeFd_ >= 0 && timerFd_ >= 0;
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = kWakeSerial;
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeFd_, &ev) < 0) ThrowErrno("epoll_ctl");
+    ready = ready && epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeFd_, &ev) == 0;
     ev.data.u64 = kTimerSerial;
-    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, timerFd_, &ev) < 0) ThrowErrno("epoll_ctl");
+    ready = ready && epoll_ctl(epoll_, EPOLL_CTL_ADD, timerFd_, &ev) == 0;
+    if (!ready) {
+        // Out of descriptors, typically: the caller survives the exception, so nothing may stay open.
+        int error = errno;
+        for (int fd : {timerFd_, wakeFd_, epoll_})
+            if (fd >= 0) close(fd);
+        errno = error;
+        ThrowErrno("MessageLoop");
+    }
     tCurrent = this;
     std::lock_guard lock(gLoopsMutex);
     gLoops[thread_] = this;

@@ -1,10 +1,13 @@
 #include "platform/MessageLoop.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -254,6 +257,55 @@ TEST(MessageLoop, ManyThreadsPostingConcurrentlyLoseNothing) {
     for (auto& s : senders) s.join();
     loop.RunFor(5000ms, [&] { return r.ids.size() == kThreads * kEach; });
     EXPECT_EQ(r.ids.size(), static_cast<size_t>(kThreads * kEach));
+}
+
+// Leaves exactly `free` descriptor numbers open under a lowered soft limit, and restores it all at the end.
+class DescriptorShortage {
+public:
+    explicit DescriptorShortage(int free) {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit low = saved_;
+        low.rlim_cur = static_cast<rlim_t>(HighestOpen() + 1 + free);
+        setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers_.push_back(fd);
+        for (int i = 0; i < free && !fillers_.empty(); ++i) {
+            close(fillers_.back());
+            fillers_.pop_back();
+        }
+    }
+    ~DescriptorShortage() {
+        for (int fd : fillers_) close(fd);
+        setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+    // How many descriptors can still be opened (each one opened is closed again).
+    static int Available() {
+        std::vector<int> taken;
+        for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
+        for (int fd : taken) close(fd);
+        return static_cast<int>(taken.size());
+    }
+
+private:
+    static int HighestOpen() {
+        int highest = 2;
+        for (int fd = 0; fd < 4096; ++fd)
+            if (fcntl(fd, F_GETFD) >= 0) highest = fd;
+        return highest;
+    }
+    rlimit saved_{};
+    std::vector<int> fillers_;
+};
+
+TEST(MessageLoop, ALoopThatCannotGetItsDescriptorsThrowsAndKeepsNoneOfThem) {
+    // Three descriptors make a loop; with two free the last one fails.
+    DescriptorShortage shortage(2);
+    ASSERT_EQ(DescriptorShortage::Available(), 2);
+    std::thread t([] {
+        EXPECT_THROW(MessageLoop loop, std::system_error);
+        EXPECT_EQ(MessageLoop::Current(), nullptr);
+    });
+    t.join();
+    EXPECT_EQ(DescriptorShortage::Available(), 2);
 }
 
 }  // namespace
