@@ -1,6 +1,10 @@
 #include "ConnectThread.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <optional>
+#include <utility>
 
 #include "engine/ControlSocket.h"
 #include "engine/FtpServer.h"
@@ -23,7 +27,12 @@ bool CConnectThread::Start(std::shared_ptr<Waker> owner) {
 }
 
 void CConnectThread::RequestQuit() {
-    quitRequested_ = true;  // seen by a thread whose loop does not exist yet
+    {
+        std::lock_guard lock(transportMutex_);
+        quitRequested_ = true;  // seen by a thread whose loop does not exist yet
+        // A handshake waits on its socket alone, not on the queue: shutting the socket down ends it now.
+        if (transportFd_ >= 0) ::shutdown(transportFd_, SHUT_RDWR);
+    }
     if (ThreadId tid = Id()) MessageLoop::PostThreadMessage(tid, WM_QUIT);
 }
 
@@ -34,31 +43,49 @@ std::unique_ptr<CControlSocket> CConnectThread::CreateControlSocket() {
 }
 
 void CConnectThread::Main() {
-    MessageLoop loop;
-    loop_ = &loop;
-    loop.SetThreadMessageHandler([this](const Message& m) { OnThreadMessage(m); });
-    control_ = CreateControlSocket();
-    control_->Attach(socketHandle_);
-    socketHandle_ = -1;
-    // A transport that cannot be set up (a failed TLS handshake) ends the connection unseen: nothing
-    // is sent, counted or logged.
-    if (!control_->StartTransport()) {
+    // A connection that cannot be set up (no descriptors left for its loop or socket watch, a failed
+    // TLS handshake, a stop during the handshake) ends unseen: its socket is closed and nothing is sent,
+    // counted or logged. The process goes on.
+    std::optional<MessageLoop> loop;
+    bool ready = false;
+    try {
+        loop.emplace();
+        loop_ = &*loop;
+        loop->SetThreadMessageHandler([this](const Message& m) { OnThreadMessage(m); });
+        control_ = CreateControlSocket();
+        control_->Attach(std::exchange(socketHandle_, -1));
+        ready = StartTransport();
+    } catch (...) {
+    }
+    if (!ready) {
         control_.reset();
+        if (socketHandle_ >= 0) ::close(std::exchange(socketHandle_, -1));
         server_.Unregister(this);
         loop_ = nullptr;
         return;
     }
-    if (quitRequested_) PostQuit();
     InitInstance();
     try {
-        loop.Run();
+        loop->Run();
     } catch (...) {
         // an exception escaping the loop ends the connection
     }
     ExitInstance();
-    if (idleTimer_) loop.KillTimer(idleTimer_);
+    if (idleTimer_) loop->KillTimer(idleTimer_);
     control_.reset();  // closes the data connection and the control socket on this thread
     loop_ = nullptr;
+}
+
+bool CConnectThread::StartTransport() {
+    {
+        std::lock_guard lock(transportMutex_);
+        if (quitRequested_) return false;
+        transportFd_ = control_->Handle();
+    }
+    bool ready = control_->StartTransport();
+    std::lock_guard lock(transportMutex_);
+    transportFd_ = -1;
+    return ready && !quitRequested_;
 }
 
 void CConnectThread::InitInstance() {

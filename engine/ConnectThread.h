@@ -6,9 +6,9 @@
 // from the registry and reported WM_FTP_DISCONNECTED.
 #pragma once
 
-#include <atomic>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/MessageLoop.h"
@@ -27,7 +27,8 @@ public:
     // Owning thread: starts the thread, which wakes `owner` when it has ended; false when it cannot be
     // created.
     bool Start(std::shared_ptr<Waker> owner);
-    // Any thread: asks the thread to end (the quit message), also before its loop exists.
+    // Any thread: asks the thread to end (the quit message), also before its loop exists; a transport
+    // set-up (the TLS handshake) still under way ends at once.
     void RequestQuit();
     ThreadId Id() const { return exit_ ? exit_->tid.load() : 0; }
     bool Ended() const { return exit_ && exit_->ended; }
@@ -38,6 +39,10 @@ public:
     std::string UserName() const;
     // Set by the owning thread while it counts the connection in.
     void SetOverLimit(bool over) { overLimit_ = over; }
+    // Owning thread: reports of this thread (connect, disconnect) handled so far; a stop's wait for the
+    // thread starts again when it grows.
+    void CountReport() { ++reports_; }
+    unsigned Reports() const { return reports_; }
 
     // Connection thread.
     CFtpServer& Server() const { return server_; }
@@ -56,6 +61,9 @@ protected:
 
 private:
     void Main();
+    // The control socket's transport set-up (its TLS handshake); false when it failed or a quit was
+    // requested before or during it.
+    bool StartTransport();
     void InitInstance();
     void ExitInstance();
     void OnThreadMessage(const Message& msg);
@@ -65,7 +73,10 @@ private:
     int socketHandle_;
     const bool tls_;
     std::shared_ptr<ThreadExit> exit_;
-    std::atomic<bool> quitRequested_{false};
+    std::mutex transportMutex_;  // guards the two below; transportFd_ stays open while it is set
+    bool quitRequested_ = false;
+    int transportFd_ = -1;  // the control socket while its transport is being set up
+    unsigned reports_ = 0;
     std::string clientAddress_;
     bool overLimit_ = false;
     MessageLoop* loop_ = nullptr;

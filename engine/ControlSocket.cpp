@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 #include "engine/ConnectThread.h"
@@ -14,6 +15,15 @@ namespace {
 
 // A reply that cannot be handed over within this time finds the connection dead.
 constexpr std::chrono::seconds kReplySendLimit{60};
+
+// The length of what stays without a line end once `added` is appended to `buffer` (which holds none)
+// and the complete lines are cut off.
+size_t UnfinishedLength(const std::string& buffer, std::string_view added) {
+    size_t end = added.rfind("\r\n");
+    if (end != std::string_view::npos) return added.size() - end - 2;
+    if (!buffer.empty() && buffer.back() == '\r' && !added.empty() && added.front() == '\n') return added.size() - 1;
+    return buffer.size() + added.size();
+}
 
 }  // namespace
 
@@ -69,8 +79,9 @@ void CControlSocket::ReceiveChunk() {
     char* chunk = readBuffer_.data();
     long n = ReadSome(chunk, maxRead_);
     if (n < 0) {
+        // A transport failure without a socket error (LastError 0, TLS) ends the thread unlogged.
         if (LastError() != EAGAIN) {
-            Log(fmt::sprintf("OnReceive error: %d", LastError()), 3);
+            if (LastError() != 0) Log(fmt::sprintf("OnReceive error: %d", LastError()), 3);
             thread_.PostQuit();
         }
         return;
@@ -80,13 +91,17 @@ void CControlSocket::ReceiveChunk() {
         return;
     }
     size_t got = static_cast<size_t>(n);
-    if (receiveBuffer_.size() + got > maxBuffered_) {
+    std::string_view added(chunk, strnlen(chunk, got));
+    // Small receives count whole against the bound. A receive that can take more than the bound (TLS
+    // gathers whole records, many command lines at once) counts only what would stay without a line end.
+    size_t pending = maxRead_ > maxBuffered_ ? UnfinishedLength(receiveBuffer_, added) : receiveBuffer_.size() + got;
+    if (pending > maxBuffered_) {
         Log(fmt::sprintf("error command: %s", std::string(chunk, std::min<size_t>(got, 128))), 3);
         thread_.PostQuit();
         return;
     }
     thread_.CountReceived(got);
-    receiveBuffer_.append(chunk, strnlen(chunk, got));
+    receiveBuffer_.append(added);
     AssembleLines();
 }
 

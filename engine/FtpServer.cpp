@@ -1,7 +1,9 @@
 #include "FtpServer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <stdexcept>
+#include <vector>
 
 #include "engine/AccountTables.h"
 #include "engine/ConnectThread.h"
@@ -16,10 +18,30 @@ namespace tw {
 namespace {
 
 constexpr auto kThreadEndWait = std::chrono::milliseconds(5000);
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+
+// Port 0 (any free port) is for a program that sets the port itself; read from option.ini it is what a
+// missing or malformed number gives.
+bool UsablePort(int port, bool fromSettingsFile) {
+    return (port >= 1 && port <= 65535) || (port == 0 && !fromSettingsFile);
+}
 
 }  // namespace
 
+CListenSocket::~CListenSocket() {
+    if (resumeTimer_) server_.loop_.KillTimer(resumeTimer_);
+}
+
 void CListenSocket::OnAccept(int) { server_.Accept(*this, tls_); }
+
+void CListenSocket::PauseAccepting() {
+    if (resumeTimer_) return;
+    WantRead(false);
+    resumeTimer_ = server_.loop_.SetTimer(kAcceptPause, [this] {
+        resumeTimer_ = 0;
+        WantRead(true);
+    }, false);
+}
 
 CFtpServer::CFtpServer()
     : programDir_(ProgramDirectory()),
@@ -34,6 +56,12 @@ CFtpServer::CFtpServer()
 CFtpServer::~CFtpServer() {
     StopServer();
     StopSslServer();
+    // Connection threads use this object to their end, also those a stop gave up on: wait for every one.
+    // A host that must not wait longer ends the process instead (the service host does).
+    std::optional<int> quit;
+    while (ThreadsRunning())
+        WaitDispatching(std::chrono::steady_clock::now() + kThreadEndWait, [this] { return !ThreadsRunning(); }, quit);
+    if (quit) loop_.Quit(*quit);
 }
 
 void CFtpServer::SetAccountSource(std::unique_ptr<CAccountSource> source) {
@@ -98,6 +126,10 @@ int CFtpServer::ListeningPort() const { return listener_ ? listener_->LocalPort(
 
 int CFtpServer::SslListeningPort() const { return tlsListener_ ? tlsListener_->LocalPort() : 0; }
 
+bool CFtpServer::ThreadsRunning() const {
+    return std::any_of(started_.begin(), started_.end(), [](const std::shared_ptr<CConnectThread>& t) { return !t->Ended(); });
+}
+
 // ---- events ----
 
 void CFtpServer::NotifyText(int level, const std::string& message) {
@@ -119,15 +151,16 @@ void CFtpServer::ReportCommand(ThreadId thread, const std::string& currentDir, c
 
 bool CFtpServer::StartServer() {
     if (IsRunning() || (serviceWindow_ && !ftpService_)) return false;
+    const int port = port_;
     listener_ = std::make_unique<CListenSocket>(*this, false);
-    if (!listener_->Listen(static_cast<uint16_t>(port_))) {
+    if (!UsablePort(port, settingsLoaded_) || !listener_->Listen(static_cast<uint16_t>(port))) {
         listener_.reset();
-        Notify(0, "Server cannot run on port %d.", port_.load());
+        Notify(0, "Server cannot run on port %d.", port);
         if (serviceWindow_) serviceWindow_->Post(WM_SERVICE_STOP);
         return false;
     }
     if (!IsSslRunning()) StartStatsTimer();
-    Notify(0, "Server is running on port %d.", port_.load());
+    Notify(0, "Server is running on port %d.", port);
     return true;
 }
 
@@ -141,9 +174,10 @@ void CFtpServer::StopServer() {
 
 bool CFtpServer::StartSslServer() {
     if (IsSslRunning() || (serviceWindow_ && !ftpsService_)) return false;
+    const int port = sslPort_;
     auto listener = std::make_unique<CListenSocket>(*this, true);
-    if (!listener->Listen(static_cast<uint16_t>(sslPort_))) {
-        Notify(0, "SSL Server cannot run on port %d.", sslPort_.load());
+    if (!UsablePort(port, settingsLoaded_) || !listener->Listen(static_cast<uint16_t>(port))) {
+        Notify(0, "SSL Server cannot run on port %d.", port);
         return false;
     }
     std::string error;
@@ -154,7 +188,7 @@ bool CFtpServer::StartSslServer() {
     }
     tlsListener_ = std::move(listener);
     if (!IsRunning()) StartStatsTimer();
-    Notify(0, "SSL Server is running on port %d.", sslPort_.load());
+    Notify(0, "SSL Server is running on port %d.", port);
     return true;
 }
 
@@ -168,9 +202,10 @@ void CFtpServer::StopSslServer() {
 }
 
 void CFtpServer::EndThreads(std::list<std::shared_ptr<CConnectThread>>& registry) {
-    // A stop after the owning loop was told to quit (a host shutting down) still waits for its threads.
-    const bool quitting = loop_.QuitRequested();
-    loop_.ResetQuit();
+    // A stop runs its waits to the end, also when the owning loop was told to quit before (a host shutting
+    // down) or is told so meanwhile (a second stop signal); the quit takes effect after the stop.
+    std::optional<int> quit;
+    std::vector<const CConnectThread*> givenUp;
     for (;;) {
         std::shared_ptr<CConnectThread> thread;
         {
@@ -179,28 +214,46 @@ void CFtpServer::EndThreads(std::list<std::shared_ptr<CConnectThread>>& registry
             thread = registry.front();
         }
         thread->RequestQuit();
-        // The ending thread reports synchronously, so messages are dispatched while waiting; each one
-        // that arrives restarts the wait.
+        // The ending thread reports synchronously, so messages are dispatched while waiting; a report of
+        // this thread restarts the wait, the traffic of other connections does not.
         for (;;) {
-            unsigned long seen = window_->handled;
-            if (loop_.RunFor(kThreadEndWait, [&] { return thread->Ended() || window_->handled != seen; })) {
-                if (thread->Ended()) break;
-                continue;
-            }
-            break;
+            unsigned seen = thread->Reports();
+            auto deadline = std::chrono::steady_clock::now() + kThreadEndWait;
+            if (!WaitDispatching(deadline, [&] { return thread->Ended() || thread->Reports() != seen; }, quit) ||
+                thread->Ended())
+                break;
         }
-        if (!thread->Ended()) Unregister(thread.get());
+        if (!thread->Ended()) {
+            Unregister(thread.get());
+            givenUp.push_back(thread.get());
+        }
         // A thread that has ended has already left the registry.
     }
-    // Threads that left the registry on their own may still be finishing; the wait is bounded as above.
+    // Threads that left the registry on their own may still be finishing; they get a wait as well. The
+    // ones given up on above have had theirs.
     bool tls = &registry == &tlsThreads_;
     auto finishing = [&] {
-        return std::any_of(started_.begin(), started_.end(),
-                           [&](const std::shared_ptr<CConnectThread>& t) { return t->IsTls() == tls && !t->Ended(); });
+        return std::any_of(started_.begin(), started_.end(), [&](const std::shared_ptr<CConnectThread>& t) {
+            return t->IsTls() == tls && !t->Ended() &&
+                   std::find(givenUp.begin(), givenUp.end(), t.get()) == givenUp.end();
+        });
     };
-    loop_.RunFor(kThreadEndWait, [&] { return !finishing(); });
+    WaitDispatching(std::chrono::steady_clock::now() + kThreadEndWait, [&] { return !finishing(); }, quit);
     started_.remove_if([](const std::shared_ptr<CConnectThread>& t) { return t->Ended(); });
-    if (quitting) loop_.Quit(loop_.QuitCode());
+    if (quit) loop_.Quit(*quit);
+}
+
+bool CFtpServer::WaitDispatching(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& done,
+                                 std::optional<int>& quit) {
+    for (;;) {
+        if (loop_.QuitRequested()) {
+            quit = loop_.QuitCode();
+            loop_.ResetQuit();
+        }
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (loop_.RunFor(std::max(left, std::chrono::milliseconds(0)), done)) return true;
+        if (!loop_.QuitRequested()) return false;  // the time is up
+    }
 }
 
 void CFtpServer::Unregister(const CConnectThread* thread) {
@@ -211,7 +264,12 @@ void CFtpServer::Unregister(const CConnectThread* thread) {
 
 void CFtpServer::Accept(CListenSocket& listener, bool tls) {
     int fd = listener.AcceptFd();
-    if (fd < 0) return;
+    if (fd < 0) {
+        // Out of descriptors (or another failure that would repeat at once): the level-triggered watch
+        // would fire again at once, so the clients wait in the backlog for a moment instead.
+        if (listener.LastError() != EAGAIN) listener.PauseAccepting();
+        return;
+    }
     std::shared_ptr<CConnectThread> thread;
     if (tls)
         thread = std::make_shared<CSslClientThread>(*this, fd, tlsContext_.get());
@@ -233,7 +291,6 @@ void CFtpServer::Accept(CListenSocket& listener, bool tls) {
 // ---- notification target ----
 
 void CFtpServer::Window::OnMessage(unsigned id, uintptr_t wParam, intptr_t lParam) {
-    ++handled;
     server_.OnWindowMessage(id, wParam, lParam);
 }
 
@@ -241,6 +298,7 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
     switch (id) {
         case WM_FTP_CONNECTED: {
             auto* thread = reinterpret_cast<CConnectThread*>(wParam);
+            thread->CountReport();
             ++currentConnections_;
             ++totalConnections_;
             // Decided here, right after this connection's own count, so a burst of clients cannot see
@@ -252,6 +310,7 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
         }
         case WM_FTP_DISCONNECTED: {
             auto* thread = reinterpret_cast<CConnectThread*>(wParam);
+            thread->CountReport();
             --currentConnections_;
             Notify(0, lParam ? "%s has disconnected from SSL server." : "%s has disconnected from server.",
                    thread->ClientAddress());

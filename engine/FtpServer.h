@@ -9,12 +9,14 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <ctime>
 #include <fmt/printf.h>
 #include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "engine/AccessModel.h"
@@ -34,6 +36,11 @@ class CServerEventSink;
 class CListenSocket : public CEventSocket {
 public:
     CListenSocket(CFtpServer& server, bool tls) : server_(server), tls_(tls) {}
+    ~CListenSocket() override;
+
+    // Takes no clients for a short while (an accept failed, typically for want of a descriptor): they
+    // wait in the backlog instead of waking the owning thread again at once.
+    void PauseAccepting();
 
 protected:
     void OnAccept(int error) override;
@@ -41,6 +48,7 @@ protected:
 private:
     CFtpServer& server_;
     bool tls_;
+    MessageLoop::TimerId resumeTimer_ = 0;
 };
 
 class CFtpServer {
@@ -98,6 +106,9 @@ public:
     void StopSslServer();
     bool IsSslRunning() const { return tlsListener_ != nullptr; }
     int SslListeningPort() const;
+    // Whether a connection thread still runs, also one that a stop gave up waiting for. Such a thread
+    // still uses this object, which must not be destroyed meanwhile; the destructor waits for it.
+    bool ThreadsRunning() const;
     // Reads option.ini, the IP lists and opens today's log file; once per process (service host).
     void LoadSettings(CServerEventSink* sink);
     bool FtpServiceEnabled() const { return ftpService_; }
@@ -136,7 +147,6 @@ private:
     public:
         explicit Window(CFtpServer& server) : server_(server) {}
         void OnMessage(unsigned id, uintptr_t wParam, intptr_t lParam) override;
-        unsigned long handled = 0;  // messages handled so far; a stop's wait restarts when it grows
 
     private:
         CFtpServer& server_;
@@ -146,6 +156,10 @@ private:
     void Accept(CListenSocket& listener, bool tls);
     // Ends every thread of one registry, waiting for each while dispatching messages.
     void EndThreads(std::list<std::shared_ptr<CConnectThread>>& registry);
+    // Dispatches until done() or the deadline. A quit requested meanwhile does not cut the wait short: its
+    // code is kept in `quit` for the caller to request again when all its waiting is over.
+    bool WaitDispatching(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& done,
+                         std::optional<int>& quit);
     void StartStatsTimer();
     void StopStatsTimer();
     void PushStatistics();

@@ -35,7 +35,8 @@ CSslControlSocket::CSslControlSocket(CConnectThread& thread, SSL_CTX* ctx) : CCo
 CSslControlSocket::~CSslControlSocket() { Close(); }  // with the close alert, while this class still exists
 
 bool CSslControlSocket::StartTransport() {
-    // The handshake runs on the connection's own thread, so a slow client holds up nobody else.
+    // The handshake runs on the connection's own thread, so a slow client holds up nobody else; a stop
+    // ends it early by shutting the socket down (CConnectThread::RequestQuit).
     tls_ = std::make_unique<CTlsStream>(*this, ctx_);
     if (tls_->Accept(std::chrono::steady_clock::now() + kHandshakeLimit)) return true;
     tls_.reset();
@@ -45,7 +46,7 @@ bool CSslControlSocket::StartTransport() {
 long CSslControlSocket::ReadSome(void* buffer, size_t length) {
     bool wouldBlock = false;
     long n = tls_ ? tls_->Read(buffer, length, wouldBlock) : -1;
-    if (n < 0) SetLastError(wouldBlock ? EAGAIN : ECONNRESET);
+    if (n < 0) SetLastError(wouldBlock ? EAGAIN : 0);  // a TLS failure has no error number to log
     return n;
 }
 
