@@ -1,6 +1,7 @@
 #include "FtpService.h"
 
 #include <cstdio>
+#include <string>
 
 #include "engine/Messages.h"
 
@@ -17,14 +18,18 @@ int CFtpService::Run() {
 
 void CFtpService::OnMessage(unsigned id, uintptr_t, intptr_t) {
     if (id != WM_SERVICE_STOP) return;
+    // A second stop arriving while this one waits for its connections finds both servers stopped; its
+    // quit takes effect once this stop is complete.
     server_.StopServer();
+    server_.StopSslServer();
     Loop().Quit();
 }
 
 void CFtpService::OnMessage(int, const std::string& line) {
     if (!echo_) return;
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
+    // One call per line, so lines of different threads never mix.
+    std::string text = line + '\n';
+    std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
 

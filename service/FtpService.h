@@ -16,6 +16,8 @@ public:
     // Loads the settings, starts the listeners and runs the loop until stopped. Returns the exit code:
     // 0 after a requested stop, 1 when the plain listener could not be started.
     int Run();
+    // After Run: a connection thread that a stop gave up on still runs and uses the server object.
+    bool ThreadsRunning() const { return server_.ThreadsRunning(); }
 
     void OnMessage(unsigned id, uintptr_t wParam, intptr_t lParam) override;
 

@@ -5,6 +5,7 @@ Every wait here is bounded in time; the only process ever signalled is the one s
 import glob
 import os
 import re
+import resource
 import signal
 import socket
 import struct
@@ -56,10 +57,10 @@ class ServerProcess:
     settings: dict of [Server] keys (a "port" key is added unless present) or the whole option.ini text
     (then port must be given and the text must set it). accept/reject: contents of the IP list files.
     A dict without "ftpsservice" switches the TLS listener off; with it on, "sslport" defaults to a free
-    port (self.ssl_port).
+    port (self.ssl_port). nofile: the (soft, hard) descriptor limit the process starts with.
     """
 
-    def __init__(self, settings=None, accept=None, reject=None, port=None):
+    def __init__(self, settings=None, accept=None, reject=None, port=None, nofile=None):
         self._tmp = tempfile.TemporaryDirectory(prefix="tarnwick-e2e-")
         self.home = self._tmp.name
         self.port = port or free_port()
@@ -75,6 +76,7 @@ class ServerProcess:
             self.write_file("acceptip.txt", accept)
         if reject is not None:
             self.write_file("rejectip.txt", reject)
+        self.nofile = nofile
         self.proc = None
         self.returncode = None
         self._stdout_path = os.path.join(self.home, "stdout.txt")
@@ -91,9 +93,10 @@ class ServerProcess:
     def launch(self):
         """Starts the process without waiting for it to listen."""
         env = dict(os.environ, TARNWICK_HOME=self.home)
+        limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, self.nofile)) if self.nofile else None
         with open(self._stdout_path, "wb") as out:
             self.proc = subprocess.Popen([tarnsvc_path(), "-f"], env=env, stdout=out,
-                                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+                                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, preexec_fn=limit)
         return self
 
     def start(self):

@@ -165,10 +165,6 @@ class LogFileTest(unittest.TestCase):
         ])
 
 
-if __name__ == "__main__":
-    unittest.main()
-
-
 class DispatchAfterLoginTest(unittest.TestCase):
     """The dispatcher's answers once a user is logged in."""
 
@@ -205,3 +201,7 @@ class DispatchAfterLoginTest(unittest.TestCase):
                 self.assertEqual(c.command(line), reply, line)
             self.assertEqual(c.command("BYE"), "220 GoodBye")
             c.wait_closed()
+
+
+if __name__ == "__main__":
+    unittest.main()

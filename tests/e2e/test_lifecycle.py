@@ -1,15 +1,44 @@
-"""The process: settings it starts from, a port it cannot bind, idle time-out, resources, stopping."""
+"""The process: settings it starts from, ports it cannot use, idle time-out, resources, running out of
+descriptors, stopping."""
 import os
+import resource
 import signal
 import socket
+import threading
 import time
 import unittest
 
-from harness import GREETING, HOST, ServerProcess, free_port, wait_until
+from harness import EVENT_PREFIX, GREETING, HOST, ServerProcess, free_port, wait_until
 
 TOO_MANY = "421 Too many users are connected, please try again later."
 TIMED_OUT = "426 Connection timed out, aborting transfer"
+CONNECTED = "127.0.0.1 has connected to server."
 DISCONNECTED = "127.0.0.1 has disconnected from server."
+
+
+def stuck_client(server):
+    """A client that sends commands and never reads a reply, until its connection thread is blocked sending
+    one: the server has stopped taking its bytes for half a second (bounded to 20 s)."""
+    c = server.client()
+    assert c.read_line() == GREETING
+    c.sock.setblocking(False)
+    data = b"NOOP\r\n" * 10000
+    started = last_sent = time.monotonic()
+    while time.monotonic() - started < 20:
+        try:
+            c.sock.send(data)
+            last_sent = time.monotonic()
+        except BlockingIOError:
+            if time.monotonic() - last_sent > 0.5:
+                return c
+            time.sleep(0.01)
+    raise AssertionError("the server kept reading from a client that reads nothing")
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")  # utime + stime
 
 
 class SettingsTest(unittest.TestCase):
@@ -46,7 +75,26 @@ class SettingsTest(unittest.TestCase):
                 self.assertEqual(f.read(), b"")
 
 
-class PortInUseTest(unittest.TestCase):
+class PortTest(unittest.TestCase):
+    def test_ports_outside_the_range_are_refused(self):
+        for text, shown in (("86071", 86071), ("abc", 0), ("-21", -21)):
+            with self.subTest(port=text):
+                server = ServerProcess(f"[Server]\r\nport={text}\r\n", port=free_port())
+                try:
+                    server.launch()
+                    self.assertNotEqual(server.wait_exit(), 0)
+                    self.assertIn(f"Server cannot run on port {shown}.", server.stdout())
+                    self.assertNotIn("Server is running", server.stdout())
+                finally:
+                    server.close()
+
+    def test_a_tls_port_outside_the_range_is_refused(self):
+        with ServerProcess({"ftpsservice": 1, "sslport": 70000}) as server:
+            self.assertTrue(wait_until(lambda: "SSL Server cannot run on port 70000." in server.stdout(), 5))
+            self.assertNotIn("SSL Server is running", server.stdout())
+            with server.client() as c:
+                self.assertEqual(c.read_line(), GREETING)
+
     def test_port_in_use_fails_with_message(self):
         with socket.socket() as holder:
             holder.bind((HOST, 0))
@@ -149,11 +197,129 @@ class ResourcesAndStopTest(unittest.TestCase):
             self.assertEqual(messages.count(DISCONNECTED), 3)
             self.assertIn("Server is stopped.", server.stdout())
 
+    def test_a_stuck_connection_is_waited_for_once_whatever_other_clients_send(self):
+        with ServerProcess() as server:
+            stuck = stuck_client(server)
+            chatty = server.client()
+            self.assertEqual(chatty.read_line(), GREETING)
+            stop_chatting = threading.Event()
+
+            def chat():  # a NOOP and its reply after another, until the server closes (bounded)
+                deadline = time.monotonic() + 20
+                while not stop_chatting.is_set() and time.monotonic() < deadline:
+                    try:
+                        chatty.command("NOOP")
+                    except (AssertionError, OSError):
+                        return
+
+            chatter = threading.Thread(target=chat)
+            chatter.start()
+            try:
+                time.sleep(0.2)
+                started = time.monotonic()
+                self.assertEqual(server.stop(), 0)
+                elapsed = time.monotonic() - started
+            finally:
+                stop_chatting.set()
+                chatter.join(25)
+                stuck.close()
+                chatty.close()
+            # 5 s for the stuck thread, once; the other client's traffic does not prolong the wait.
+            self.assertGreater(elapsed, 4.5)
+            self.assertLess(elapsed, 8)
+            self.assertIn("Server is stopped.", server.stdout())
+
+    def test_a_second_signal_does_not_cut_a_stop_short(self):
+        with ServerProcess({"Savelog": 1}) as server:
+            stuck = stuck_client(server)  # first in line: the stop waits for it first
+            clients = [server.client() for _ in range(3)]
+            for c in clients:
+                self.assertEqual(c.read_line(), GREETING)
+            started = time.monotonic()
+            server.proc.send_signal(signal.SIGTERM)
+            time.sleep(1)
+            server.proc.send_signal(signal.SIGTERM)
+            self.assertEqual(server.wait_exit(), 0)
+            self.assertGreater(time.monotonic() - started, 4.5)
+            for c in [stuck] + clients:
+                c.close()
+            # Every connection that could end was waited for and counted out.
+            messages = server.log_messages()
+            self.assertEqual(messages.count(DISCONNECTED), 3)
+            self.assertEqual(messages[-1], "Server is stopped.")
+
+    def test_console_lines_of_many_threads_stay_whole(self):
+        with ServerProcess({"maxusers": 50}) as server:
+            clients = [server.client() for _ in range(12)]
+            for c in clients:
+                self.assertEqual(c.read_line(), GREETING)
+
+            def burst(c):
+                c.send("NOOP\r\n" * 300)
+                for _ in range(300):
+                    c.read_line()
+
+            threads = [threading.Thread(target=burst, args=(c,)) for c in clients]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join(30)
+            for c in clients:
+                c.close()
+            self.assertEqual(server.stop(), 0)
+            lines = server.stdout().split("\n")
+            self.assertEqual(lines[-1], "")
+            broken = [l for l in lines[:-1] if not EVENT_PREFIX.match(l.encode()) or "[20" in l[23:]]
+            self.assertEqual(len(broken), 0, broken[:3])
+            self.assertGreater(len(lines), 12 * 600)
+
     def test_sigint_stops_as_well(self):
         with ServerProcess() as server:
             server.proc.send_signal(signal.SIGINT)
             self.assertEqual(server.wait_exit(), 0)
             self.assertIn("Server is stopped.", server.stdout())
+
+
+class DescriptorLimitTest(unittest.TestCase):
+    def test_the_soft_limit_is_raised_to_the_hard_one(self):
+        with ServerProcess(nofile=(64, 512)) as server:
+            self.assertEqual(resource.prlimit(server.proc.pid, resource.RLIMIT_NOFILE), (512, 512))
+
+    def test_running_out_of_descriptors_ends_single_connections_and_keeps_the_server(self):
+        with ServerProcess({"maxusers": 100, "Savelog": 1}) as server:
+            pid = server.proc.pid
+            baseline = server.fd_count()
+            _, hard = resource.prlimit(pid, resource.RLIMIT_NOFILE)
+            held = [server.client() for _ in range(2)]
+            for c in held:
+                self.assertEqual(c.read_line(), GREETING)
+            used = server.fd_count()
+
+            # Room for the socket and one more descriptor: the connection's thread cannot set up its loop.
+            resource.prlimit(pid, resource.RLIMIT_NOFILE, (used + 2, hard))
+            for _ in range(3):
+                with server.client() as c:
+                    self.assertTrue(c.wait_closed(), "connection kept without its thread")
+                    self.assertEqual(c.buffer, b"")
+            self.assertIsNone(server.proc.poll(), "the process ended")
+            self.assertTrue(wait_until(lambda: server.fd_count() == used, 5), os.listdir(f"/proc/{pid}/fd"))
+
+            # No descriptor at all: the client waits in the backlog, and the server does not spin meanwhile.
+            resource.prlimit(pid, resource.RLIMIT_NOFILE, (used, hard))
+            waiting = server.client()
+            time.sleep(0.3)
+            cpu = cpu_seconds(pid)
+            self.assertTrue(waiting.silent_for(1.0))
+            self.assertLess(cpu_seconds(pid) - cpu, 0.3)
+            resource.prlimit(pid, resource.RLIMIT_NOFILE, (hard, hard))
+            self.assertEqual(waiting.read_line(timeout=3), GREETING)
+
+            for c in held + [waiting]:
+                self.assertEqual(c.command("QUIT"), "220 GoodBye")
+                c.close()
+            self.assertEqual(server.wait_log_count(DISCONNECTED, 3), 3)
+            self.assertEqual(server.log_count(CONNECTED), 3)  # the connections ended unseen are not counted
+            self.assertTrue(wait_until(lambda: server.fd_count() == baseline, 5), os.listdir(f"/proc/{pid}/fd"))
 
 
 if __name__ == "__main__":
