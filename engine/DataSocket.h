@@ -68,8 +68,8 @@ public:
 
     // ---- transfers (the handlers of LIST, NLST, RETR, STOR and APPE start them) ----
     // Bytes per second; 0 turns the limit off.
-    void SetDownloadLimit(uint32_t bytesPerSecond) { downloadRate_ = bytesPerSecond; }
-    void SetUploadLimit(uint32_t bytesPerSecond) { uploadRate_ = bytesPerSecond; }
+    void SetDownloadLimit(uint64_t bytesPerSecond) { downloadRate_ = bytesPerSecond; }
+    void SetUploadLimit(uint64_t bytesPerSecond) { uploadRate_ = bytesPerSecond; }
     // In bytes; a maximum of 0 means no quota. `account` is billed for the upload when the connection is
     // dropped, whoever the control connection is logged in as by then.
     void SetQuota(const std::string& account, uint64_t maximum, uint64_t used) {
@@ -138,7 +138,7 @@ private:
     uint64_t bufferedFrom_ = 0;  // a download's file bytes in buffer_: from this position, this many
     size_t buffered_ = 0;
 
-    uint32_t downloadRate_ = 0, uploadRate_ = 0;
+    uint64_t downloadRate_ = 0, uploadRate_ = 0;
     std::chrono::steady_clock::time_point windowStart_{};  // pacing of a limited transfer
     bool windowOpen_ = false;
     uint64_t windowBytes_ = 0;  // moved in the current window

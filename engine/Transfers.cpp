@@ -70,7 +70,7 @@ void CControlSocket::OnRetr(const std::string& arg) {
     LoginState = DOWNLOADING;
     if (auto account = Thread().Server().Access().Source().LoadAccount(UserName))
         if (account->downloadLimit && account->downloadSpeed > 0)
-            dataSocket_->SetDownloadLimit(static_cast<uint32_t>(account->downloadSpeed) * 1024);
+            dataSocket_->SetDownloadLimit(static_cast<uint64_t>(account->downloadSpeed) * 1024);
     dataSocket_->StartDownload(local, RestartOffset);
 }
 
@@ -102,7 +102,7 @@ void CControlSocket::StoreFile(const std::string& arg, bool append) {
     LoginState = UPLOADING;
     if (auto account = Thread().Server().Access().Source().LoadAccount(UserName)) {
         if (account->uploadLimit && account->uploadSpeed > 0)
-            dataSocket_->SetUploadLimit(static_cast<uint32_t>(account->uploadSpeed) * 1024);
+            dataSocket_->SetUploadLimit(static_cast<uint64_t>(account->uploadSpeed) * 1024);
         dataSocket_->SetQuota(UserName, KbToBytes(account->quotaMax), KbToBytes(account->quotaCurrent));
     }
     dataSocket_->StartUpload(local, static_cast<uint64_t>(RestartOffset));

@@ -149,7 +149,9 @@ TEST_F(DataConnection, PipelinedTransfersKeepTheirOwnDataConnections) {
         EXPECT_EQ(s.Line().substr(0, 4), "150 ");
         std::string bytes = data.All();
         EXPECT_EQ(s.Line(), "226 Transfer complete.") << transfer;
-        if (transfer == 1) EXPECT_NE(bytes.find(" f.txt\r\n"), std::string::npos);
+        if (transfer == 1) {
+            EXPECT_NE(bytes.find(" f.txt\r\n"), std::string::npos);
+        }
     }
     EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
 }
