@@ -249,10 +249,7 @@ void FillOpenBytes(const std::string& path)
     for (int32_t r = h.FreeRecords(); r > 0; r = Int32At(b, static_cast<size_t>(r) + 2), ++freed)
         std::memset(&b[static_cast<size_t>(r) + 6], 0xEE, static_cast<size_t>(Int16At(b, static_cast<size_t>(r)) - 6));
     EXPECT_GT(freed, 2);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(b.data(), 1, b.size(), f);
-    std::fclose(f);
+    WriteFileBytes(path, b);
 }
 
 // A table whose open bytes another writer filled otherwise grows through root and internal splits.

@@ -299,9 +299,7 @@ TEST_F(TableTest, OpenModesAndFailures)
     EXPECT_EQ(t.GetRecordCount(), -1);
 
     std::vector<uint8_t> keyless(HEADER_SIZE, 0);
-    FILE* f = std::fopen(Path("keyless.sdb").c_str(), "wb");
-    std::fwrite(keyless.data(), 1, keyless.size(), f);
-    std::fclose(f);
+    WriteFileBytes(Path("keyless.sdb"), keyless);
     EXPECT_FALSE(t.Open(Path("keyless.sdb"), OpenMode::ReadWrite));
     EXPECT_EQ(t.GetErrorText(), "key not found");
     EXPECT_FALSE(t.AppendRecord());

@@ -87,14 +87,6 @@ void DieMidChange(const std::string& path)
     ASSERT_TRUE(std::filesystem::exists(path + "-journal"));
 }
 
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
 // A journal left by a dead writer undoes its change on its own table only, not on a table put in its place.
 TEST_F(TableTest, LeftoverJournalUndoesOnlyItsOwnTable)
 {
@@ -121,7 +113,7 @@ TEST_F(TableTest, LeftoverJournalUndoesOnlyItsOwnTable)
 
     // The older backup comes back as a new file under the table's name.
     DieMidChange(path);
-    WriteBytes(path + ".restore", backup);
+    WriteFileBytes(path + ".restore", backup);
     ASSERT_EQ(std::rename((path + ".restore").c_str(), path.c_str()), 0);
     ASSERT_TRUE(t.Open(path, OpenMode::ReadWrite)) << t.GetErrorText();
     EXPECT_EQ(t.GetRecordCount(), 20);
@@ -140,7 +132,7 @@ TEST_F(TableTest, LeftoverJournalUndoesOnlyItsOwnTable)
     const std::vector<uint8_t> replacement = FileBytes(other);
     ASSERT_GT(replacement.size(), current.size());
     DieMidChange(path);
-    WriteBytes(path, replacement);
+    WriteFileBytes(path, replacement);
     ASSERT_TRUE(t.Open(path, OpenMode::Read)) << t.GetErrorText();
     t.Close();
     EXPECT_EQ(FileBytes(path), replacement);
@@ -203,9 +195,7 @@ TEST_F(TableTest, DamagedBytesFailCleanly)
         }
         if (round % 10 == 9)
             bytes.resize(rng() % bytes.size());
-        FILE* f = std::fopen(path.c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
+        WriteFileBytes(path, bytes);
         Exercise(path);
         std::string error;
         if (!CheckTable(path, error)) {

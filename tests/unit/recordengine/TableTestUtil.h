@@ -48,7 +48,7 @@ protected:
     std::string dir_;
 };
 
-// The bytes of a file, read past any lock, and little-endian fields in them.
+// The bytes of a file, read past any lock, written back, and little-endian fields in them.
 inline std::vector<uint8_t> FileBytes(const std::string& path)
 {
     std::vector<uint8_t> bytes(std::filesystem::file_size(path));
@@ -59,6 +59,14 @@ inline std::vector<uint8_t> FileBytes(const std::string& path)
         std::fclose(f);
     }
     return bytes;
+}
+
+inline void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
 }
 
 inline int32_t Int32At(const std::vector<uint8_t>& b, size_t off)
