@@ -179,8 +179,9 @@ void CDataSocket::PauseWindow(bool reading) {
             if (reading) {
                 WantRead(true);
                 ContinueReading();
-            } else
+            } else {
                 WantWrite(true);
+            }
         },
         false);
 }
