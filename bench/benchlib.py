@@ -1,4 +1,5 @@
 """Helpers shared by the benchmark scripts: test files and a vsftpd to compare with."""
+import getpass
 import os
 import socket
 import subprocess
@@ -40,7 +41,8 @@ def start_vsftpd(binary, work, settings):
     with open(conf, "w") as f:
         f.write("\n".join([
             "listen=YES", "listen_ipv6=NO", f"listen_address={HOST}", f"listen_port={port}", "background=NO",
-            "run_as_launching_user=YES", "anonymous_enable=YES", f"anon_root={root}", "local_enable=NO",
+            "run_as_launching_user=YES", f"ftp_username={getpass.getuser()}", "anonymous_enable=YES",
+            f"anon_root={root}", "local_enable=NO",
             "seccomp_sandbox=NO", "max_clients=500", "max_per_ip=500", "xferlog_enable=NO", *settings, ""]))
     proc = subprocess.Popen([binary, conf], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)

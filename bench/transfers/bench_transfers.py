@@ -8,7 +8,6 @@ launching user, on its own loopback port). Every phase is bounded in time.
 """
 import argparse
 import ftplib
-import getpass
 import os
 import shutil
 import socket
@@ -111,7 +110,7 @@ def start_tarnsvc(work):
 
 def start_vsftpd(binary, work):
     port, proc, root = benchlib.start_vsftpd(binary, work, [
-        f"ftp_username={getpass.getuser()}", "no_anon_password=YES", "write_enable=YES", "anon_upload_enable=YES",
+        "no_anon_password=YES", "write_enable=YES", "anon_upload_enable=YES",
         "anon_other_write_enable=YES", "anon_world_readable_only=NO", "pasv_enable=YES", "pasv_min_port=40001",
         "pasv_max_port=60000", "use_sendfile=YES"])
     return Target("vsftpd", port, "anonymous", "x", root, lambda: benchlib.stop_process(proc))
