@@ -21,7 +21,7 @@ build-asan: setup
 
 test: build build-asan
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
-	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) -LE nosan
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 run: build
 	@scripts/demo $(BUILD)
