@@ -79,8 +79,8 @@ bool CreateGroupTable(const std::string& path, std::string& error) {
 
 bool WriteFolderTable(const std::string& path, const std::vector<VirtualFolder>& folders, std::string& error) {
     CRecordTable t;
-    bool ok = t.CreateField("id", FT_AUTOINC) && t.CreateField("name", FT_STRING, 64) &&
-              t.CreateField("dir", FT_STRING, 512);
+    bool ok = t.CreateField("id", FT_AUTOINC) && t.CreateField("name", FT_STRING, kFolderNameWidth) &&
+              t.CreateField("dir", FT_STRING, kFolderDirWidth);
     for (const char* right : kFolderRights) ok = ok && t.CreateField(right, FT_INT);
     ok = ok && t.CreateField("reserved2", FT_STRING, 32) && t.CreateKey("name", KEY_UNIQUE, 1, 0) && t.Create(path, "");
     for (const auto& f : folders) {

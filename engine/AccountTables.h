@@ -31,6 +31,9 @@ bool CreateUserTable(const std::string& path, std::string& error);
 bool CreateGroupTable(const std::string& path, std::string& error);
 // Creates the folder table afresh and appends the folders in order.
 bool WriteFolderTable(const std::string& path, const std::vector<VirtualFolder>& folders, std::string& error);
+// Widths of a folder table's name and dir fields.
+constexpr int kFolderNameWidth = 64;
+constexpr int kFolderDirWidth = 512;
 
 // Disables every account whose expiry is switched on and whose expiry date is `today` or earlier.
 // Returns the number of accounts disabled; nothing happens when user.sdb does not open.

@@ -15,10 +15,6 @@ using namespace accounts;
 using tw::FolderOwner;
 using tw::VirtualFolder;
 
-// The width of the name and dir fields of a folder table.
-constexpr size_t kFolderNameWidth = 64;
-constexpr size_t kFolderDirWidth = 512;
-
 // Takes a group out of every user's group list, so that a later group given the same id has no
 // members by inheritance.
 bool DropMembers(const std::string& dir, int id, std::string& error) {
@@ -49,7 +45,8 @@ std::string FolderNameError(const std::string& name) {
     if (name.empty() || name == "." || name == ".." ||
         std::any_of(name.begin(), name.end(), [](unsigned char c) { return c == '/' || c == '\\' || c < 0x20 || c == 0x7F; }))
         return "a folder name is one path piece: not empty, '.' or '..', without '/', '\\' or control characters";
-    if (name.size() > kFolderNameWidth) return "folder name takes at most " + std::to_string(kFolderNameWidth) + " characters";
+    if (name.size() > static_cast<size_t>(tw::kFolderNameWidth))
+        return "folder name takes at most " + std::to_string(tw::kFolderNameWidth) + " characters";
     return {};
 }
 
@@ -151,8 +148,8 @@ int FolderCommand(const CommandArgs& args) {
         if (it != folders.end()) return Fail("folder '" + name + "' exists");
         if (!std::filesystem::is_directory(args[5])) return Fail("directory '" + args[5] + "' does not exist");
         std::string local = std::filesystem::absolute(args[5]).lexically_normal().string();
-        if (local.size() > kFolderDirWidth)
-            return Fail("folder directory takes at most " + std::to_string(kFolderDirWidth) + " characters");
+        if (local.size() > static_cast<size_t>(tw::kFolderDirWidth))
+            return Fail("folder directory takes at most " + std::to_string(tw::kFolderDirWidth) + " characters");
         folders.push_back({name, local, *rights});
     } else if (verb == "del") {
         if (it == folders.end()) return Fail("unknown folder '" + name + "'");
