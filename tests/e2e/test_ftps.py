@@ -339,7 +339,9 @@ class CommandsTest(unittest.TestCase):
         with TlsClient(self.s.port).login() as c:
             self.assertEqual(c.command("PBSZ 0"), "200 PBSZ command OK.")
             self.assertEqual(c.command("PROT P"), "200 PROT command OK.")
-            self.assertEqual(c.command("PROT C"), "200 PROT command OK.")
+            for level in ("C", "S", "E", "c", "X"):
+                self.assertEqual(c.command(f"PROT {level}"), "536 Requested PROT level not supported by mechanism.")
+            self.assertEqual(c.command("PROT p"), "200 PROT command OK.")
             self.assertEqual(c.command("PROT"), "501 Syntax error in parameters or arguments.")
             self.assertEqual(c.command("AUTH TLS"), "502 Command not implemented.")
             self.assertEqual(c.command("CCC"), "502 Command not implemented.")
@@ -348,7 +350,7 @@ class CommandsTest(unittest.TestCase):
 
     def test_data_stays_protected_after_prot_c(self):
         with TlsClient(self.s.port).login() as c:
-            self.assertEqual(c.command("PROT C"), "200 PROT command OK.")
+            self.assertEqual(c.command("PROT C"), "536 Requested PROT level not supported by mechanism.")
             # A plain data client gets nothing: the server waits for its handshake, then gives up.
             port = pasv_port(c.command("PASV"))
             with socket.create_connection((HOST, port), timeout=10) as data:
