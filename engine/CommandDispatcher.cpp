@@ -103,17 +103,14 @@ void CControlSocket::OnHelp(const std::string& arg) {
         return;
     }
     SendReply("214-The following commands are recognized:");
-    std::string line;
-    size_t inLine = 0;
-    for (const CommandRow& row : Commands()) {
-        line += fmt::format(" {:<5}", row.word);
-        if (++inLine == kHelpWordsPerLine) {
-            SendReplyText(line);
-            line.clear();
-            inLine = 0;
-        }
+    const auto rows = Commands();
+    for (size_t first = 0; first < rows.size(); first += kHelpWordsPerLine) {
+        std::string line;
+        for (size_t i = first; i < std::min(rows.size(), first + kHelpWordsPerLine); ++i)
+            line += fmt::format(" {:<5}", rows[i].word);
+        while (line.back() == ' ') line.pop_back();
+        SendReplyText(line);
     }
-    if (!line.empty()) SendReplyText(line);
     SendReply("214 Help OK.");
 }
 
