@@ -96,10 +96,23 @@ std::string PermLetters(const RightsSet& r, bool isDirectory, bool folderRoot) {
 
 std::string MlstLine(const DirEntry& entry, const std::string& perm, unsigned selected, std::string_view name) {
     std::string line;
+    line.reserve(64 + name.size());
     if (selected & FACT_TYPE) line += entry.isDirectory ? "type=dir;" : "type=file;";
-    if ((selected & FACT_SIZE) && !entry.isDirectory) line += fmt::format("size={};", entry.size);
-    if (selected & FACT_MODIFY) line += "modify=" + FormatFtpTime(entry.lastWrite) + ";";
-    if (selected & FACT_PERM) line += "perm=" + perm + ";";
+    if ((selected & FACT_SIZE) && !entry.isDirectory) {
+        line += "size=";
+        line += std::to_string(entry.size);
+        line += ';';
+    }
+    if (selected & FACT_MODIFY) {
+        line += "modify=";
+        line += FormatFtpTime(entry.lastWrite);
+        line += ';';
+    }
+    if (selected & FACT_PERM) {
+        line += "perm=";
+        line += perm;
+        line += ';';
+    }
     line += ' ';
     line += name;
     return line;
@@ -157,15 +170,17 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
     DirEntry self;
     const bool found = FindEntry(local, self);
     // MLSD: the rights on the listed directory hold for its entries (nothing granted without a holder).
-    RightsSet dirRights;
+    std::string filePerm, dirPerm;
     if (format == ListFormat::FACTS) {
         if (found && !self.isDirectory) {
             SendReply("501 \"%s\": Not a directory.", path);
             return false;
         }
-        dirRights = access.RightsAt(UserName, local).value_or(RightsSet{});
+        RightsSet rights = access.RightsAt(UserName, local).value_or(RightsSet{});
+        filePerm = PermLetters(rights, false, false);
+        dirPerm = PermLetters(rights, true, false);
     }
-    auto append = [&](const DirEntry& e, bool folderRoot = false) {
+    auto append = [&](const DirEntry& e) {
         switch (format) {
             case ListFormat::LONG:
                 text += ListLine(e, now);
@@ -174,7 +189,8 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
                 text += e.name + "\r\n";
                 break;
             case ListFormat::FACTS:
-                text += MlstLine(e, PermLetters(dirRights, e.isDirectory, folderRoot), mlstFacts_, e.name) + "\r\n";
+                text += MlstLine(e, e.isDirectory ? dirPerm : filePerm, mlstFacts_, e.name);
+                text += "\r\n";
                 break;
         }
     };
@@ -208,8 +224,9 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
         e.name = name;
         e.isDirectory = true;
         e.size = 0;
-        if (format == ListFormat::FACTS) dirRights = access.RightsAt(UserName, f.dir).value_or(RightsSet{});
-        append(e, true);
+        if (format == ListFormat::FACTS)
+            dirPerm = PermLetters(access.RightsAt(UserName, f.dir).value_or(RightsSet{}), true, true);
+        append(e);
     }
     return true;
 }
