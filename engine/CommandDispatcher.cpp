@@ -118,7 +118,8 @@ void CControlSocket::OnFeat(const std::string&) {
     SendReply("211-Features:");
     for (const CommandRow& row : Commands()) {
         if (!row.feature) continue;
-        SendReplyText(" " + (std::string_view(row.feature) == "MLST" ? MlstFeature(mlstFacts_) : std::string(row.feature)));
+        const std::string_view feature = row.feature;
+        SendReplyText(" " + (feature == "MLST" ? MlstFeature(mlstFacts_) : std::string(feature)));
     }
     SendReply("211 End");
 }

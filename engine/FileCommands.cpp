@@ -169,8 +169,8 @@ void CControlSocket::OnSize(const std::string& arg) {
 void CControlSocket::OnMdtm(const std::string& arg) {
     std::string local;
     auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local);
-    DirEntry entry;
     if (!Resolved(*this, result, "550 File unavailable.")) return;
+    DirEntry entry;
     if (!FindEntry(local, entry)) {
         SendReply("550 File unavailable.");
         return;
@@ -182,7 +182,8 @@ void CControlSocket::OnMdtm(const std::string& arg) {
 void CControlSocket::OnMfmt(const std::string& arg) {
     const size_t blank = arg.find(' ');
     std::time_t time;
-    if (blank == std::string::npos || blank + 1 == arg.size() || !ParseFtpTime(std::string_view(arg).substr(0, blank), time)) {
+    if (blank == std::string::npos || blank + 1 == arg.size() ||
+        !ParseFtpTime(std::string_view(arg).substr(0, blank), time)) {
         SendReply("501 Syntax error in parameters or arguments.");
         return;
     }

@@ -157,7 +157,8 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
     CFtpServer& server = Thread().Server();
     CAccessModel& access = server.Access();
     std::string local;
-    ResolveResult r = access.ResolveDir(UserName, CurrentDir, path.empty() ? CurrentDir : path, ACCESS_DIR_LIST, local);
+    ResolveResult r =
+        access.ResolveDir(UserName, CurrentDir, path.empty() ? CurrentDir : path, ACCESS_DIR_LIST, local);
     if (r == PATH_DENIED) {
         SendReply("550 \"%s\": No permission.", path);
         return false;
@@ -247,7 +248,8 @@ void CControlSocket::OnMlst(const std::string& arg) {
     }
     const std::string client = CAccessModel::FileClientPath(CurrentDir, path);
     const bool folderRoot = client == "/" || access.IsFolderRoot(UserName, client, local);
-    const std::string perm = PermLetters(access.RightsAt(UserName, local).value_or(RightsSet{}), entry.isDirectory, folderRoot);
+    const RightsSet rights = access.RightsAt(UserName, local).value_or(RightsSet{});
+    const std::string perm = PermLetters(rights, entry.isDirectory, folderRoot);
     SendReply("250-Listing %s", client);
     SendReplyText(" " + MlstLine(entry, perm, mlstFacts_, client));
     SendReply("250 End.");

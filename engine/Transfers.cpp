@@ -103,11 +103,11 @@ void CControlSocket::StoreFile(const std::string& arg, bool append) {
     }
     // A restart point past the end would leave a hole the client never sent: refused, nothing changed.
     const UploadStart start = PlanUpload(append, RestartOffset);
-    if (start.mode == UploadStart::RESUME && static_cast<int64_t>(start.offset) > std::max<int64_t>(FileSize(local), 0)) {
+    const int64_t size = std::max<int64_t>(FileSize(local), 0);
+    if (start.mode == UploadStart::RESUME && static_cast<int64_t>(start.offset) > size) {
         SendReply(kRestartBeyondEnd);
         return;
     }
-    if (append) RestartOffset = std::max<int64_t>(FileSize(local), 0);
     SendReply("150 File status okay; about to open data connection.");
     if (!OpenDataConnection()) {
         CloseDataConnection();

@@ -164,7 +164,10 @@ TEST_F(Listing, MlsdFactsFollowTheUsersRights) {
         EXPECT_EQ(r.first, "150 Accepted data connection.");
         EXPECT_EQ(r.last, "226 Transfer complete.");
         std::map<std::string, std::string> byName;
-        for (const std::string& line : Lines(r.data)) byName[line.substr(line.find(' ') + 1)] = line.substr(0, line.find(' '));
+        for (const std::string& line : Lines(r.data)) {
+            size_t blank = line.find(' ');
+            byName[line.substr(blank + 1)] = line.substr(0, blank);
+        }
         return byName;
     };
     auto full = facts("MLSD");
