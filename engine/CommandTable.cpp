@@ -12,6 +12,8 @@ namespace {
 using C = CControlSocket;
 constexpr bool kBeforeLogin = true;
 
+// The rows of the first release come first, in their order; later commands follow them. TVFS (one
+// "/"-separated path syntax for the whole tree) is announced with CWD.
 const CommandRow kPlainCommands[] = {
     {"ABOR", false, "Abort transfer: ABOR", &C::OnAbor},
     {"APPE", true, "Append file to existing file: APPE file-name", &C::OnAppe},

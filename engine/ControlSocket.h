@@ -90,8 +90,9 @@ private:
     void SendListing(const std::string& arg, ListFormat format);
     // The listing text of a LIST, NLST or MLSD argument; false when a reply has been sent instead.
     bool BuildListing(const std::string& arg, std::string& text, ListFormat format);
-    // Takes a port for PORT or EPRT after the checks they share; one reply.
-    void SetActiveAddress(const ActiveAddress& target, const char* accepted);
+    // Answers a parsed PORT or EPRT argument and takes its address when it passes the checks they share.
+    void SetActiveAddress(AddressParse parsed, const ActiveAddress& target, const char* accepted,
+                          const char* syntaxError);
     // Opens the passive listener of PASV or EPSV; its port, or 0 when a reply has been sent.
     int OpenPassivePort();
     // After "EPSV ALL" only EPSV sets up data connections; true when the command has been refused.

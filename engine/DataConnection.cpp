@@ -32,44 +32,31 @@ const DataReplies& CControlSocket::Replies() const {
 }
 
 void CControlSocket::OnPort(const std::string& arg) {
-    if (RefuseAfterEpsvAll()) return;
     ActiveAddress target;
-    switch (ParsePortArgument(arg, target)) {
-        case AddressParse::OK:
-            SetActiveAddress(target, "200 Port command successful.");
-            break;
-        case AddressParse::SYNTAX:
-            SendReply("501 Syntax error: Invalid parameter.");
-            break;
-        default:
-            SendReply("504 Command not implemented for that parameter.");
-            break;
-    }
+    AddressParse parsed = ParsePortArgument(arg, target);
+    SetActiveAddress(parsed, target, "200 Port command successful.", "501 Syntax error: Invalid parameter.");
 }
 
 void CControlSocket::OnEprt(const std::string& arg) {
-    if (RefuseAfterEpsvAll()) return;
     ActiveAddress target;
-    switch (ParseEprtArgument(arg, target)) {
-        case AddressParse::OK:
-            SetActiveAddress(target, "200 EPRT command successful.");
-            break;
-        case AddressParse::UNSUPPORTED_FAMILY:
-            SendReply(kOnlyIpv4);
-            break;
-        case AddressParse::SYNTAX:
-            SendReply("501 Syntax error in parameters or arguments.");
-            break;
-        default:
-            SendReply("504 Command not implemented for that parameter.");
-            break;
-    }
+    AddressParse parsed = ParseEprtArgument(arg, target);
+    SetActiveAddress(parsed, target, "200 EPRT command successful.", "501 Syntax error in parameters or arguments.");
 }
 
-void CControlSocket::SetActiveAddress(const ActiveAddress& target, const char* accepted) {
+void CControlSocket::SetActiveAddress(AddressParse parsed, const ActiveAddress& target, const char* accepted,
+                                      const char* syntaxError) {
+    if (RefuseAfterEpsvAll()) return;
+    if (parsed == AddressParse::SYNTAX) {
+        SendReply(syntaxError);
+        return;
+    }
+    if (parsed == AddressParse::UNSUPPORTED_FAMILY) {
+        SendReply(kOnlyIpv4);
+        return;
+    }
     // Against FTP bounce: the server connects only back to the client's own address, and never to a
     // privileged port.
-    if (target.address != PeerAddress() || target.port < 1024) {
+    if (parsed != AddressParse::OK || target.address != PeerAddress() || target.port < 1024) {
         SendReply("504 Command not implemented for that parameter.");
         return;
     }

@@ -29,7 +29,9 @@ def reply(f, command):
         return str(e)
 
 
-class ResumedUploadTest(unittest.TestCase):
+class ServerTest(unittest.TestCase):
+    """One running server per class, its event lines logged."""
+
     @classmethod
     def setUpClass(cls):
         cls.s = TransferServer({"Savelog": 1})
@@ -37,6 +39,9 @@ class ResumedUploadTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.s.close()
+
+
+class ResumedUploadTest(ServerTest):
 
     def interrupted_upload(self, f, name, body, cut):
         """Sends the first `cut` bytes of an upload and drops the data connection, as a broken link does."""
@@ -76,14 +81,7 @@ class ResumedUploadTest(unittest.TestCase):
         self.assertIn(">> REST 1757120", self.s.server.log_messages())  # resumed, not sent again
 
 
-class ClientsTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.s = TransferServer({"Savelog": 1})
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.s.close()
+class ClientsTest(ServerTest):
 
     def local(self, name, data=None):
         path = os.path.join(self.s.server.home, name)
