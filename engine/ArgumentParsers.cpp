@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "platform/Text.h"
@@ -80,8 +82,15 @@ AddressParse ParseEprtArgument(std::string_view argument, ActiveAddress& out) {
 std::string FormatFtpTime(std::time_t time) {
     std::tm t{};
     gmtime_r(&time, &t);
-    return fmt::format("{:04}{:02}{:02}{:02}{:02}{:02}", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
-                       t.tm_min, t.tm_sec);
+    // Written digit by digit: MLSD formats one per entry of directories with many thousands.
+    const int fields[] = {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+    std::string text(14, '0');
+    size_t end = 4;
+    for (size_t i = 0; i < std::size(fields); ++i, end += 2) {
+        int value = std::clamp(fields[i], 0, i == 0 ? 9999 : 99);
+        for (size_t at = end; value > 0; value /= 10) text[--at] = static_cast<char>('0' + value % 10);
+    }
+    return text;
 }
 
 bool ParseFtpTime(std::string_view text, std::time_t& out) {
