@@ -67,8 +67,8 @@ int CServiceBase::InstallService() {
         ReportError("Couldn't open service manager");
         return 0;
     }
-    const std::string program = ProgramPath(), dir = ProgramDirectory();
-    if (program.empty() || WriteFileReplacing(unit, BuildUnitText(program, dir)) != 0) {
+    const std::string dir = ProgramDirectory(), text = BuildUnitText(ProgramPath(), dir);
+    if (text.empty() || WriteFileReplacing(unit, text) != 0) {
         ReportError("Couldn't create service");
         return 0;
     }

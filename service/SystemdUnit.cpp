@@ -20,7 +20,7 @@ std::string EnvironmentOr(const char* name, const char* fallback) {
 
 }  // namespace
 
-std::string QuoteUnitValue(const std::string& value, bool commandLine) {
+std::string QuoteUnitValue(const std::string& value) {
     static const char* hex = "0123456789abcdef";
     std::string quoted = "\"";
     for (unsigned char c : value) {
@@ -29,8 +29,6 @@ std::string QuoteUnitValue(const std::string& value, bool commandLine) {
             quoted += static_cast<char>(c);
         } else if (c == '%') {
             quoted += "%%";
-        } else if (c == '$' && commandLine) {
-            quoted += "$$";
         } else if (c < 0x20 || c == 0x7F) {
             quoted += "\\x";
             quoted += hex[c >> 4];
@@ -43,6 +41,9 @@ std::string QuoteUnitValue(const std::string& value, bool commandLine) {
 }
 
 std::string BuildUnitText(const std::string& programPath, const std::string& programDir) {
+    if (programPath.empty()) return {};
+    for (unsigned char c : programPath)
+        if (c == '"' || c == '\'' || c == '\\' || c < 0x20 || c == 0x7F) return {};
     // Hardening that leaves the served directories (anywhere, home directories included) reachable.
     return "[Unit]\n"
            "Description=Tarnwick FTP Service\n"
@@ -50,8 +51,8 @@ std::string BuildUnitText(const std::string& programPath, const std::string& pro
            "\n"
            "[Service]\n"
            "Type=notify\n"
-           "ExecStart=" + QuoteUnitValue(programPath, true) + "\n"
-           "Environment=" + QuoteUnitValue("TARNWICK_HOME=" + programDir, false) + "\n"
+           "ExecStart=" + QuoteUnitValue(programPath) + "\n"
+           "Environment=" + QuoteUnitValue("TARNWICK_HOME=" + programDir) + "\n"
            "Restart=on-failure\n"
            "LimitNOFILE=65536\n"
            "NoNewPrivileges=yes\n"

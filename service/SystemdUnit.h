@@ -11,11 +11,13 @@ namespace tw {
 
 constexpr const char* kUnitName = "tarnwick-ftp.service";
 
-// `value` as one double-quoted word of a unit file: backslash, quote and control characters escaped,
-// "%" doubled (specifiers), and for a command line "$" doubled (variable expansion).
-std::string QuoteUnitValue(const std::string& value, bool commandLine);
+// `value` as one double-quoted word of a unit file: backslash, quote and control characters escaped and
+// "%" doubled (specifiers). ("$" is left alone: it is expanded neither in an executable's name nor in
+// Environment=.)
+std::string QuoteUnitValue(const std::string& value);
 
-// The unit that runs `programPath` without a switch in `programDir` (its TARNWICK_HOME).
+// The unit that runs `programPath` without a switch in `programDir` (its TARNWICK_HOME); empty when
+// systemd refuses the path as an executable's name (quotes, backslashes, control characters).
 std::string BuildUnitText(const std::string& programPath, const std::string& programDir);
 
 class CSystemctl {

@@ -341,7 +341,8 @@ class ServiceRunTest(unittest.TestCase):
                     self.assertIn("Tarnwick FTP Service stopped.", self.service_log())
 
     def test_program_directory_holding_dash_s_serves(self):
-        inst = Installation("ftp -server")
+        # A blank, "-s", and the characters systemd expands in unit files.
+        inst = Installation("ftp -server 100%$x")
         self.addCleanup(inst.close)
         program = os.path.join(inst.home, "tarnsvc")
         shutil.copy2(tarnsvc_path(), program)
@@ -360,7 +361,7 @@ class ServiceRunTest(unittest.TestCase):
         result = inst.run("-i", program=program)
         self.assertEqual(result.returncode, 1)
         with open(inst.unit_path()) as f:
-            self.assertIn(f'ExecStart="{program}"', f.read().splitlines())
+            self.assertIn(f'ExecStart="{program.replace("%", "%%")}"', f.read().splitlines())
         verify_unit(self, inst.unit_path())
 
 
