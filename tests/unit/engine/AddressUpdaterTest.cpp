@@ -33,19 +33,11 @@ public:
     std::optional<bool> result;
 };
 
-// A loopback listener; `serve`, when given, runs on a thread with each accepted socket.
+// A loopback listener; `serve`, when given, runs on a thread with the first accepted socket.
 class HttpPeer {
 public:
     explicit HttpPeer(std::function<void(int)> serve = {}) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        listen(fd_, 4);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        fd_ = test::ListenLoopback(4, port_);
         if (serve) thread_ = std::thread([this, serve] {
             int client = accept(fd_, nullptr, nullptr);
             if (client >= 0) {
