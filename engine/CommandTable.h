@@ -14,6 +14,9 @@ struct CommandRow {
     const char* help;
     // nullptr: the command is known but not served; it is answered "502 Command not implemented.".
     void (CControlSocket::*handler)(const std::string& argument);
+    // The command sets up the next data connection (PASV, PORT and their kin): refused while a listing or
+    // transfer runs, which it would otherwise cut off.
+    bool setsDataEndpoint = false;
 };
 
 // The 31 rows of the plain engine.
