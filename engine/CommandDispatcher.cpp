@@ -36,14 +36,18 @@ bool CControlSocket::GetNextCommand(std::string& command, std::string& argument)
     thread_.Server().ReportCommand(thread_.Id(), CurrentDir, shown);
 
     size_t blank = line.find(' ');
-    command = line.substr(0, blank);
+    command = CommandWord(line);
     argument = blank == std::string::npos ? std::string() : line.substr(blank + 1);
-    if (command.empty()) return false;
+    return !command.empty();
+}
+
+std::string CControlSocket::CommandWord(std::string_view line) {
+    std::string command(line.substr(0, line.find(' ')));
     std::transform(command.begin(), command.end(), command.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     // Bytes a client puts before ABOR to interrupt a transfer are ignored.
     if (command.size() >= 4 && command.compare(command.size() - 4, 4, "ABOR") == 0) command = "ABOR";
-    return true;
+    return command;
 }
 
 void CControlSocket::ProcessCommand() {
@@ -63,6 +67,7 @@ void CControlSocket::ProcessCommand() {
         SendReply("502 Command not implemented.");
         return;
     }
+    if (row->setsDataEndpoint && RefuseWhileBusy()) return;
     (this->*row->handler)(argument);
 }
 

@@ -113,11 +113,24 @@ bool CControlSocket::OpenDataConnection() {
         SendReply("425 Can't build data connection.");
         return false;
     }
-    // Event-driven wait on this thread's loop; this handler's own socket is not re-entered meanwhile.
+    // Event-driven wait on this thread's loop. The control socket stays watched: a client that is gone or
+    // that aborts is noticed at once, and other lines wait in the receive buffer.
     CDataSocket* socket = dataSocket_.get();
-    bool ready = Thread().Loop().RunFor(kDataConnectionWait, [&] {
-        return dataSocket_.get() != socket || socket->Connected() || socket->AcceptFailed();
-    });
+    bool interrupted = false;
+    waitingForData_ = true;
+    bool ready = Thread().Loop().RunFor(
+        kDataConnectionWait,
+        [&] {
+            if (!IsOpen() || LineEndsDataWait()) return interrupted = true;
+            return dataSocket_.get() != socket || socket->Connected() || socket->AcceptFailed();
+        },
+        Handle());
+    waitingForData_ = false;
+    if (interrupted) {
+        // The transfer command ends here; the ABOR or QUIT that ended it is handled next, in line.
+        if (IsOpen()) SendReply("426 Data connection closed.");
+        return false;
+    }
     if (dataSocket_.get() != socket || socket->AcceptFailed()) {  // dropped while waiting, or out of descriptors
         SendReply("425 Can't build data connection.");
         return false;
