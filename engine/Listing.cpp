@@ -8,6 +8,7 @@
 #include "engine/ControlSocket.h"
 #include "engine/DataSocket.h"
 #include "engine/FtpServer.h"
+#include "engine/HiddenFiles.h"
 #include "engine/Messages.h"
 #include "platform/Text.h"
 
@@ -95,7 +96,8 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, boo
         else
             entries.push_back(self);  // a file name lists that one file
     }
-    for (const DirEntry& e : entries) append(e);
+    for (const DirEntry& e : entries)
+        if (e.isDirectory || !IsHiddenFileName(e.name)) append(e);
 
     // The client root also shows the virtual folders of the user and of the user's groups whose
     // directories exist, whatever the rights on them.

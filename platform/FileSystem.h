@@ -22,11 +22,17 @@ inline bool IsDirectory(const std::string& path) { return KindOf(path) == FileKi
 std::string RealPath(const std::string& path);
 // Size in bytes of a file, or -1.
 int64_t FileSize(const std::string& path);
+// Size in bytes of what the path names itself, a symbolic link not followed (the link's own size), or -1.
+int64_t EntrySize(const std::string& path);
 
 int MakeDirectory(const std::string& path);
 int RemoveDirectory(const std::string& path);
 int RemoveFile(const std::string& path);
 // Moves `from` to `to`; never replaces an existing `to` (EEXIST).
 int RenameNoReplace(const std::string& from, const std::string& to);
+// Moves `from` to `to` in one step, replacing what `to` names (a link itself, not its target).
+int RenameReplace(const std::string& from, const std::string& to);
+// Copies the bytes of the regular file `from` into the existing, empty file `to`, in the kernel.
+int CopyFileData(const std::string& from, const std::string& to);
 
 }  // namespace tw

@@ -206,7 +206,7 @@ class LimitsTest(unittest.TestCase):
                 self.assertEqual(self.store_refused(f, "STOR over.bin", pattern(100_000)),
                                  "452 Disk quota exceeded. Transfer aborted.")
                 f.voidcmd("NOOP")
-            self.assertEqual(os.path.getsize(s.path("over.bin")), 0)
+            self.assertFalse(os.path.exists(s.path("over.bin")))
             self.assertTrue(wait_until(lambda: ftp_accounts.quota_used(home, USER) == 103.5, 5))
             # A started KB counts in full: 10000 bytes take 10 KB, and files under 1 KB are not free.
             ftp_accounts.set_user(home, USER, quota=1000, used=0)
