@@ -23,6 +23,7 @@ int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
     if (copy.empty()) return error;
     file.Close();
     error = CopyFileData(from, copy);
+    CopyPermissions(from, copy);
     if (error == 0) error = RenameNoReplace(copy, to);
     if (error != 0) {
         RemoveFile(copy);

@@ -224,7 +224,9 @@ void CDataSocket::StartUpload(const std::string& path, UploadStart start) {
         return;
     }
     int error = 0;
-    if (start.mode == UploadStart::TRUNCATE) {
+    // Only a regular file is replaced, as only one is opened for writing in place.
+    FileKind kind = KindOf(path);
+    if (start.mode == UploadStart::TRUNCATE && (kind == FileKind::None || kind == FileKind::File)) {
         target_ = path;
         partial_ = CreateHiddenBeside(path, file_, error);
     }
@@ -292,6 +294,7 @@ bool CDataSocket::CompleteUpload() {
     file_.Close();
     // What the rename frees: the entry that the target names, a link not followed.
     int64_t replaced = EntrySize(target_);
+    CopyPermissions(target_, partial_);  // the new content keeps the old file's mode
     if (RenameReplace(partial_, target_) != 0) {
         Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
         return false;

@@ -74,6 +74,11 @@ int RenameReplace(const std::string& from, const std::string& to) {
     return Usable(from) && Usable(to) ? Result(rename(from.c_str(), to.c_str())) : ENOENT;
 }
 
+void CopyPermissions(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (Usable(from) && Usable(to) && stat(from.c_str(), &st) == 0) chmod(to.c_str(), st.st_mode & 07777);
+}
+
 int CopyFileData(const std::string& from, const std::string& to) {
     if (!Usable(from) || !Usable(to)) return ENOENT;
     int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

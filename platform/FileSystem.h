@@ -32,6 +32,8 @@ int RemoveFile(const std::string& path);
 int RenameNoReplace(const std::string& from, const std::string& to);
 // Moves `from` to `to` in one step, replacing what `to` names (a link itself, not its target).
 int RenameReplace(const std::string& from, const std::string& to);
+// Gives `to` the permission bits of what `from` names (links followed); nothing when `from` is missing.
+void CopyPermissions(const std::string& from, const std::string& to);
 // Copies the bytes of the regular file `from` into the existing, empty file `to`, in the kernel.
 int CopyFileData(const std::string& from, const std::string& to);
 

@@ -53,10 +53,17 @@ class AtomicStoreTest(unittest.TestCase):
         self.assertEqual(self.s.read("keep.bin"), OLD)
         self.assertTrue(wait_until(lambda: not hidden_files(self.s.root), 5), hidden_files(self.s.root))
 
-    def test_a_complete_overwrite_replaces_the_file(self):
+    def test_a_complete_overwrite_replaces_the_file_and_keeps_its_mode(self):
+        os.chmod(self.s.path("keep.bin"), 0o640)
+        os.makedirs(self.s.path("dir"))
         with self.s.ftp() as f:
             self.assertEqual(f.storbinary("STOR keep.bin", io.BytesIO(b"new")), "226 Transfer complete.")
+            with self.assertRaises(ftplib.error_temp) as e:
+                f.storbinary("STOR dir", io.BytesIO(b"new"))
+            self.assertEqual(str(e.exception), "450 Can't access file.")
         self.assertEqual(self.s.read("keep.bin"), b"new")
+        self.assertEqual(os.stat(self.s.path("keep.bin")).st_mode & 0o777, 0o640)
+        self.assertTrue(os.path.isdir(self.s.path("dir")))
         self.assertEqual(hidden_files(self.s.root), [])
 
     def test_reset_data_connection_keeps_the_old_file(self):
