@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "engine/HiddenFiles.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
@@ -197,6 +198,8 @@ ResolveResult CAccessModel::ResolveFile(const std::string& user, const std::stri
     if (full == "/") return PATH_NO_FILE;
     size_t last = full.rfind('/');
     std::string dir = last == 0 ? "/" : full.substr(0, last), name = full.substr(last + 1);
+    // The server's own files in the making are nobody's to name: not to read, write, delete or rename.
+    if (IsHiddenFileName(name)) return PATH_NO_FILE;
     std::string mapped;
     if (!MapToLocal(user, dir, mapped)) return PATH_NO_FILE;
     local = JoinPath(mapped, name);

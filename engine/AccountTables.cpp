@@ -1,5 +1,6 @@
 #include "AccountTables.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 
@@ -114,6 +115,28 @@ int ExpirySweep(const std::string& programDir, std::time_t today) {
     }
     t.Close();
     return disabled;
+}
+
+std::vector<std::string> ServedDirectories(const std::string& programDir) {
+    std::vector<std::string> dirs;
+    auto add = [&](const std::string& dir) {
+        if (!dir.empty() && std::find(dirs.begin(), dirs.end(), dir) == dirs.end()) dirs.push_back(dir);
+    };
+    auto addFolders = [&](FolderOwner owner, int id) {
+        CRecordTable f;
+        if (!f.Open(FolderTablePath(programDir, owner, id), OpenMode::Read)) return;
+        for (bool more = f.MoveFirst(0); more; more = f.MoveNext(0)) add(Text(f, "dir"));
+    };
+    CRecordTable t;
+    if (t.Open(UserTablePath(programDir), OpenMode::Read))
+        for (bool more = t.MoveFirst(0); more; more = t.MoveNext(0)) {
+            add(Text(t, "homedir"));
+            addFolders(FolderOwner::User, Int(t, "id"));
+        }
+    CRecordTable g;
+    if (g.Open(GroupTablePath(programDir), OpenMode::Read))
+        for (bool more = g.MoveFirst(0); more; more = g.MoveNext(0)) addFolders(FolderOwner::Group, Int(g, "id"));
+    return dirs;
 }
 
 std::optional<Account> CSdbAccounts::LoadAccount(const std::string& userName) {

@@ -39,6 +39,10 @@ constexpr int kFolderDirWidth = 512;
 // Returns the number of accounts disabled; nothing happens when user.sdb does not open.
 int ExpirySweep(const std::string& programDir, std::time_t today);
 
+// Every directory the accounts serve: each user's home and the directory of each virtual folder of
+// every user and group, each once, in table order.
+std::vector<std::string> ServedDirectories(const std::string& programDir);
+
 // The account source over the tables of one program directory. Reads open the tables shared; the quota
 // update takes the process-wide account lock and opens user.sdb for writing.
 class CSdbAccounts : public CAccountSource {

@@ -60,6 +60,8 @@ enum class FolderOwner { User, Group };
 
 // The quota a file of `bytes` takes: whole KB, a started one counted in full.
 inline double QuotaKb(uint64_t bytes) { return static_cast<double>((bytes + 1023) / 1024); }
+// An account's KB value in bytes, a fraction of a byte cut off; 0 for anything not above 0.
+inline uint64_t KbToBytes(double kb) { return kb > 0 ? static_cast<uint64_t>(kb * 1024) : 0; }
 
 class CAccountSource {
 public:

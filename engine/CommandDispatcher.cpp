@@ -39,14 +39,18 @@ bool CControlSocket::GetNextCommand(std::string& command, std::string& argument)
     thread_.Server().ReportCommand(thread_.Id(), CurrentDir, shown);
 
     size_t blank = line.find(' ');
-    command = line.substr(0, blank);
+    command = CommandWord(line);
     argument = blank == std::string::npos ? std::string() : line.substr(blank + 1);
-    if (command.empty()) return false;
+    return !command.empty();
+}
+
+std::string CControlSocket::CommandWord(std::string_view line) {
+    std::string command(line.substr(0, line.find(' ')));
     std::transform(command.begin(), command.end(), command.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     // Bytes a client puts before ABOR to interrupt a transfer are ignored.
     if (command.size() >= 4 && command.compare(command.size() - 4, 4, "ABOR") == 0) command = "ABOR";
-    return true;
+    return command;
 }
 
 void CControlSocket::ProcessCommand() {
@@ -57,7 +61,7 @@ void CControlSocket::ProcessCommand() {
         SendReply("501 Syntax error in parameters or arguments.");
         return;
     }
-    if (!(row && row->beforeLogin) && LoginState == NOT_LOGGED_IN) {
+    if (!(row && row->Has(kBeforeLogin)) && LoginState == NOT_LOGGED_IN) {
         SendReply("530 Please login with USER and PASS.");
         return;
     }
@@ -65,6 +69,7 @@ void CControlSocket::ProcessCommand() {
         SendReply("502 Command not implemented.");
         return;
     }
+    if (row->Has(kSetsDataEndpoint) && RefuseWhileBusy()) return;
     (this->*row->handler)(argument);
 }
 

@@ -8,16 +8,25 @@ namespace tw {
 
 class CControlSocket;
 
+enum CommandFlag : unsigned {
+    kBeforeLogin = 1,  // served before login too
+    // Sets up the next data connection (PASV, PORT and their kin): refused while a listing or transfer
+    // runs, which it would otherwise cut off.
+    kSetsDataEndpoint = 2,
+};
+
 struct CommandRow {
     const char* word;  // upper case
     bool needsArgument;
     const char* help;
     // nullptr: the command is known but not served; it is answered "502 Command not implemented.".
     void (CControlSocket::*handler)(const std::string& argument);
-    // Served before login too.
-    bool beforeLogin = false;
+    // CommandFlag bits.
+    unsigned flags = 0;
     // The line this command adds to FEAT, or nullptr (FEAT shows the MLST line with the selected facts).
     const char* feature = nullptr;
+
+    bool Has(unsigned flag) const { return (flags & flag) != 0; }
 };
 
 // The rows of the plain engine.

@@ -1,6 +1,5 @@
 #include "ControlSocket.h"
 
-#include <cstring>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
@@ -91,7 +90,7 @@ void CControlSocket::ReceiveChunk() {
         return;
     }
     size_t got = static_cast<size_t>(n);
-    std::string_view added(chunk, strnlen(chunk, got));
+    std::string_view added(chunk, got);
     // Small receives count whole against the bound. A receive that can take more than the bound (TLS
     // gathers whole records, many command lines at once) counts only what would stay without a line end.
     size_t pending = maxRead_ > maxBuffered_ ? UnfinishedLength(receiveBuffer_, added) : receiveBuffer_.size() + got;
@@ -101,8 +100,49 @@ void CControlSocket::ReceiveChunk() {
         return;
     }
     thread_.CountReceived(got);
-    receiveBuffer_.append(added);
-    AssembleLines();
+    TakeBytes(added);
+    if (!waitingForData_) AssembleLines();  // else the waiting command's caller goes on with them
+}
+
+bool CControlSocket::LineEndsDataWait() const {
+    std::string_view rest = receiveBuffer_;
+    for (size_t end; (end = rest.find("\r\n")) != std::string_view::npos; rest.remove_prefix(end + 2)) {
+        std::string word = CommandWord(rest.substr(0, end));
+        if (word == "ABOR" || word == "QUIT" || word == "BYE") return true;
+    }
+    return false;
+}
+
+void CControlSocket::TakeBytes(std::string_view added) {
+    while (!added.empty()) {
+        if (!cutting_) {
+            size_t nul = added.find('\0');
+            receiveBuffer_.append(added.substr(0, nul));
+            if (nul == std::string_view::npos) return;
+            cutting_ = true;
+            added.remove_prefix(nul + 1);
+            continue;
+        }
+        // A CR kept from the previous chunk ends the cut line when this chunk begins with LF.
+        if (heldCr_) {
+            heldCr_ = false;
+            if (added.front() == '\n') {
+                cutting_ = false;
+                continue;
+            }
+            receiveBuffer_.pop_back();
+        }
+        size_t end = added.find("\r\n");
+        if (end == std::string_view::npos) {
+            if (added.back() == '\r') {
+                receiveBuffer_.push_back('\r');
+                heldCr_ = true;
+            }
+            return;
+        }
+        cutting_ = false;
+        added.remove_prefix(end);
+    }
 }
 
 void CControlSocket::AssembleLines() {
@@ -115,7 +155,7 @@ void CControlSocket::AssembleLines() {
         CloseDataConnection();
     }
     size_t end;
-    while ((end = receiveBuffer_.find("\r\n")) != std::string::npos) {
+    while (IsOpen() && (end = receiveBuffer_.find("\r\n")) != std::string::npos) {
         std::string line = receiveBuffer_.substr(0, end);
         receiveBuffer_.erase(0, end + 2);
         if (line.empty()) continue;

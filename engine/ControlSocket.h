@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/ArgumentParsers.h"
@@ -44,6 +45,8 @@ public:
 
     // Dispatcher.
     bool GetNextCommand(std::string& command, std::string& argument);
+    // The upper-cased command word of a line (empty when the line begins with a blank).
+    static std::string CommandWord(std::string_view line);
     void ProcessCommand();
 
     // Per-connection state.
@@ -62,7 +65,9 @@ public:
     // Drops the data connection and settles the quota of an upload.
     void CloseDataConnection();
     // Connects to the PORT address or waits (dispatching, at most 10 s) for the client to connect to the
-    // PASV port. True when a data connection is ready; on false a reply has been sent.
+    // PASV port. Meanwhile control lines are received and kept for after the wait; ABOR, QUIT or BYE
+    // among them, or the control connection closing, end the wait at once. True when a data connection
+    // is ready; on false a reply has been sent, unless the control connection is gone.
     bool OpenDataConnection();
     // The data-connection replies of this engine (the FTPS one numbers some of them).
     virtual const DataReplies& Replies() const;
@@ -153,6 +158,9 @@ protected:
 
 private:
     void ReceiveChunk();
+    // Appends received bytes to the receive buffer. A NUL cuts its line: the bytes from it up to that
+    // line's CR LF are dropped, and the line and those after it are handled.
+    void TakeBytes(std::string_view added);
     void AssembleLines();
     void EndConnection();  // closes the socket and asks the thread to end
 
@@ -160,6 +168,12 @@ private:
     std::vector<char> readBuffer_;  // one receive
     std::string receiveBuffer_;     // bytes not yet cut into lines
     std::deque<std::string> pendingLines_;
+    // A complete line in the receive buffer ends the wait for a data connection (ABOR, QUIT, BYE).
+    bool LineEndsDataWait() const;
+
+    bool waitingForData_ = false;  // OpenDataConnection is waiting; received lines stay in the buffer
+    bool cutting_ = false;  // dropping the rest of a line after a NUL
+    bool heldCr_ = false;   // the buffer's last byte is a CR of the cut part, kept in case LF follows
 };
 
 }  // namespace tw

@@ -139,11 +139,24 @@ bool CControlSocket::OpenDataConnection() {
         SendReply("425 Can't build data connection.");
         return false;
     }
-    // Event-driven wait on this thread's loop; this handler's own socket is not re-entered meanwhile.
+    // Event-driven wait on this thread's loop. The control socket stays watched: a client that is gone or
+    // that aborts is noticed at once, and other lines wait in the receive buffer.
     CDataSocket* socket = dataSocket_.get();
-    bool ready = Thread().Loop().RunFor(kDataConnectionWait, [&] {
-        return dataSocket_.get() != socket || socket->Connected() || socket->AcceptFailed();
-    });
+    bool interrupted = false;
+    waitingForData_ = true;
+    bool ready = Thread().Loop().RunFor(
+        kDataConnectionWait,
+        [&] {
+            if (!IsOpen() || LineEndsDataWait()) return interrupted = true;
+            return dataSocket_.get() != socket || socket->Connected() || socket->AcceptFailed();
+        },
+        Handle());
+    waitingForData_ = false;
+    if (interrupted) {
+        // The transfer command ends here; the ABOR or QUIT that ended it is handled next, in line.
+        if (IsOpen()) SendReply("426 Data connection closed.");
+        return false;
+    }
     if (dataSocket_.get() != socket || socket->AcceptFailed()) {  // dropped while waiting, or out of descriptors
         SendReply("425 Can't build data connection.");
         return false;
@@ -176,16 +189,18 @@ void CControlSocket::CloseDataConnection() {
 void CControlSocket::DropDataSocket() {
     if (!dataSocket_) return;
     const std::string account = dataSocket_->QuotaAccount();
-    uint64_t quotaMax = dataSocket_->QuotaMax();
-    uint64_t counted = dataSocket_->QuotaCounted();
-    dataSocket_.reset();  // closes the network socket and the file
+    const CUploadQuota::Ticket quota = dataSocket_->Quota();
+    const uint64_t replaced = dataSocket_->ReplacedBytes();
+    dataSocket_.reset();  // closes the network socket and the file, and removes an unfinished upload
     // A drop that this socket (or an earlier one) has posted is done now; handled later it would drop
     // the next data connection, made by a command of the same segment.
     for (const Message& m : Thread().Loop().TakeThreadMessages(WM_FTP_NOTIFY))
         if (m.wParam != NOTIFY_CLOSE_DATA) Thread().PostNotify(m.wParam);
-    // Quota settlement: what the upload received, a started KB counted in full, billed to the account
-    // that started it.
-    if (quotaMax != 0 && counted != 0) Thread().Server().Access().Source().AddUsedQuota(account, QuotaKb(counted));
+    // Quota settlement: what the upload received, a started KB counted in full, less what the file it
+    // replaced took (never below 0), billed to the account that started it.
+    double kb = quota.counted ? std::max(0.0, QuotaKb(quota.counted) - QuotaKb(replaced)) : 0;
+    CFtpServer& server = Thread().Server();
+    server.UploadQuota().End(server.Access().Source(), account, quota, kb);
 }
 
 }  // namespace tw

@@ -21,6 +21,7 @@ CDataSocket::CDataSocket(CControlSocket& owner) : owner_(owner) {}
 
 CDataSocket::~CDataSocket() {
     if (pauseTimer_) owner_.Thread().Loop().KillTimer(pauseTimer_);
+    DiscardPartial();
 }
 
 CDataSocket::PassiveResult CDataSocket::BindPassivePort(int low, int high) {
@@ -141,6 +142,7 @@ void CDataSocket::Begin(Kind kind) {
 }
 
 void CDataSocket::Finish(const char* reply, int counter) {
+    DiscardPartial();  // none left after a completed upload
     file_.Close();
     Close();
     if (pauseTimer_) owner_.Thread().Loop().KillTimer(pauseTimer_);

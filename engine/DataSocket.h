@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/UploadQuota.h"
 #include "platform/EventSocket.h"
 #include "platform/File.h"
 #include "platform/MessageLoop.h"
@@ -78,22 +79,25 @@ public:
     // Bytes per second; 0 turns the limit off.
     void SetDownloadLimit(uint64_t bytesPerSecond) { downloadRate_ = bytesPerSecond; }
     void SetUploadLimit(uint64_t bytesPerSecond) { uploadRate_ = bytesPerSecond; }
-    // In bytes; a maximum of 0 means no quota. `account` is billed for the upload when the connection is
-    // dropped, whoever the control connection is logged in as by then.
-    void SetQuota(const std::string& account, uint64_t maximum, uint64_t used) {
-        quotaAccount_ = account, quotaMax_ = maximum, quotaUsed_ = used;
+    // The upload's place in the server's quota ledger. `account` is billed for the upload when the
+    // connection is dropped, whoever the control connection is logged in as by then.
+    void SetQuota(const std::string& account, const CUploadQuota::Ticket& ticket) {
+        quotaAccount_ = account, quota_ = ticket;
     }
     const std::string& QuotaAccount() const { return quotaAccount_; }
-    uint64_t QuotaMax() const { return quotaMax_; }
-    // Bytes received while a quota was set, the block that reached the quota included.
-    uint64_t QuotaCounted() const { return quotaCounted_; }
+    // Its `counted`: bytes received while a quota was set, the block that reached the quota included.
+    const CUploadQuota::Ticket& Quota() const { return quota_; }
+    // Size of the file that a completed STOR replaced (as the directory held it: a link, not its target).
+    uint64_t ReplacedBytes() const { return replaced_; }
     // A listing or transfer is running on this connection.
     bool Busy() const { return kind_ != Kind::NONE; }
 
     void StartListing(std::string text);
     // Sends the file from `restart` (the whole file when that is not below its size, e.g. negative).
     void StartDownload(const std::string& path, int64_t restart);
-    // Stores into the file, opened as `start` says.
+    // Stores into the file, opened as `start` says. A TRUNCATE upload writes a hidden file beside it
+    // (HiddenUploadPrefix) and renames it over the file after the last byte; until then the old file
+    // stays as it was, and a failed upload removes the hidden one.
     void StartUpload(const std::string& path, UploadStart start);
 
 protected:
@@ -124,6 +128,11 @@ private:
     void SendFile();
     long SendFileBytes(size_t want, bool& wouldBlock);
     void ReceiveFile();
+    // The upload's last byte is in: a TRUNCATE upload's hidden file replaces its target. False when it
+    // cannot (the reply has been sent).
+    bool CompleteUpload();
+    // Removes the hidden file of an upload that did not complete.
+    void DiscardPartial();
     void DiscardIncoming();
     // A limited transfer has moved its bytes of the current one-second window: stops reading (upload) or
     // writing (download) until the window is over, then opens the next one.
@@ -152,8 +161,12 @@ private:
     uint64_t windowBytes_ = 0;  // moved in the current window
     MessageLoop::TimerId pauseTimer_ = 0;
 
+    std::string target_;   // a TRUNCATE upload's file, written at partial_ until it is complete
+    std::string partial_;  // the hidden file while it exists
+    uint64_t replaced_ = 0;
+
     std::string quotaAccount_;
-    uint64_t quotaMax_ = 0, quotaUsed_ = 0, quotaCounted_ = 0;
+    CUploadQuota::Ticket quota_;
 };
 
 }  // namespace tw

@@ -6,6 +6,7 @@
 #include "engine/ConnectThread.h"
 #include "engine/ControlSocket.h"
 #include "engine/FtpServer.h"
+#include "engine/HiddenFiles.h"
 #include "platform/DirectoryList.h"
 #include "platform/FileSystem.h"
 
@@ -14,6 +15,27 @@ namespace tw {
 namespace {
 
 CAccessModel& Access(CConnectThread& thread) { return thread.Server().Access(); }
+
+// Copies the file `from` to a hidden file beside `to`, gives the copy the name `to` (never replacing a
+// file that took the name meanwhile), then removes `from`. On any failure the copy is removed and the
+// source stays; the source's removal failing undoes the move.
+int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
+    CFile file;
+    int error = 0;
+    std::string copy = CreateHiddenBeside(to, file, error);
+    if (copy.empty()) return error;
+    file.Close();
+    error = CopyFileData(from, copy);
+    CopyPermissions(from, copy);
+    if (error == 0) error = RenameNoReplace(copy, to);
+    if (error != 0) {
+        RemoveFile(copy);
+        return error;
+    }
+    error = RemoveFile(from);
+    if (error != 0) RemoveFile(to);
+    return error;
+}
 
 // Answers a path that did not resolve ("550 No permission." or `missing`); true when it resolved.
 bool Resolved(CControlSocket& control, ResolveResult result, const char* missing) {
@@ -96,7 +118,8 @@ void CControlSocket::OnDele(const std::string& arg) {
     auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_DELETE, local);
     if (!Resolved(*this, result, "550 File unavailable.")) return;
     std::string client = Access(thread_).MapToClient(UserName, local);
-    uint64_t size = static_cast<uint64_t>(std::max<int64_t>(FileSize(local), 0));
+    // What the delete frees: a link's own size, not its target's.
+    uint64_t size = static_cast<uint64_t>(std::max<int64_t>(EntrySize(local), 0));
     if (RemoveFile(local) != 0) {
         SendReply("450 delete file error: \"%s\".", client);
         return;
@@ -150,9 +173,19 @@ void CControlSocket::OnRnto(const std::string& arg) {
         SendReply("550 No permission.");
         return;
     }
+    std::string name = target.substr(slash + 1);
+    if (IsHiddenFileName(name)) {  // a name of the server's own files in the making
+        SendReply("550 No permission.");
+        return;
+    }
     std::string client = access.MapToClient(UserName, RenameSource);
     const char* lower = RenameIsFile ? "file" : "directory";
-    if (!placed || RenameNoReplace(RenameSource, JoinPath(parentLocal, target.substr(slash + 1))) != 0) {
+    std::string to = JoinPath(parentLocal, name);
+    int error = placed ? RenameNoReplace(RenameSource, to) : ENOENT;
+    // Another file system (a folder on a data disk or a network mount): a file is copied and the source
+    // removed; a directory is not moved.
+    if (error == EXDEV && RenameIsFile) error = MoveAcrossFileSystems(RenameSource, to);
+    if (error != 0) {
         SendReply("450 error rename the %s: \"%s\".", lower, client);
         return;
     }

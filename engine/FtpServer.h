@@ -24,6 +24,7 @@
 #include "engine/Accounts.h"
 #include "engine/LogFile.h"
 #include "engine/TlsContext.h"
+#include "engine/UploadQuota.h"
 #include "platform/EventSocket.h"
 #include "platform/MessageLoop.h"
 
@@ -93,6 +94,7 @@ public:
     std::string ProgramDir() const { return programDir_; }
     std::time_t Now() const { return clock_(); }
     CAccessModel& Access() { return *access_; }
+    CUploadQuota& UploadQuota() { return uploadQuota_; }
     bool IsFull() const { return maxUsers_ < currentConnections_; }
     bool IsAllowedAddress(const std::string& address) const;
     // The port the plain listener is bound to (useful when started on port 0), or 0.
@@ -174,6 +176,7 @@ private:
     CServerEventSink* sink_ = nullptr;
     std::unique_ptr<CAccountSource> accounts_;
     std::unique_ptr<CAccessModel> access_;
+    CUploadQuota uploadQuota_;  // its own lock
     MessageTarget* serviceWindow_ = nullptr;
     Clock clock_;
 

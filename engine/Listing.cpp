@@ -9,6 +9,7 @@
 #include "engine/ControlSocket.h"
 #include "engine/DataSocket.h"
 #include "engine/FtpServer.h"
+#include "engine/HiddenFiles.h"
 #include "engine/Messages.h"
 #include "platform/Text.h"
 
@@ -200,11 +201,13 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
         // Names need no look at each entry.
         std::vector<std::string> names;
         ListNames(local, names);
-        for (const std::string& name : names) text += name + "\r\n";
+        for (const std::string& name : names)
+            if (!IsHiddenFileName(name)) text += name + "\r\n";
     } else if (found && self.isDirectory) {
         std::vector<DirEntry> entries;
         ListDirectory(local, entries);
-        for (const DirEntry& e : entries) append(e);
+        for (const DirEntry& e : entries)
+            if (!IsHiddenFileName(e.name)) append(e);
     } else if (found) {
         append(self);  // a file name lists that one file
     }

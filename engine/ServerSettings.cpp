@@ -3,6 +3,7 @@
 
 #include "engine/AccountTables.h"
 #include "engine/FtpServer.h"
+#include "engine/HiddenFiles.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "platform/Text.h"
@@ -52,6 +53,8 @@ void CFtpServer::LoadSettings(CServerEventSink* sink) {
     settingsLoaded_ = true;
 
     ExpirySweep(programDir_, std::time(nullptr));
+    // Uploads and moves cut short by a crash left their hidden files behind.
+    for (const std::string& dir : ServedDirectories(programDir_)) SweepHiddenFiles(dir);
 }
 
 void CFtpServer::LoadIpLists() {

@@ -7,6 +7,7 @@
 #include "engine/ControlSocket.h"
 #include "engine/DataSocket.h"
 #include "engine/FtpServer.h"
+#include "engine/HiddenFiles.h"
 #include "engine/Messages.h"
 #include "platform/FileSystem.h"
 
@@ -37,8 +38,6 @@ int64_t ReadOffset(const std::string& text) {
     }
     return negative ? -value : value;
 }
-
-uint64_t KbToBytes(double kb) { return kb > 0 ? static_cast<uint64_t>(kb * 1024) : 0; }
 
 constexpr const char* kRestartBeyondEnd = "554 Restart position beyond the end of the file.";
 
@@ -114,11 +113,12 @@ void CControlSocket::StoreFile(const std::string& arg, bool append) {
         return;
     }
     LoginState = UPLOADING;
-    if (auto account = Thread().Server().Access().Source().LoadAccount(UserName)) {
+    CUploadQuota::Ticket quota;
+    CFtpServer& server = Thread().Server();
+    if (auto account = server.UploadQuota().Begin(server.Access().Source(), UserName, quota))
         if (account->uploadLimit && account->uploadSpeed > 0)
             dataSocket_->SetUploadLimit(static_cast<uint64_t>(account->uploadSpeed) * 1024);
-        dataSocket_->SetQuota(UserName, KbToBytes(account->quotaMax), KbToBytes(account->quotaCurrent));
-    }
+    dataSocket_->SetQuota(UserName, quota);
     dataSocket_->StartUpload(local, start);
 }
 
@@ -219,11 +219,18 @@ void CDataSocket::StartUpload(const std::string& path, UploadStart start) {
         Finish("426 Connection error.", COUNTER_TRANSFER_FAILED);
         return;
     }
-    if (quotaMax_ && quotaUsed_ >= quotaMax_) {
+    if (!owner_.Thread().Server().UploadQuota().Charge(quota_, 0)) {
         Finish("452 Disk quota exceeded. Transfer aborted.", 0);
         return;
     }
-    if (!file_.Open(path, CFile::WRITE_EXISTING)) {
+    int error = 0;
+    // Only a regular file is replaced, as only one is opened for writing in place.
+    FileKind kind = KindOf(path);
+    if (start.mode == UploadStart::TRUNCATE && (kind == FileKind::None || kind == FileKind::File)) {
+        target_ = path;
+        partial_ = CreateHiddenBeside(path, file_, error);
+    }
+    if (start.mode == UploadStart::TRUNCATE ? partial_.empty() : !file_.Open(path, CFile::WRITE_EXISTING)) {
         Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
         return;
     }
@@ -242,7 +249,7 @@ void CDataSocket::StartUpload(const std::string& path, UploadStart start) {
 
 void CDataSocket::ReceiveFile() {
     const bool paced = uploadRate_ != 0;
-    const size_t block = quotaMax_ || paced ? kUploadBlock : kLargeBlock;
+    const size_t block = quota_.max || paced ? kUploadBlock : kLargeBlock;
     buffer_.resize(block);
     uint64_t budget = kEventBudget;
     while (kind_ == Kind::UPLOAD) {
@@ -256,17 +263,15 @@ void CDataSocket::ReceiveFile() {
             return;
         }
         if (n == 0) {  // the client has closed its side: the file is complete
-            Finish("226 Transfer complete.", COUNTER_FILE_RECEIVED);
+            if (CompleteUpload()) Finish("226 Transfer complete.", COUNTER_FILE_RECEIVED);
             return;
         }
         uint64_t got = static_cast<uint64_t>(n);
         owner_.Thread().CountReceived(got);
-        if (quotaMax_) {
-            quotaCounted_ += got;
-            if (quotaUsed_ + quotaCounted_ >= quotaMax_) {  // this block is not written
-                Finish("452 Disk quota exceeded. Transfer aborted.", 0);
-                return;
-            }
+        // Checked with the user's other uploads in flight; a block that reaches the quota is not written.
+        if (!owner_.Thread().Server().UploadQuota().Charge(quota_, got)) {
+            Finish("452 Disk quota exceeded. Transfer aborted.", 0);
+            return;
         }
         if (!file_.Write(buffer_.data(), static_cast<size_t>(n))) {
             Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
@@ -282,6 +287,28 @@ void CDataSocket::ReceiveFile() {
         }
         budget -= got;
     }
+}
+
+bool CDataSocket::CompleteUpload() {
+    if (partial_.empty()) return true;
+    file_.Close();
+    // What the rename frees: the entry that the target names, a link not followed.
+    int64_t replaced = EntrySize(target_);
+    CopyPermissions(target_, partial_);  // the new content keeps the old file's mode
+    if (RenameReplace(partial_, target_) != 0) {
+        Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
+        return false;
+    }
+    partial_.clear();
+    replaced_ = static_cast<uint64_t>(std::max<int64_t>(replaced, 0));
+    return true;
+}
+
+void CDataSocket::DiscardPartial() {
+    if (partial_.empty()) return;
+    file_.Close();
+    RemoveFile(partial_);
+    partial_.clear();
 }
 
 }  // namespace tw

@@ -18,14 +18,14 @@ void Fill(DirEntry& e, const struct stat& st) {
 
 }  // namespace
 
-bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries, bool followLinks) {
     DIR* d = opendir(dir.c_str());
     if (!d) return false;
     int dfd = dirfd(d);
     while (dirent* de = readdir(d)) {
         if (std::strcmp(de->d_name, ".") == 0 || std::strcmp(de->d_name, "..") == 0) continue;
         struct stat st;
-        if (fstatat(dfd, de->d_name, &st, 0) != 0) continue;
+        if (fstatat(dfd, de->d_name, &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0) continue;
         DirEntry e;
         e.name = de->d_name;
         Fill(e, st);

@@ -16,9 +16,9 @@ struct DirEntry {
 };
 
 // The entries of directory `dir` in the order the file system returns them, without "." and "..".
-// Symbolic links are followed; an entry that vanishes while being read is left out. False when the
-// directory cannot be opened.
-bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries);
+// Symbolic links are followed unless `followLinks` is false (a link is then no directory); an entry that
+// vanishes while being read is left out. False when the directory cannot be opened.
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries, bool followLinks = true);
 
 // The names in directory `dir` without "." and "..", unsorted and without a look at each entry (no stat).
 // False when the directory cannot be opened.

@@ -15,6 +15,7 @@ bool CFile::Open(const std::string& path, Mode mode) {
     Close();
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it is refused below.
     int flags = O_CLOEXEC | O_NONBLOCK | (mode == READ ? O_RDONLY : O_WRONLY | O_CREAT);
+    if (mode == CREATE_NEW) flags |= O_EXCL;
     int fd;
     do fd = ::open(path.c_str(), flags, 0644);
     while (fd < 0 && errno == EINTR);

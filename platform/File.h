@@ -15,6 +15,7 @@ public:
     enum Mode {
         READ,            // read only; the file must exist
         WRITE_EXISTING,  // write; created when missing, never truncated on open
+        CREATE_NEW,      // write; created here, failing with EEXIST when the name is taken
     };
 
     CFile() = default;

@@ -424,12 +424,12 @@ bool MessageLoop::DispatchOnce(int timeoutMs) {
     return !quit_;
 }
 
-bool MessageLoop::RunFor(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+bool MessageLoop::RunFor(std::chrono::milliseconds limit, const std::function<bool()>& done, int liveFd) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     std::vector<uint64_t> suspended;
     for (uint64_t serial : running_) {
         auto it = watches_.find(serial);
-        if (it == watches_.end() || it->second.suspended) continue;
+        if (it == watches_.end() || it->second.suspended || it->second.fd == liveFd) continue;
         epoll_ctl(epoll_, EPOLL_CTL_DEL, it->second.fd, nullptr);
         it->second.suspended = true;
         suspended.push_back(serial);

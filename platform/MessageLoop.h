@@ -127,8 +127,9 @@ public:
 
     // Nested dispatch: handles events until done() is true (returns true) or the time is up or a quit is
     // requested (returns false). The fd watches whose callbacks are running further up this thread's
-    // stack are suspended meanwhile, so the handler that waits is never re-entered.
-    bool RunFor(std::chrono::milliseconds limit, const std::function<bool()>& done);
+    // stack are suspended meanwhile, so the handler that waits is never re-entered; except the watch of
+    // `liveFd`, whose callback must then cope with being re-entered.
+    bool RunFor(std::chrono::milliseconds limit, const std::function<bool()>& done, int liveFd = -1);
 
     // Embedding in a foreign event loop: PollFd() is readable whenever something is due;
     // DispatchReady() handles everything due without blocking.

@@ -174,6 +174,17 @@ class ServerProcess:
     def fd_count(self):
         return len(os.listdir(f"/proc/{self.proc.pid}/fd"))
 
+    def state(self):
+        """The process state letter of /proc/PID/stat ("T" once a SIGSTOP has taken effect)."""
+        with open(f"/proc/{self.proc.pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0]
+
+    def pause(self):
+        """SIGSTOP to our own pid; returns once the process has stopped, not merely been signalled."""
+        self.proc.send_signal(signal.SIGSTOP)
+        if not wait_until(lambda: self.state() == "T", STOP_WAIT, interval=0.001):
+            raise AssertionError(f"tarnsvc (pid {self.proc.pid}) did not stop")
+
     def thread_count(self):
         return len(os.listdir(f"/proc/{self.proc.pid}/task"))
 

@@ -125,13 +125,19 @@ class ControlChannelTest(unittest.TestCase):
         shown = logged[0][len("error command: "):]
         self.assertRegex(shown, r"^A{1,128}$")
 
-    def test_nul_ends_what_is_taken_of_a_chunk(self):
-        self.c.send(b"NOOP\x00junk\r\n")
-        self.assertTrue(self.c.silent_for(0.3))
-        self.c.send("\r\n")
-        self.assertEqual(self.c.read_line(), LOGIN_FIRST)
-        self.assertEqual(self.c.command("CWD"), SYNTAX)
+    def test_nul_cuts_its_line_and_later_lines_are_handled(self):
+        self.c.send(b"NOOP\x00junk\r\nCWD\r\nSYST\x00\r\n")
+        self.assertEqual([self.c.read_line() for _ in range(3)], [LOGIN_FIRST, SYNTAX, LOGIN_FIRST])
+        # The cut goes on into the next chunks up to the line's CR LF, which may itself be split.
+        self.c.send(b"CWD\x00a\r")
+        self.assertTrue(self.c.silent_for(0.2))
+        self.c.send(b"b\r")
+        self.assertTrue(self.c.silent_for(0.2))
+        self.c.send(b"\nCWD x\r\n")
+        self.assertEqual([self.c.read_line() for _ in range(2)], [SYNTAX, LOGIN_FIRST])
+        self.assertTrue(self.c.silent_for(0.1))
         self.assertNotIn(b"junk", self.server.log_bytes())
+        self.assertNotIn(b"CWDb", self.server.log_bytes())
 
     def test_password_is_never_logged(self):
         masked = self.server.log_messages().count(">> PASS ***")

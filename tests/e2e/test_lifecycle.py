@@ -220,19 +220,21 @@ class ResourcesAndStopTest(unittest.TestCase):
             chatty = server.client()
             self.assertEqual(chatty.read_line(), GREETING)
             stop_chatting = threading.Event()
+            served = threading.Event()
 
             def chat():  # a NOOP and its reply after another, until the server closes (bounded)
                 deadline = time.monotonic() + 20
                 while not stop_chatting.is_set() and time.monotonic() < deadline:
                     try:
                         chatty.command("NOOP")
+                        served.set()
                     except (AssertionError, OSError):
                         return
 
             chatter = threading.Thread(target=chat)
             chatter.start()
             try:
-                time.sleep(0.2)
+                self.assertTrue(served.wait(10))
                 started = time.monotonic()
                 self.assertEqual(server.stop(), 0)
                 elapsed = time.monotonic() - started

@@ -1,0 +1,24 @@
+// Hidden files that the server writes beside a client's file before they take its name: an upload in
+// progress, and a copy that a move across file systems makes. Clients never see, name or fetch them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/File.h"
+
+namespace tw {
+
+constexpr std::string_view kHiddenUploadPrefix = ".tarnwick-upload.";
+
+inline bool IsHiddenFileName(std::string_view name) { return name.substr(0, kHiddenUploadPrefix.size()) == kHiddenUploadPrefix; }
+
+// Creates a new hidden file in the directory of `target` and opens it into `file` for writing; its path,
+// or empty with `error` set when none can be created.
+std::string CreateHiddenBeside(const std::string& target, CFile& file, int& error);
+
+// Removes the hidden files left in `dir` and below it (an upload cut by a crash), following no link;
+// returns how many were removed.
+int SweepHiddenFiles(const std::string& dir);
+
+}  // namespace tw
