@@ -375,7 +375,7 @@ class BadInputTest(unittest.TestCase):
             f.putcmd("SYST")
             f.putcmd("ABOR")
             self.assertEqual([f.getline() for _ in range(4)],
-                             ["426 Data connection closed.", "200 NOOP command successful.", "215 UNIX.",
+                             ["426 Data connection closed.", "200 NOOP command successful.", "215 UNIX Type: L8",
                               "226 ABOR command successful."])
             f.sendcmd("PASV")
             f.putcmd("STOR never.bin")
