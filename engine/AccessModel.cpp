@@ -1,5 +1,6 @@
 #include "AccessModel.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -64,6 +65,10 @@ const VirtualFolder* FindFolder(const std::vector<VirtualFolder>& folders, const
 }
 
 }  // namespace
+
+bool CAccessModel::IsCreatableName(const std::string& argument) {
+    return std::none_of(argument.begin(), argument.end(), IsControlByte);
+}
 
 std::string CAccessModel::CleanArgument(const std::string& argument) {
     std::string clean;
@@ -165,23 +170,34 @@ bool CAccessModel::IsFolderRoot(const std::string& user, const std::string& clie
     return pieces.size() == 1 && account && local != JoinPath(WithoutTrailingSlash(account->homedir), pieces[0]);
 }
 
+std::optional<RightsSet> CAccessModel::HolderRights(const Account& account, const std::string& real) {
+    // The first holder decides: the home directory, then the user's folders, then each group's.
+    if (Covers(account.homedir, real)) return account.rights;
+    if (auto own = source_.LoadFolders(FolderOwner::User, account.id)) {
+        for (const auto& f : *own)
+            if (Covers(f.dir, real)) return f.rights;
+    }
+    for (int gid : account.GroupIds()) {
+        auto folders = source_.LoadFolders(FolderOwner::Group, gid);
+        if (!folders) return std::nullopt;
+        for (const auto& f : *folders)
+            if (Covers(f.dir, real)) return f.rights;
+    }
+    return std::nullopt;
+}
+
 bool CAccessModel::CheckAccess(const std::string& user, const std::string& local, AccessOp op) {
     auto account = source_.LoadAccount(user);
     std::string real = RealPath(local);
     if (!account || real.empty()) return false;
-    // The first holder decides: the home directory, then the user's folders, then each group's.
-    if (Covers(account->homedir, real)) return account->rights.Allows(op);
-    if (auto own = source_.LoadFolders(FolderOwner::User, account->id)) {
-        for (const auto& f : *own)
-            if (Covers(f.dir, real)) return f.rights.Allows(op);
-    }
-    for (int gid : account->GroupIds()) {
-        auto folders = source_.LoadFolders(FolderOwner::Group, gid);
-        if (!folders) return false;
-        for (const auto& f : *folders)
-            if (Covers(f.dir, real)) return f.rights.Allows(op);
-    }
-    return false;
+    auto rights = HolderRights(*account, real);
+    return rights && rights->Allows(op);
+}
+
+bool CAccessModel::InUserTree(const std::string& user, const std::string& local) {
+    auto account = source_.LoadAccount(user);
+    std::string real = RealPath(local);
+    return account && !real.empty() && HolderRights(*account, real);
 }
 
 ResolveResult CAccessModel::ResolveFile(const std::string& user, const std::string& currentDir,

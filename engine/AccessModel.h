@@ -8,6 +8,7 @@
 // rights are judged on real paths, so a symbolic link that leads out of them grants nothing.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "engine/Accounts.h"
@@ -28,6 +29,8 @@ public:
     std::string MapToClient(const std::string& user, const std::string& local);
     // True when the first holder of the path (home, then user folders, then group folders) grants `op`.
     bool CheckAccess(const std::string& user, const std::string& local, AccessOp op);
+    // True when the path, its links resolved, lies in the home directory or a virtual folder of the user.
+    bool InUserTree(const std::string& user, const std::string& local);
 
     ResolveResult ResolveFile(const std::string& user, const std::string& currentDir, const std::string& argument,
                               AccessOp op, std::string& local);
@@ -37,6 +40,9 @@ public:
 
     CAccountSource& Source() { return source_; }
 
+    // Whether an argument may name a file or directory to be made (STOR, APPE, MKD, RNTO): a control
+    // byte in a name would forge lines of listings and replies.
+    static bool IsCreatableName(const std::string& argument);
     // "\" to "/", runs of "/" to one, trailing "/" removed.
     static std::string CleanArgument(const std::string& argument);
     // The client path a file argument names ("/" when it names none); a relative one lies in the current
@@ -46,6 +52,8 @@ public:
     static std::string Normalize(const std::string& currentDir, const std::string& path);
 
 private:
+    // The rights of the first holder of a real path, or nothing when none holds it.
+    std::optional<RightsSet> HolderRights(const Account& account, const std::string& real);
     // True when the one-piece client path reached `local` through a virtual folder.
     bool IsFolderRoot(const std::string& user, const std::string& clientPath, const std::string& local);
 

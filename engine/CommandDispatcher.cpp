@@ -48,7 +48,7 @@ bool CControlSocket::GetNextCommand(std::string& command, std::string& argument)
 
 void CControlSocket::ProcessCommand() {
     std::string command, argument;
-    if (!GetNextCommand(command, argument)) return;
+    if (!CountCommandBeforeLogin() || !GetNextCommand(command, argument)) return;
     const CommandRow* row = FindCommand(Commands(), command);
     if (row && row->needsArgument && argument.empty()) {
         SendReply("501 Syntax error in parameters or arguments.");

@@ -4,8 +4,11 @@
 // Threads: lives on its connection thread only; no locks.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <deque>
+#include <functional>
 #include <fmt/printf.h>
 #include <memory>
 #include <span>
@@ -14,6 +17,7 @@
 
 #include "engine/DataSocket.h"
 #include "platform/EventSocket.h"
+#include "platform/MessageLoop.h"
 
 namespace tw {
 
@@ -134,12 +138,25 @@ protected:
 private:
     void ReceiveChunk();
     void AssembleLines();
+    // Dispatches the pending command lines, unless they are held.
+    void DispatchPending();
+    // Holds back reading and dispatching until `due`, then runs `then` and goes on. A failed login is
+    // answered this way: on the connection's own timer, so nobody else waits.
+    void HoldCommands(std::chrono::steady_clock::time_point due, std::function<void()> then);
+    // Counts a command before login; false (the connection ended) when there are too many.
+    bool CountCommandBeforeLogin();
     void EndConnection();  // closes the socket and asks the thread to end
 
     CConnectThread& thread_;
     std::vector<char> readBuffer_;  // one receive
     std::string receiveBuffer_;     // bytes not yet cut into lines
     std::deque<std::string> pendingLines_;
+    MessageLoop::TimerId holdTimer_ = 0;
+    // Login defences: when the connection last became not logged in (its login time-out runs from
+    // there), the commands dispatched since, and the failed logins of this connection.
+    std::time_t loginClock_;
+    int commandsBeforeLogin_ = 0;
+    int loginFails_ = 0;
 };
 
 }  // namespace tw

@@ -9,6 +9,7 @@
 #include "engine/DataSocket.h"
 #include "engine/FtpServer.h"
 #include "engine/Messages.h"
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 
 namespace tw {
@@ -36,7 +37,7 @@ std::string FormatListDate(std::time_t fileTime, std::time_t now) {
 
 std::string ListLine(const DirEntry& entry, std::time_t now) {
     return fmt::format("{} 1 user group {:>14}{}{}\r\n", entry.isDirectory ? "drwx------" : "-rwx------", entry.size,
-                       FormatListDate(entry.lastWrite, now), entry.name);
+                       FormatListDate(entry.lastWrite, now), MaskControlBytes(entry.name));
 }
 
 std::string ListPathArgument(const std::string& argument) {
@@ -85,7 +86,7 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, boo
         return false;
     }
     const std::time_t now = server.Now();
-    auto append = [&](const DirEntry& e) { text += namesOnly ? e.name + "\r\n" : ListLine(e, now); };
+    auto append = [&](const DirEntry& e) { text += namesOnly ? MaskControlBytes(e.name) + "\r\n" : ListLine(e, now); };
 
     DirEntry self;
     std::vector<DirEntry> entries;
@@ -95,7 +96,13 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, boo
         else
             entries.push_back(self);  // a file name lists that one file
     }
-    for (const DirEntry& e : entries) append(e);
+    for (DirEntry& e : entries) {
+        // A link that leads out of everything the user may see tells nothing of its target.
+        if (e.isLink && !server.Access().InUserTree(UserName, JoinPath(local, e.name)) &&
+            !FindEntry(JoinPath(local, e.name), e, false))
+            continue;
+        append(e);
+    }
 
     // The client root also shows the virtual folders of the user and of the user's groups whose
     // directories exist, whatever the rights on them.

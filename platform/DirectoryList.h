@@ -13,14 +13,16 @@ struct DirEntry {
     bool isDirectory = false;
     uint64_t size = 0;
     std::time_t lastWrite = 0;
+    bool isLink = false;  // a symbolic link; the facts are its target's unless read from the link
 };
 
 // The entries of directory `dir` in the order the file system returns them, without "." and "..".
-// Symbolic links are followed; an entry that vanishes while being read is left out. False when the
-// directory cannot be opened.
+// Symbolic links are followed (a dangling one is left out); an entry that vanishes while being read is
+// left out. False when the directory cannot be opened.
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries);
 
-// The entry that `path` names (a file or a directory, links followed); false when it does not exist.
-bool FindEntry(const std::string& path, DirEntry& entry);
+// The entry that `path` names (a file or a directory), its links followed or, with `followLinks` false,
+// the link itself; false when it does not exist.
+bool FindEntry(const std::string& path, DirEntry& entry, bool followLinks = true);
 
 }  // namespace tw

@@ -27,6 +27,11 @@ FileKind KindOf(const std::string& path) {
     return FileKind::Other;
 }
 
+bool IsReadableByOthers(const std::string& path) {
+    struct stat st;
+    return Usable(path) && stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 std::string RealPath(const std::string& path) {
     if (!Usable(path)) return {};
     if (char* real = realpath(path.c_str(), nullptr)) {

@@ -14,6 +14,17 @@ inline std::string_view Trim(std::string_view s) {
     return s.substr(b, s.find_last_not_of(blanks) - b + 1);
 }
 
+// A byte that would split or forge a line of a reply, a listing or the log: below 0x20, or DEL.
+inline bool IsControlByte(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+// The text with every control byte shown as "?", as replies, listings and the log show names.
+inline std::string MaskControlBytes(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (IsControlByte(c)) c = '?';
+    return out;
+}
+
 // ASCII comparison without regard to case.
 inline bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
