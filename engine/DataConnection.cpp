@@ -15,17 +15,6 @@ namespace {
 
 constexpr auto kDataConnectionWait = std::chrono::milliseconds(10000);
 
-// A decimal number 0 to 255 written with digits only, or -1.
-int ByteValue(std::string_view piece) {
-    if (piece.empty() || piece.size() > 3) return -1;
-    int value = 0;
-    for (char c : piece) {
-        if (c < '0' || c > '9') return -1;
-        value = value * 10 + (c - '0');
-    }
-    return value <= 255 ? value : -1;
-}
-
 }  // namespace
 
 std::unique_ptr<CDataSocket> CControlSocket::CreateDataSocket() { return std::make_unique<CDataSocket>(*this); }

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/Text.h"
+
 namespace tw {
 
 namespace {
@@ -23,24 +25,13 @@ std::optional<std::array<std::string_view, 4>> Parts(std::string_view s) {
     return parts;
 }
 
-// The value of a part of one to three digits up to 255, or -1.
-int PartValue(std::string_view part) {
-    if (part.empty() || part.size() > 3) return -1;
-    int value = 0;
-    for (char c : part) {
-        if (c < '0' || c > '9') return -1;
-        value = value * 10 + (c - '0');
-    }
-    return value <= 255 ? value : -1;
-}
-
 // An entry as four part values, -2 standing for "*"; nothing when it is not a pattern.
 std::optional<std::array<int, 4>> Pattern(std::string_view entry) {
     auto parts = Parts(entry);
     if (!parts) return std::nullopt;
     std::array<int, 4> values;
     for (size_t i = 0; i < 4; ++i) {
-        values[i] = (*parts)[i] == "*" ? -2 : PartValue((*parts)[i]);
+        values[i] = (*parts)[i] == "*" ? -2 : ByteValue((*parts)[i]);
         if (values[i] == -1) return std::nullopt;
     }
     return values;

@@ -14,8 +14,8 @@ inline std::string_view Trim(std::string_view s) {
     return s.substr(b, s.find_last_not_of(blanks) - b + 1);
 }
 
-// A byte that would split or forge a line of a reply, a listing or the log: below 0x20, or DEL.
-inline bool IsControlByte(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+// A byte that could split or forge a line of a reply, a listing or the log: anything below 0x20.
+inline bool IsControlByte(char c) { return static_cast<unsigned char>(c) < 0x20; }
 
 // The text with every control byte shown as "?", as replies, listings and the log show names.
 inline std::string MaskControlBytes(std::string_view s) {
@@ -23,6 +23,17 @@ inline std::string MaskControlBytes(std::string_view s) {
     for (char& c : out)
         if (IsControlByte(c)) c = '?';
     return out;
+}
+
+// A decimal number 0 to 255 of one to three digits (a part of a dotted address), or -1.
+inline int ByteValue(std::string_view piece) {
+    if (piece.empty() || piece.size() > 3) return -1;
+    int value = 0;
+    for (char c : piece) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value <= 255 ? value : -1;
 }
 
 // ASCII comparison without regard to case.
