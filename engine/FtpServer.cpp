@@ -280,8 +280,9 @@ void CFtpServer::Accept(CListenSocket& listener, bool tls) {
     std::shared_ptr<CConnectThread> thread;
     if (tls) {
         thread = std::make_shared<CSslClientThread>(*this, fd, tlsContext_.get());
-        // Handshakes hold places before they are counted in: more of them than the limit would all be
-        // refused anyway, so the surplus is closed unseen instead of tying up threads.
+        // Handshakes hold places before they are counted in (IsFull). While as many are under way as the
+        // limit allows, a further one could only be refused: it is closed unseen instead of tying up a
+        // thread for its handshake.
         if (handshakes_ >= maxUsers_) return;  // dropping the thread object closes the socket
         ++handshakes_;
     } else {

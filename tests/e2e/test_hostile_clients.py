@@ -3,6 +3,7 @@ lines, links out of the tree, stored secrets, deny lists written by hand and wea
 import ftplib
 import io
 import os
+import socket
 import stat
 import subprocess
 import time
@@ -227,7 +228,22 @@ class ListingTest(unittest.TestCase):
             self.assertEqual(lines["inside.bin"], "98765")
 
 
-class TlsSuitesTest(unittest.TestCase):
+class TlsTest(unittest.TestCase):
+    def test_handshakes_under_way_count_against_the_connection_limit(self):
+        server = ServerProcess({"ftpsservice": 1, "maxusers": 2})
+        certificates().install(server)
+        with server:
+            threads = server.thread_count()
+            silent = [socket.create_connection((HOST, server.ssl_port)) for _ in range(2)]
+            self.assertTrue(wait_until(lambda: server.thread_count() == threads + 2, 5))
+            full = server.client()
+            self.assertEqual(full.read_line(), "421 Too many users are connected, please try again later.")
+            self.assertTrue(full.wait_closed())
+            silent.pop().close()  # its handshake fails and gives its place back
+            self.assertTrue(wait_until(lambda: server.thread_count() == threads + 1, 5))
+            self.assertEqual(server.client().read_line(), GREETING)
+            silent.pop().close()
+
     def s_client(self, port, *args):
         return subprocess.run(["openssl", "s_client", "-connect", f"{HOST}:{port}", *args],
                               input=b"", capture_output=True, timeout=30)
