@@ -170,14 +170,23 @@ bool CAccessModel::IsFolderRoot(const std::string& user, const std::string& clie
     return pieces.size() == 1 && account && local != JoinPath(WithoutTrailingSlash(account->homedir), pieces[0]);
 }
 
-std::optional<RightsSet> CAccessModel::HolderRights(const Account& account, const std::string& real) {
-    // The first holder decides: the home directory, then the user's folders, then each group's.
-    if (Covers(account.homedir, real)) return account.rights;
-    if (auto own = source_.LoadFolders(FolderOwner::User, account.id)) {
+bool CAccessModel::CheckAccess(const std::string& user, const std::string& local, AccessOp op) {
+    auto rights = RightsAt(user, local);
+    return rights && rights->Allows(op);
+}
+
+std::optional<RightsSet> CAccessModel::RightsAt(const std::string& user, const std::string& local) {
+    auto account = source_.LoadAccount(user);
+    std::string real = RealPath(local);
+    if (!account || real.empty()) return std::nullopt;
+    // The first holder decides: the home directory, then the user's folders, then each group's. A group
+    // table that does not open denies everything not decided before it.
+    if (Covers(account->homedir, real)) return account->rights;
+    if (auto own = source_.LoadFolders(FolderOwner::User, account->id)) {
         for (const auto& f : *own)
             if (Covers(f.dir, real)) return f.rights;
     }
-    for (int gid : account.GroupIds()) {
+    for (int gid : account->GroupIds()) {
         auto folders = source_.LoadFolders(FolderOwner::Group, gid);
         if (!folders) return std::nullopt;
         for (const auto& f : *folders)
@@ -186,18 +195,8 @@ std::optional<RightsSet> CAccessModel::HolderRights(const Account& account, cons
     return std::nullopt;
 }
 
-bool CAccessModel::CheckAccess(const std::string& user, const std::string& local, AccessOp op) {
-    auto account = source_.LoadAccount(user);
-    std::string real = RealPath(local);
-    if (!account || real.empty()) return false;
-    auto rights = HolderRights(*account, real);
-    return rights && rights->Allows(op);
-}
-
 bool CAccessModel::InUserTree(const std::string& user, const std::string& local) {
-    auto account = source_.LoadAccount(user);
-    std::string real = RealPath(local);
-    return account && !real.empty() && HolderRights(*account, real);
+    return RightsAt(user, local).has_value();
 }
 
 ResolveResult CAccessModel::ResolveFile(const std::string& user, const std::string& currentDir,

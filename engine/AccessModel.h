@@ -29,6 +29,11 @@ public:
     std::string MapToClient(const std::string& user, const std::string& local);
     // True when the first holder of the path (home, then user folders, then group folders) grants `op`.
     bool CheckAccess(const std::string& user, const std::string& local, AccessOp op);
+    // The rights of the first holder of the path; nothing when no holder is found (all denied).
+    std::optional<RightsSet> RightsAt(const std::string& user, const std::string& local);
+    // True when `local` is the directory a one-piece client path reached through a virtual folder (never
+    // removed or renamed).
+    bool IsFolderRoot(const std::string& user, const std::string& clientPath, const std::string& local);
     // True when the path, its links resolved, lies in the home directory or a virtual folder of the user.
     bool InUserTree(const std::string& user, const std::string& local);
 
@@ -52,11 +57,6 @@ public:
     static std::string Normalize(const std::string& currentDir, const std::string& path);
 
 private:
-    // The rights of the first holder of a real path, or nothing when none holds it.
-    std::optional<RightsSet> HolderRights(const Account& account, const std::string& real);
-    // True when the one-piece client path reached `local` through a virtual folder.
-    bool IsFolderRoot(const std::string& user, const std::string& clientPath, const std::string& local);
-
     CAccountSource& source_;
 };
 

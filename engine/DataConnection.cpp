@@ -1,4 +1,4 @@
-// Data connections of a control connection: PORT, PASV (and P@SW), opening and dropping.
+// Data connections of a control connection: PORT, EPRT, PASV (and P@SW), EPSV, opening and dropping.
 #include <algorithm>
 #include <cerrno>
 
@@ -15,6 +15,9 @@ namespace {
 
 constexpr auto kDataConnectionWait = std::chrono::milliseconds(10000);
 
+// The listeners are IPv4 only.
+constexpr const char* kOnlyIpv4 = "522 Network protocol not supported, use (1)";
+
 }  // namespace
 
 std::unique_ptr<CDataSocket> CControlSocket::CreateDataSocket() { return std::make_unique<CDataSocket>(*this); }
@@ -29,36 +32,88 @@ const DataReplies& CControlSocket::Replies() const {
 }
 
 void CControlSocket::OnPort(const std::string& arg) {
-    std::vector<std::string_view> pieces;
-    std::string_view rest = arg;
-    for (;;) {
-        size_t comma = rest.find(',');
-        pieces.push_back(Trim(rest.substr(0, comma)));
-        if (comma == std::string_view::npos) break;
-        rest.remove_prefix(comma + 1);
+    if (RefuseAfterEpsvAll()) return;
+    ActiveAddress target;
+    switch (ParsePortArgument(arg, target)) {
+        case AddressParse::OK:
+            SetActiveAddress(target, "200 Port command successful.");
+            break;
+        case AddressParse::SYNTAX:
+            SendReply("501 Syntax error: Invalid parameter.");
+            break;
+        default:
+            SendReply("504 Command not implemented for that parameter.");
+            break;
     }
-    if (pieces.size() != 6) {
-        SendReply("501 Syntax error: Invalid parameter.");
-        return;
+}
+
+void CControlSocket::OnEprt(const std::string& arg) {
+    if (RefuseAfterEpsvAll()) return;
+    ActiveAddress target;
+    switch (ParseEprtArgument(arg, target)) {
+        case AddressParse::OK:
+            SetActiveAddress(target, "200 EPRT command successful.");
+            break;
+        case AddressParse::UNSUPPORTED_FAMILY:
+            SendReply(kOnlyIpv4);
+            break;
+        case AddressParse::SYNTAX:
+            SendReply("501 Syntax error in parameters or arguments.");
+            break;
+        default:
+            SendReply("504 Command not implemented for that parameter.");
+            break;
     }
-    int v[6];
-    for (int i = 0; i < 6; ++i) v[i] = ByteValue(pieces[i]);
+}
+
+void CControlSocket::SetActiveAddress(const ActiveAddress& target, const char* accepted) {
     // Against FTP bounce: the server connects only back to the client's own address, and never to a
     // privileged port.
-    std::string address = fmt::format("{}.{}.{}.{}", v[0], v[1], v[2], v[3]);
-    int port = v[4] * 256 + v[5];
-    if (std::any_of(std::begin(v), std::end(v), [](int x) { return x < 0; }) || address != PeerAddress() ||
-        port < 1024) {
+    if (target.address != PeerAddress() || target.port < 1024) {
         SendReply("504 Command not implemented for that parameter.");
         return;
     }
-    PortAddress = address;
-    PortNumber = port;
+    PortAddress = target.address;
+    PortNumber = target.port;
     PassiveMode = false;
-    SendReply("200 Port command successful.");
+    SendReply(accepted);
+}
+
+bool CControlSocket::RefuseAfterEpsvAll() {
+    if (epsvAll_) SendReply("520 EPSV ALL in effect.");
+    return epsvAll_;
 }
 
 void CControlSocket::OnPasv(const std::string&) {
+    if (RefuseAfterEpsvAll()) return;
+    int port = OpenPassivePort();
+    if (!port) return;
+    std::string address = Thread().Server().GetPassiveAddress();
+    if (address.empty()) address = LocalAddress();  // the address the client reached us on
+    std::replace(address.begin(), address.end(), '.', ',');
+    SendReply("227 Entering Passive Mode (%s,%d,%d).", address, port / 256, port % 256);
+    PassiveMode = true;
+}
+
+void CControlSocket::OnEpsv(const std::string& arg) {
+    const std::string_view protocol = Trim(arg);
+    if (EqualsNoCase(protocol, "ALL")) {
+        epsvAll_ = true;
+        SendReply("200 EPSV ALL command successful.");
+        return;
+    }
+    if (!protocol.empty() && protocol != "1") {
+        SendReply(kOnlyIpv4);
+        return;
+    }
+    // The client connects to the address of the control connection; only the port is told.
+    int port = OpenPassivePort();
+    if (!port) return;
+    SendReply("229 Entering Extended Passive Mode (|||%d|)", port);
+    PassiveMode = true;
+}
+
+int CControlSocket::OpenPassivePort() {
     CloseDataConnection();
     int low, high;
     Thread().Server().GetPassivePorts(low, high);
@@ -68,19 +123,14 @@ void CControlSocket::OnPasv(const std::string&) {
     if (bound == CDataSocket::PassiveResult::BIND_FAILED) {
         CloseDataConnection();
         SendReply("421 Create socket error.");
-        return;
+        return 0;
     }
     if (bound == CDataSocket::PassiveResult::LISTEN_FAILED || !socket->PrepareTransport()) {
         SendReply("421 Failed to listen on socket.");
-        return;
+        return 0;
     }
     dataSocket_ = std::move(socket);
-    std::string address = Thread().Server().GetPassiveAddress();
-    if (address.empty()) address = LocalAddress();  // the address the client reached us on
-    std::replace(address.begin(), address.end(), '.', ',');
-    int port = dataSocket_->LocalPort();
-    SendReply("227 Entering Passive Mode (%s,%d,%d).", address, port / 256, port % 256);
-    PassiveMode = true;
+    return dataSocket_->LocalPort();
 }
 
 bool CControlSocket::OpenDataConnection() {

@@ -31,7 +31,7 @@ std::optional<std::array<int, 4>> Pattern(std::string_view entry) {
     if (!parts) return std::nullopt;
     std::array<int, 4> values;
     for (size_t i = 0; i < 4; ++i) {
-        values[i] = (*parts)[i] == "*" ? -2 : ByteValue((*parts)[i]);
+        values[i] = (*parts)[i] == "*" ? -2 : Decimal((*parts)[i], 3, 255);
         if (values[i] == -1) return std::nullopt;
     }
     return values;

@@ -53,6 +53,12 @@ int64_t FileSize(const std::string& path) {
     return static_cast<int64_t>(st.st_size);
 }
 
+int SetModifiedTime(const std::string& path, std::time_t time) {
+    if (!Usable(path)) return ENOENT;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
+    return Result(utimensat(AT_FDCWD, path.c_str(), times, 0));
+}
+
 int MakeDirectory(const std::string& path) { return Usable(path) ? Result(mkdir(path.c_str(), 0755)) : ENOENT; }
 
 int RemoveDirectory(const std::string& path) { return Usable(path) ? Result(rmdir(path.c_str())) : ENOENT; }

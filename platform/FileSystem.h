@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace tw {
@@ -24,6 +25,9 @@ std::string RealPath(const std::string& path);
 bool IsReadableByOthers(const std::string& path);
 // Size in bytes of a file, or -1.
 int64_t FileSize(const std::string& path);
+
+// Sets the last-write time of a file, following links.
+int SetModifiedTime(const std::string& path, std::time_t time);
 
 int MakeDirectory(const std::string& path);
 int RemoveDirectory(const std::string& path);

@@ -25,15 +25,15 @@ inline std::string MaskControlBytes(std::string_view s) {
     return out;
 }
 
-// A decimal number 0 to 255 of one to three digits (a part of a dotted address), or -1.
-inline int ByteValue(std::string_view piece) {
-    if (piece.empty() || piece.size() > 3) return -1;
+// A decimal number of 1..`digits` digits only, at most `max`, or -1.
+inline int Decimal(std::string_view text, size_t digits, int max) {
+    if (text.empty() || text.size() > digits) return -1;
     int value = 0;
-    for (char c : piece) {
+    for (char c : text) {
         if (c < '0' || c > '9') return -1;
         value = value * 10 + (c - '0');
     }
-    return value <= 255 ? value : -1;
+    return value <= max ? value : -1;
 }
 
 // ASCII comparison without regard to case.

@@ -100,7 +100,6 @@ class FtplibTest(unittest.TestCase):
     def test_stor_truncates_and_appe_needs_the_file(self):
         self.s.write("t.txt", b"a much longer old content")
         with self.s.ftp() as f:
-            f.sendcmd("REST 4")
             f.storbinary("STOR t.txt", io.BytesIO(b"new"))
             self.assertEqual(self.s.read("t.txt"), b"new")
             with self.assertRaises(ftplib.error_perm) as e:
