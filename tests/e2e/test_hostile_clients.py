@@ -255,9 +255,10 @@ class TlsTest(unittest.TestCase):
             for weak in ("AES128-SHA", "AES256-SHA256", "ECDHE-RSA-AES128-SHA"):
                 result = self.s_client(server.ssl_port, "-tls1_2", "-cipher", weak)
                 self.assertNotEqual(result.returncode, 0, weak)
+            # s_client ends at the end of its input, maybe before the greeting: the handshake is what counts.
             result = self.s_client(server.ssl_port, "-tls1_2", "-cipher", "ECDHE-RSA-AES128-GCM-SHA256")
             self.assertEqual(result.returncode, 0, result.stderr)
-            self.assertIn(GREETING.encode(), result.stdout)
+            self.assertIn(b"Cipher is ECDHE-RSA-AES128-GCM-SHA256", result.stdout)
             result = self.s_client(server.ssl_port, "-tls1_3")
             self.assertEqual(result.returncode, 0, result.stderr)
             self.assertIn(b"New, TLSv1.3", result.stdout)
