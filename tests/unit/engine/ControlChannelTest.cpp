@@ -158,7 +158,7 @@ TEST(ControlChannel, FailedLoginsAreAnsweredLateWithoutHoldingUpOthersAndBanTheA
     EXPECT_EQ(guesser.Line(), "530 username or password incorrect.");
     EXPECT_GE(std::chrono::steady_clock::now() - start, 290ms);
     EXPECT_EQ(guesser.Line(), "530 Please login with USER and PASS.");
-    guesser.Send("PASS pw\r\n");  // a right password after the last allowed failure would be too late
+    guesser.Send("PASS pw\r\n");  // one failure of two allowed: the right password still logs in
     guesser.Send("PASS bad\r\n");
     EXPECT_EQ(guesser.Line(), "230 User logged in. proceed.");
     EXPECT_EQ(guesser.Line(), "530 username or password incorrect.");
