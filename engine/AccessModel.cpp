@@ -1,5 +1,6 @@
 #include "AccessModel.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "engine/HiddenFiles.h"
@@ -65,6 +66,10 @@ const VirtualFolder* FindFolder(const std::vector<VirtualFolder>& folders, const
 }
 
 }  // namespace
+
+bool CAccessModel::IsCreatableName(const std::string& argument) {
+    return std::none_of(argument.begin(), argument.end(), IsControlByte);
+}
 
 std::string CAccessModel::CleanArgument(const std::string& argument) {
     std::string clean;
@@ -189,6 +194,10 @@ std::optional<RightsSet> CAccessModel::RightsAt(const std::string& user, const s
             if (Covers(f.dir, real)) return f.rights;
     }
     return std::nullopt;
+}
+
+bool CAccessModel::InUserTree(const std::string& user, const std::string& local) {
+    return RightsAt(user, local).has_value();
 }
 
 ResolveResult CAccessModel::ResolveFile(const std::string& user, const std::string& currentDir,

@@ -34,6 +34,8 @@ public:
     // True when `local` is the directory a one-piece client path reached through a virtual folder (never
     // removed or renamed).
     bool IsFolderRoot(const std::string& user, const std::string& clientPath, const std::string& local);
+    // True when the path, its links resolved, lies in the home directory or a virtual folder of the user.
+    bool InUserTree(const std::string& user, const std::string& local);
 
     ResolveResult ResolveFile(const std::string& user, const std::string& currentDir, const std::string& argument,
                               AccessOp op, std::string& local);
@@ -43,6 +45,9 @@ public:
 
     CAccountSource& Source() { return source_; }
 
+    // Whether an argument may name a file or directory to be made (STOR, APPE, MKD, RNTO): a control
+    // byte in a name would forge lines of listings and replies.
+    static bool IsCreatableName(const std::string& argument);
     // "\" to "/", runs of "/" to one, trailing "/" removed.
     static std::string CleanArgument(const std::string& argument);
     // The client path a file argument names ("/" when it names none); a relative one lies in the current

@@ -55,7 +55,7 @@ std::string FolderTablePath(const std::string& programDir, FolderOwner owner, in
 bool CreateUserTable(const std::string& path, std::string& error) {
     CRecordTable t;
     bool ok = t.CreateField("id", FT_AUTOINC) && t.CreateField("userid", FT_STRING, 64) &&
-              t.CreateField("password", FT_STRING, 64) && t.CreateField("email", FT_STRING, 128) &&
+              t.CreateField("password", FT_STRING, kPasswordWidth) && t.CreateField("email", FT_STRING, 128) &&
               t.CreateField("group", FT_STRING, 128) && t.CreateField("homedir", FT_STRING, 512) &&
               t.CreateField("status", FT_STRING, 4) && t.CreateField("reserved", FT_STRING, 32);
     for (const char* right : {"read", "write", "append", "delete", "rename", "dir_list", "dir_create", "dir_remove",

@@ -2,7 +2,7 @@
 // vfolder_user<id>.sdb and vfolder_group<id>.sdb.
 //
 // Schemas (field 0 is `id`, FT_AUTOINC, in every table):
-//   user.sdb   userid S64, password S64, email S128, group S128, homedir S512, status S4, reserved S32,
+//   user.sdb   userid S64, password S128, email S128, group S128, homedir S512, status S4, reserved S32,
 //              read write append delete rename dir_list dir_create dir_remove dir_rename (FT_INT),
 //              download_limit upload_limit download_speed upload_speed (FT_INT),
 //              quota_max quota_current (FT_DOUBLE); key `userid` KEY_UNIQUE, ignoring case, so login
@@ -31,6 +31,9 @@ bool CreateUserTable(const std::string& path, std::string& error);
 bool CreateGroupTable(const std::string& path, std::string& error);
 // Creates the folder table afresh and appends the folders in order.
 bool WriteFolderTable(const std::string& path, const std::vector<VirtualFolder>& folders, std::string& error);
+// Width of user.sdb's password field: room for a yescrypt hash (73 characters). Tables made with a
+// narrower field are read as they are.
+constexpr int kPasswordWidth = 128;
 // Widths of a folder table's name and dir fields.
 constexpr int kFolderNameWidth = 64;
 constexpr int kFolderDirWidth = 512;

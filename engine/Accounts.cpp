@@ -1,6 +1,7 @@
 #include "Accounts.h"
 
 #include "platform/IniFile.h"
+#include "platform/PasswordHash.h"
 #include "platform/Text.h"
 
 namespace tw {
@@ -84,6 +85,11 @@ std::string DecodeScrambledText(const std::string& text) {
         comma = next;
     }
     return plain;
+}
+
+bool PasswordMatches(const std::string& given, const std::string& stored) {
+    const std::string plain = !given.empty() && given[0] == ',' ? DecodeScrambledText(given) : given;
+    return IsPasswordHash(stored) ? PasswordHashMatches(plain, stored) : plain == stored;
 }
 
 }  // namespace tw

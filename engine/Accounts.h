@@ -78,4 +78,9 @@ public:
 // Turns a scrambled password (",n,n,...") back into plain text; text without a comma is returned as is.
 std::string DecodeScrambledText(const std::string& text);
 
+// Whether the PASS argument `given` (plain, or scrambled when it starts with ",") is the account's stored
+// `password`: a one-way hash ("$y$", "$2b$", "$6$", "$5$") is checked by hashing, anything else compares
+// byte for byte.
+bool PasswordMatches(const std::string& given, const std::string& stored);
+
 }  // namespace tw

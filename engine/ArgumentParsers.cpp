@@ -12,17 +12,6 @@ namespace tw {
 
 namespace {
 
-// A decimal number of 1..`digits` digits only, at most `max`, or -1.
-int Decimal(std::string_view text, size_t digits, int max) {
-    if (text.empty() || text.size() > digits) return -1;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return -1;
-        value = value * 10 + (c - '0');
-    }
-    return value <= max ? value : -1;
-}
-
 std::vector<std::string_view> Split(std::string_view text, char separator) {
     std::vector<std::string_view> pieces;
     for (;;) {

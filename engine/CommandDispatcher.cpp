@@ -55,7 +55,7 @@ std::string CControlSocket::CommandWord(std::string_view line) {
 
 void CControlSocket::ProcessCommand() {
     std::string command, argument;
-    if (!GetNextCommand(command, argument)) return;
+    if (!CountCommandBeforeLogin() || !GetNextCommand(command, argument)) return;
     const CommandRow* row = FindCommand(Commands(), command);
     if (row && row->needsArgument && argument.empty()) {
         SendReply("501 Syntax error in parameters or arguments.");

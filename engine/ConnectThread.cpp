@@ -57,6 +57,7 @@ void CConnectThread::Main() {
         ready = StartTransport();
     } catch (...) {
     }
+    if (tls_) server_.HandshakeEnded();
     if (!ready) {
         control_.reset();
         if (socketHandle_ >= 0) ::close(std::exchange(socketHandle_, -1));
@@ -91,16 +92,20 @@ bool CConnectThread::StartTransport() {
 void CConnectThread::InitInstance() {
     clientAddress_ = control_->PeerAddress();
     server_.SendToWindow(WM_FTP_CONNECTED, reinterpret_cast<uintptr_t>(this), tls_ ? 1 : 0);
-    if (overLimit_) {
-        control_->SendReply("421 Too many users are connected, please try again later.");
+    const char* refusal = nullptr;
+    if (overLimit_)
+        refusal = "421 Too many users are connected, please try again later.";
+    else if (!server_.IsAllowedAddress(clientAddress_) || server_.IsBanned(clientAddress_))
+        refusal = "421 Access denied, IP address was rejected by the server.";
+    else if (overAddressLimit_)
+        refusal = "421 Too many connections from your address.";
+    if (refusal) {
+        control_->SendReplyText(refusal);
         PostQuit();
-    } else if (server_.IsAllowedAddress(clientAddress_)) {
-        control_->SendReply("220 %s", server_.GetWelcome());
-        idleTimer_ = loop_->SetTimer(std::chrono::milliseconds(1000), [this] { OnIdleTick(); });
-    } else {
-        control_->SendReply("421 Access denied, IP address was rejected by the server.");
-        PostQuit();
+        return;
     }
+    control_->SendReply("220 %s", server_.GetWelcome());
+    idleTimer_ = loop_->SetTimer(std::chrono::milliseconds(1000), [this] { OnIdleTick(); });
 }
 
 void CConnectThread::ExitInstance() {
@@ -117,8 +122,13 @@ void CConnectThread::OnThreadMessage(const Message& msg) {
 }
 
 void CConnectThread::OnIdleTick() {
-    // The current time-out applies, so a change reaches running connections.
-    if (lastActivity_ + static_cast<std::time_t>(server_.Timeout()) * 60 < server_.Now()) {
+    // The current time-outs apply, so a change reaches running connections.
+    const std::time_t now = server_.Now();
+    const int loginTimeout = server_.LoginTimeout();
+    if (control_->LoginState == NOT_LOGGED_IN && loginTimeout > 0 && control_->loginClock_ + loginTimeout <= now) {
+        control_->SendReply("421 Login timeout.");
+        PostQuit();
+    } else if (lastActivity_ + static_cast<std::time_t>(server_.Timeout()) * 60 < now) {
         control_->SendReply("426 Connection timed out, aborting transfer");
         PostQuit();
     }
@@ -131,7 +141,13 @@ void CConnectThread::CountSent(uint64_t n) {
 }
 
 void CConnectThread::CountReceived(uint64_t n) {
-    lastActivity_ = server_.Now();
+    NoteActivity();
+    CountControlReceived(n);
+}
+
+void CConnectThread::NoteActivity() { lastActivity_ = server_.Now(); }
+
+void CConnectThread::CountControlReceived(uint64_t n) {
     bytesReceived_ += n;
     server_.PostLazyToWindow(WM_FTP_NOTIFY, NOTIFY_BYTES_RECEIVED, static_cast<intptr_t>(n));
 }

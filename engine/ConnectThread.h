@@ -39,6 +39,7 @@ public:
     std::string UserName() const;
     // Set by the owning thread while it counts the connection in.
     void SetOverLimit(bool over) { overLimit_ = over; }
+    void SetOverAddressLimit(bool over) { overAddressLimit_ = over; }
     // Owning thread: reports of this thread (connect, disconnect) handled so far; a stop's wait for the
     // thread starts again when it grows.
     void CountReport() { ++reports_; }
@@ -48,8 +49,12 @@ public:
     CFtpServer& Server() const { return server_; }
     CControlSocket& Control() const { return *control_; }
     MessageLoop& Loop() const { return *loop_; }
+    // Byte counts. Data bytes either way and replies keep the connection from its idle time-out; bytes
+    // of the control channel do only once they complete a command line, which calls NoteActivity.
     void CountSent(uint64_t n);
     void CountReceived(uint64_t n);
+    void CountControlReceived(uint64_t n);
+    void NoteActivity();
     uint64_t BytesSent() const { return bytesSent_; }
     uint64_t BytesReceived() const { return bytesReceived_; }
     // Posts WM_FTP_NOTIFY (NOTIFY_CLOSE_DATA or NOTIFY_END_THREAD) to this thread's own queue.
@@ -79,6 +84,7 @@ private:
     unsigned reports_ = 0;
     std::string clientAddress_;
     bool overLimit_ = false;
+    bool overAddressLimit_ = false;
     MessageLoop* loop_ = nullptr;
     std::unique_ptr<CControlSocket> control_;
     MessageLoop::TimerId idleTimer_ = 0;

@@ -1,5 +1,6 @@
 #include "ControlSocket.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
@@ -7,10 +8,14 @@
 #include "engine/ConnectThread.h"
 #include "engine/FtpServer.h"
 #include "engine/Messages.h"
+#include "platform/Text.h"
 
 namespace tw {
 
 namespace {
+
+// Commands a connection may send before it logs in: each is logged, so more would only flood the log.
+constexpr int kMaxCommandsBeforeLogin = 20;
 
 // A reply that cannot be handed over within this time finds the connection dead.
 constexpr std::chrono::seconds kReplySendLimit{60};
@@ -26,9 +31,10 @@ size_t UnfinishedLength(const std::string& buffer, std::string_view added) {
 
 }  // namespace
 
-CControlSocket::CControlSocket(CConnectThread& thread) : thread_(thread) {}
+CControlSocket::CControlSocket(CConnectThread& thread) : thread_(thread), loginClock_(thread.Server().Now()) {}
 
 CControlSocket::~CControlSocket() {
+    if (holdTimer_) thread_.Loop().KillTimer(holdTimer_);
     CloseDataConnection();
     Close();
 }
@@ -44,7 +50,9 @@ long CControlSocket::ReadSome(void* buffer, size_t length) { return Receive(buff
 
 bool CControlSocket::WriteAll(const std::string& bytes) { return SendAll(bytes.data(), bytes.size(), kReplySendLimit); }
 
-bool CControlSocket::SendReplyText(const std::string& text) {
+bool CControlSocket::SendReplyText(const std::string& message) {
+    // A name with a line end inside would forge reply lines: control bytes are shown as "?".
+    const std::string text = MaskControlBytes(message);
     if (!IsOpen() || PeerGone()) {
         Log("Connection is not active, disconnected.", 2);
         Close();
@@ -99,7 +107,7 @@ void CControlSocket::ReceiveChunk() {
         thread_.PostQuit();
         return;
     }
-    thread_.CountReceived(got);
+    thread_.CountControlReceived(got);
     TakeBytes(added);
     if (!waitingForData_) AssembleLines();  // else the waiting command's caller goes on with them
 }
@@ -154,11 +162,14 @@ void CControlSocket::AssembleLines() {
             if (m.wParam == NOTIFY_END_THREAD) thread_.PostQuit();
         CloseDataConnection();
     }
+    // One line at a time: while a command waits for its data connection, the lines after it stay in the
+    // receive buffer, where the wait looks for ABOR and QUIT. Held commands stay there too.
     size_t end;
-    while (IsOpen() && (end = receiveBuffer_.find("\r\n")) != std::string::npos) {
+    while (!holdTimer_ && IsOpen() && (end = receiveBuffer_.find("\r\n")) != std::string::npos) {
         std::string line = receiveBuffer_.substr(0, end);
         receiveBuffer_.erase(0, end + 2);
         if (line.empty()) continue;
+        thread_.NoteActivity();  // only a whole line restarts the idle time-out
         pendingLines_.push_back(std::move(line));
         try {
             ProcessCommand();
@@ -168,6 +179,28 @@ void CControlSocket::AssembleLines() {
             thread_.PostQuit();
         }
     }
+}
+
+void CControlSocket::HoldCommands(std::chrono::steady_clock::time_point due, std::function<void()> then) {
+    // Reading stops as well, so a client cannot pile up lines meanwhile. A TLS read has drained its
+    // layer, so what arrives later is seen by the socket watch again.
+    WantRead(false);
+    auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+    holdTimer_ = thread_.Loop().SetTimer(std::max(wait, std::chrono::milliseconds(0)), [this, then = std::move(then)] {
+        holdTimer_ = 0;
+        then();
+        if (!IsOpen()) return;
+        WantRead(true);
+        AssembleLines();
+    }, false);
+}
+
+bool CControlSocket::CountCommandBeforeLogin() {
+    if (LoginState != NOT_LOGGED_IN || ++commandsBeforeLogin_ <= kMaxCommandsBeforeLogin) return true;
+    pendingLines_.clear();
+    SendReply("421 Too many commands before login.");
+    EndConnection();
+    return false;
 }
 
 }  // namespace tw

@@ -4,8 +4,11 @@
 // Threads: lives on its connection thread only; no locks.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <deque>
+#include <functional>
 #include <fmt/printf.h>
 #include <memory>
 #include <span>
@@ -17,6 +20,7 @@
 #include "engine/DataSocket.h"
 #include "engine/Listing.h"
 #include "platform/EventSocket.h"
+#include "platform/MessageLoop.h"
 
 namespace tw {
 
@@ -162,6 +166,11 @@ private:
     // line's CR LF are dropped, and the line and those after it are handled.
     void TakeBytes(std::string_view added);
     void AssembleLines();
+    // Holds back reading and dispatching until `due`, then runs `then` and goes on. A failed login is
+    // answered this way: on the connection's own timer, so nobody else waits.
+    void HoldCommands(std::chrono::steady_clock::time_point due, std::function<void()> then);
+    // Counts a command before login; false (the connection ended) when there are too many.
+    bool CountCommandBeforeLogin();
     void EndConnection();  // closes the socket and asks the thread to end
 
     CConnectThread& thread_;
@@ -174,6 +183,13 @@ private:
     bool waitingForData_ = false;  // OpenDataConnection is waiting; received lines stay in the buffer
     bool cutting_ = false;  // dropping the rest of a line after a NUL
     bool heldCr_ = false;   // the buffer's last byte is a CR of the cut part, kept in case LF follows
+
+    MessageLoop::TimerId holdTimer_ = 0;
+    // Login defences: when the connection last became not logged in (its login time-out runs from
+    // there), the commands dispatched since, and the failed logins of this connection.
+    std::time_t loginClock_;
+    int commandsBeforeLogin_ = 0;
+    int loginFails_ = 0;
 };
 
 }  // namespace tw

@@ -74,6 +74,10 @@ void CControlSocket::OnCdup(const std::string&) { OnCwd(".."); }
 void CControlSocket::OnPwd(const std::string&) { SendReply("257 \"%s\" is current directory.", CurrentDir); }
 
 void CControlSocket::OnMkd(const std::string& arg) {
+    if (!CAccessModel::IsCreatableName(arg)) {
+        SendReply("553 File name not allowed.");
+        return;
+    }
     std::string local, rest;
     switch (Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_CREATE, local, &rest)) {
         case PATH_OK:
@@ -146,6 +150,10 @@ void CControlSocket::OnRnfr(const std::string& arg) {
 void CControlSocket::OnRnto(const std::string& arg) {
     if (RenameSource.empty()) {
         SendReply("503 Bad sequence of commands.");
+        return;
+    }
+    if (!CAccessModel::IsCreatableName(arg)) {
+        SendReply("553 File name not allowed.");
         return;
     }
     const char* kind = RenameIsFile ? "File" : "Directory";

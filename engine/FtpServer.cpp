@@ -101,6 +101,13 @@ bool CFtpServer::IsAllowedAddress(const std::string& address) const {
     return FilterAdmits(filterMode_, acceptList_, rejectList_, address);
 }
 
+bool CFtpServer::RecordLoginFailure(const std::string& address) {
+    const int banAfter = banAfterFails_;
+    if (!bans_.RecordFailure(address, Now(), banAfter, static_cast<std::time_t>(banMinutes_) * 60)) return false;
+    Notify(0, "%s banned after %d failed logins.", address, banAfter);
+    return true;
+}
+
 void CFtpServer::SetPassivePorts(int low, int high) {
     std::lock_guard lock(passiveMutex_);
     passiveLow_ = low;
@@ -272,10 +279,16 @@ void CFtpServer::Accept(CListenSocket& listener, bool tls) {
         return;
     }
     std::shared_ptr<CConnectThread> thread;
-    if (tls)
+    if (tls) {
         thread = std::make_shared<CSslClientThread>(*this, fd, tlsContext_.get());
-    else
+        // Handshakes hold places before they are counted in (IsFull). While as many are under way as the
+        // limit allows, a further one could only be refused: it is closed unseen instead of tying up a
+        // thread for its handshake.
+        if (handshakes_ >= maxUsers_) return;  // dropping the thread object closes the socket
+        ++handshakes_;
+    } else {
         thread = std::make_shared<CConnectThread>(*this, fd, false);
+    }
     auto& registry = tls ? tlsThreads_ : plainThreads_;
     {
         std::lock_guard lock(registryMutex_);
@@ -283,6 +296,7 @@ void CFtpServer::Accept(CListenSocket& listener, bool tls) {
     }
     if (!thread->Start(waker_)) {
         Unregister(thread.get());  // dropping it closes the socket; nothing counted
+        if (tls) HandshakeEnded();
         return;
     }
     started_.remove_if([](const std::shared_ptr<CConnectThread>& t) { return t->Ended(); });
@@ -305,6 +319,8 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
             // Decided here, right after this connection's own count, so a burst of clients cannot see
             // each other's counts and be refused below the limit.
             thread->SetOverLimit(IsFull());
+            const int fromAddress = ++perAddress_[thread->ClientAddress()];
+            thread->SetOverAddressLimit(maxPerIp_ > 0 && fromAddress > maxPerIp_);
             Notify(0, lParam ? "%s has connected to SSL server." : "%s has connected to server.",
                    thread->ClientAddress());
             break;
@@ -313,6 +329,8 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
             auto* thread = reinterpret_cast<CConnectThread*>(wParam);
             thread->CountReport();
             --currentConnections_;
+            if (auto it = perAddress_.find(thread->ClientAddress()); it != perAddress_.end() && --it->second <= 0)
+                perAddress_.erase(it);
             Notify(0, lParam ? "%s has disconnected from SSL server." : "%s has disconnected from server.",
                    thread->ClientAddress());
             if (sink_) sink_->OnDisconnect(thread->Id(), thread->UserName());

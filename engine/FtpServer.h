@@ -14,6 +14,7 @@
 #include <fmt/printf.h>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,6 +24,7 @@
 #include "engine/AddressUpdater.h"
 #include "engine/Accounts.h"
 #include "engine/LogFile.h"
+#include "engine/LoginBans.h"
 #include "engine/TlsContext.h"
 #include "engine/UploadQuota.h"
 #include "platform/EventSocket.h"
@@ -81,8 +83,15 @@ public:
     void SetServiceWindow(MessageTarget* window) { serviceWindow_ = window; }
     // Where accounts are read from: the tables of the program directory unless replaced (tests).
     void SetAccountSource(std::unique_ptr<CAccountSource> source);
-    // Time source of idle time-outs (seconds); tests replace it.
+    // Time source of idle and login time-outs and of bans (seconds); tests replace it.
     void SetClock(Clock clock) { clock_ = std::move(clock); }
+    // Defences against hostile clients (option.ini keys of the same names).
+    void SetLoginFailDelay(int ms) { loginFailDelay_ = ms; }
+    void SetMaxLoginFails(int n) { maxLoginFails_ = n; }
+    void SetBanAfterFails(int n) { banAfterFails_ = n; }
+    void SetBanMinutes(int minutes) { banMinutes_ = minutes; }
+    void SetLoginTimeout(int seconds) { loginTimeout_ = seconds; }
+    void SetMaxPerIp(int n) { maxPerIp_ = n; }
 
     // ---- read by connection threads ----
     int Port() const { return port_; }
@@ -95,8 +104,19 @@ public:
     std::time_t Now() const { return clock_(); }
     CAccessModel& Access() { return *access_; }
     CUploadQuota& UploadQuota() { return uploadQuota_; }
-    bool IsFull() const { return maxUsers_ < currentConnections_; }
+    int LoginFailDelay() const { return loginFailDelay_; }
+    int MaxLoginFails() const { return maxLoginFails_; }
+    int LoginTimeout() const { return loginTimeout_; }
+    // Connections still in their TLS handshake hold a place as well.
+    bool IsFull() const { return maxUsers_ < currentConnections_ + handshakes_; }
     bool IsAllowedAddress(const std::string& address) const;
+    // Failed logins per address: a failure that bans the address is logged and returns true; a banned
+    // address is refused at connect and never logs in.
+    bool RecordLoginFailure(const std::string& address);
+    void ClearLoginFailures(const std::string& address) { bans_.Clear(address); }
+    bool IsBanned(const std::string& address) const { return bans_.IsBanned(address, Now()); }
+    // Connection thread: its TLS handshake has ended (either way).
+    void HandshakeEnded() { --handshakes_; }
     // The port the plain listener is bound to (useful when started on port 0), or 0.
     int ListeningPort() const;
 
@@ -169,6 +189,8 @@ private:
     void StopStatsTimer();
     void PushStatistics();
     void LoadIpLists();
+    // Logs every account table of the program directory that others may read (they hold passwords).
+    void WarnReadableTables();
 
     const std::string programDir_;
     MessageLoop& loop_;
@@ -181,6 +203,9 @@ private:
     Clock clock_;
 
     std::atomic<int> port_{21}, sslPort_{990}, maxUsers_{10}, timeout_{5}, filterMode_{0};
+    std::atomic<int> loginFailDelay_{1000}, maxLoginFails_{3}, banAfterFails_{10}, banMinutes_{10};
+    std::atomic<int> loginTimeout_{60}, maxPerIp_{0};
+    CLoginBans bans_;  // has its own lock
     mutable std::mutex textMutex_;  // guards the texts below
     std::string welcome_ = "Welcome to Tarnwick FTP Server";
     std::string goodbye_ = "GoodBye";
@@ -211,6 +236,8 @@ private:
     MessageLoop::TimerId statsTimer_ = 0;  // timer 1
     uint32_t bytesReceived_ = 0, bytesSent_ = 0;
     std::atomic<int> currentConnections_{0};
+    std::atomic<int> handshakes_{0};  // TLS connections accepted and not yet through their handshake
+    std::map<std::string, int> perAddress_;  // counted-in connections per client address
     int totalConnections_ = 0;
     int counters_[4] = {};
 };

@@ -11,6 +11,7 @@
 #include "engine/FtpServer.h"
 #include "engine/HiddenFiles.h"
 #include "engine/Messages.h"
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 
 namespace tw {
@@ -51,7 +52,7 @@ std::string FormatListDate(std::time_t fileTime, std::time_t now) {
 
 std::string ListLine(const DirEntry& entry, std::time_t now) {
     return fmt::format("{} 1 user group {:>14}{}{}\r\n", entry.isDirectory ? "drwx------" : "-rwx------", entry.size,
-                       FormatListDate(entry.lastWrite, now), entry.name);
+                       FormatListDate(entry.lastWrite, now), MaskControlBytes(entry.name));
 }
 
 std::string MlstFeature(unsigned selected) {
@@ -188,10 +189,10 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
                 text += ListLine(e, now);
                 break;
             case ListFormat::NAMES:
-                text += e.name + "\r\n";
+                text += MaskControlBytes(e.name) + "\r\n";
                 break;
             case ListFormat::FACTS:
-                text += MlstLine(e, e.isDirectory ? dirPerm : filePerm, mlstFacts_, e.name);
+                text += MlstLine(e, e.isDirectory ? dirPerm : filePerm, mlstFacts_, MaskControlBytes(e.name));
                 text += "\r\n";
                 break;
         }
@@ -202,12 +203,18 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
         std::vector<std::string> names;
         ListNames(local, names);
         for (const std::string& name : names)
-            if (!IsHiddenFileName(name)) text += name + "\r\n";
+            if (!IsHiddenFileName(name)) text += MaskControlBytes(name) + "\r\n";
     } else if (found && self.isDirectory) {
         std::vector<DirEntry> entries;
         ListDirectory(local, entries);
-        for (const DirEntry& e : entries)
-            if (!IsHiddenFileName(e.name)) append(e);
+        for (DirEntry& e : entries) {
+            if (IsHiddenFileName(e.name)) continue;
+            // A link that leads out of everything the user may see tells nothing of its target.
+            if (e.isLink && !access.InUserTree(UserName, JoinPath(local, e.name)) &&
+                !FindEntry(JoinPath(local, e.name), e, false))
+                continue;
+            append(e);
+        }
     } else if (found) {
         append(self);  // a file name lists that one file
     }

@@ -15,7 +15,7 @@ namespace tw {
 std::string FormatListDate(std::time_t fileTime, std::time_t now);
 
 // One LIST line, CR LF included: type and mode, " 1 user group ", the size right-aligned to 14, the date,
-// the name.
+// the name with its control bytes shown as "?" (as NLST shows it too).
 std::string ListLine(const DirEntry& entry, std::time_t now);
 
 // Words of a LIST or NLST argument that begin with "-" are options and are skipped; the rest is the path.

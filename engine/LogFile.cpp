@@ -4,6 +4,7 @@
 
 
 #include "platform/ProgramDir.h"
+#include "platform/Text.h"
 
 namespace tw {
 
@@ -25,9 +26,7 @@ std::string FormatEventLine(std::time_t when, const std::string& message) {
     // would split or forge lines.
     std::string_view text = message;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-    line.reserve(line.size() + text.size());
-    for (char c : text) line += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
-    return line;
+    return line + MaskControlBytes(text);
 }
 
 CLogFile::~CLogFile() {

@@ -1,8 +1,8 @@
 // Event lines and the daily log file.
 //
 // An event line is "[%Y-%m-%d %H:%M:%S]  " (local time, two blanks) and the message without its trailing
-// line ends, in which every other byte below 0x20 is written as "?", so one event is always one line. The log file of a day is
-// "<base>log/YYYYMMDD.txt"; lines are appended with CR LF and flushed at once.
+// line ends, in which every other byte below 0x20 is written as "?", so one event is always one line. The log
+// file of a day is "<base>log/YYYYMMDD.txt"; lines are appended with CR LF and flushed at once.
 #pragma once
 
 #include <cstdio>

@@ -7,6 +7,10 @@
 namespace tw {
 
 void CControlSocket::OnUser(const std::string& arg) {
+    if (LoginState != NOT_LOGGED_IN) {  // the login defences start afresh for the next login
+        loginClock_ = thread_.Server().Now();
+        commandsBeforeLogin_ = 1;  // this USER
+    }
     LoginState = NOT_LOGGED_IN;  // logged out until the next good PASS
     UserName = arg;
     RenameSource.clear();  // it was checked for the account before
@@ -20,14 +24,31 @@ void CControlSocket::OnPass(const std::string& arg) {
         SendReply("503 Please login with USER.");
         return;
     }
-    auto account = thread_.Server().Access().Source().LoadAccount(UserName);
-    std::string given = !arg.empty() && arg[0] == ',' ? DecodeScrambledText(arg) : arg;
-    bool accepted = account && account->status == 1 &&
-                    ((EqualsNoCase(UserName, "anonymous") && account->password.empty()) || given == account->password);
+    CFtpServer& server = thread_.Server();
+    // Every failure is answered at the same time after the PASS arrived, however long the check took,
+    // so the answer tells nothing of whether the user exists.
+    const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(server.LoginFailDelay());
+    auto account = server.Access().Source().LoadAccount(UserName);
+    bool accepted = account && account->status == 1 && !server.IsBanned(ClientAddress) &&
+                    ((EqualsNoCase(UserName, "anonymous") && account->password.empty()) ||
+                     PasswordMatches(arg, account->password));
     if (!accepted) {
-        SendReply("530 username or password incorrect.");  // UserName stays: another PASS may follow
+        const bool banned = server.RecordLoginFailure(ClientAddress);
+        const int maxFails = server.MaxLoginFails();
+        const bool last = banned || (++loginFails_ >= maxFails && maxFails > 0);
+        HoldCommands(due, [this, last] {
+            if (!last) {
+                SendReply("530 username or password incorrect.");  // UserName stays: another PASS may follow
+                return;
+            }
+            SendReply("421 Too many failed logins.");
+            EndConnection();
+        });
         return;
     }
+    server.ClearLoginFailures(ClientAddress);
+    loginFails_ = 0;
+    commandsBeforeLogin_ = 0;
     CurrentDir.assign(1, '/');  // not = "/": GCC 12 warns falsely (-Wrestrict) on that assignment
     LoginState = LOGGED_IN;
     SendReply("230 User logged in. proceed.");

@@ -4,6 +4,9 @@
 #include "engine/AccountTables.h"
 #include "engine/FtpServer.h"
 #include "engine/HiddenFiles.h"
+#include "engine/IpFilter.h"
+#include "platform/DirectoryList.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "platform/Text.h"
@@ -42,6 +45,12 @@ void CFtpServer::LoadSettings(CServerEventSink* sink) {
         SetPassiveAddress(passiveIp);
     else
         updater_->StartAddressLookup();
+    SetLoginFailDelay(ini.GetInt("Server", "LoginFailDelay", 1000));
+    SetMaxLoginFails(ini.GetInt("Server", "MaxLoginFails", 3));
+    SetBanAfterFails(ini.GetInt("Server", "BanAfterFails", 10));
+    SetBanMinutes(ini.GetInt("Server", "BanMinutes", 10));
+    SetLoginTimeout(ini.GetInt("Server", "LoginTimeout", 60));
+    SetMaxPerIp(ini.GetInt("Server", "MaxPerIP", 0));
     ftpService_ = ini.GetInt("Server", "ftpservice", 1) != 0;
     ftpsService_ = ini.GetInt("Server", "ftpsservice", 1) != 0;
 
@@ -55,10 +64,28 @@ void CFtpServer::LoadSettings(CServerEventSink* sink) {
     ExpirySweep(programDir_, std::time(nullptr));
     // Uploads and moves cut short by a crash left their hidden files behind.
     for (const std::string& dir : ServedDirectories(programDir_)) SweepHiddenFiles(dir);
+    WarnReadableTables();
+}
+
+void CFtpServer::WarnReadableTables() {
+    std::vector<DirEntry> entries;
+    ListDirectory(programDir_, entries);
+    for (const DirEntry& e : entries)
+        if (!e.isDirectory && e.name.ends_with(".sdb") && IsReadableByOthers(programDir_ + e.name))
+            Notify(0, "%s is readable by other users.", programDir_ + e.name);
 }
 
 void CFtpServer::LoadIpLists() {
-    SetFilterLists(ReadSmallFile(programDir_ + "acceptip.txt"), ReadSmallFile(programDir_ + "rejectip.txt"));
+    const std::string acceptText = ReadSmallFile(programDir_ + "acceptip.txt");
+    const std::string rejectText = ReadSmallFile(programDir_ + "rejectip.txt");
+    // An entry that is no address pattern matches nobody: said once, so a deny list that lets everyone
+    // in is seen.
+    const std::pair<const char*, const std::string*> lists[] = {{"acceptip.txt", &acceptText},
+                                                                 {"rejectip.txt", &rejectText}};
+    for (const auto& [name, text] : lists)
+        for (const std::string& entry : IgnoredListEntries(*text))
+            Notify(0, "IP list %s: ignored entry \"%s\".", name, entry);
+    SetFilterLists(acceptText, rejectText);
 }
 
 }  // namespace tw

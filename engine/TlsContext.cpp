@@ -11,6 +11,10 @@ namespace tw {
 
 namespace {
 
+constexpr const char* kTls12Ciphers =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:"
+    "ECDHE-RSA-AES256-GCM-SHA384:ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
+
 struct BioFree {
     void operator()(BIO* bio) const { BIO_free(bio); }
 };
@@ -126,6 +130,12 @@ SslContext CreateSslContext(const std::string& certSource, size_t certLength, co
     // A client that ends an upload with a bare TCP close still ends the file normally.
     SSL_CTX_set_options(ctx.get(), SSL_OP_ALL | SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF);
     SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+    // TLS 1.2 only with forward secrecy and authenticated encryption; TLS 1.3 keeps its own suites.
+    if (SSL_CTX_set_cipher_list(ctx.get(), kTls12Ciphers) != 1) {
+        ERR_clear_error();
+        error = "Create ctx error";
+        return nullptr;
+    }
     SSL_CTX_set_mode(ctx.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
 
     std::string ignored;

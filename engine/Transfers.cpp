@@ -89,6 +89,10 @@ void CControlSocket::OnAppe(const std::string& arg) { StoreFile(arg, true); }
 
 void CControlSocket::StoreFile(const std::string& arg, bool append) {
     if (RefuseWhileBusy()) return;
+    if (!CAccessModel::IsCreatableName(arg)) {
+        SendReply("553 File name not allowed.");
+        return;
+    }
     std::string local;
     ResolveResult r = Thread().Server().Access().ResolveFile(UserName, CurrentDir, arg,
                                                              append ? ACCESS_APPEND : ACCESS_WRITE, local);

@@ -24,9 +24,13 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries, bool 
     int dfd = dirfd(d);
     while (dirent* de = readdir(d)) {
         if (std::strcmp(de->d_name, ".") == 0 || std::strcmp(de->d_name, "..") == 0) continue;
-        struct stat st;
-        if (fstatat(dfd, de->d_name, &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0) continue;
         DirEntry e;
+        struct stat st;
+        if (de->d_type == DT_LNK || de->d_type == DT_UNKNOWN) {
+            if (fstatat(dfd, de->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            e.isLink = S_ISLNK(st.st_mode);
+        }
+        if ((followLinks || !e.isLink) && fstatat(dfd, de->d_name, &st, 0) != 0) continue;
         e.name = de->d_name;
         Fill(e, st);
         entries.push_back(std::move(e));
@@ -44,9 +48,10 @@ bool ListNames(const std::string& dir, std::vector<std::string>& names) {
     return true;
 }
 
-bool FindEntry(const std::string& path, DirEntry& entry) {
+bool FindEntry(const std::string& path, DirEntry& entry, bool followLinks) {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return false;
+    if ((followLinks ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0) return false;
+    entry.isLink = !followLinks && S_ISLNK(st.st_mode);
     size_t slash = path.find_last_of('/', path.size() > 1 ? path.size() - 2 : 0);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     while (name.size() > 1 && name.back() == '/') name.pop_back();

@@ -13,18 +13,21 @@ struct DirEntry {
     bool isDirectory = false;
     uint64_t size = 0;
     std::time_t lastWrite = 0;
+    bool isLink = false;  // a symbolic link; the facts are its target's unless read from the link
 };
 
 // The entries of directory `dir` in the order the file system returns them, without "." and "..".
-// Symbolic links are followed unless `followLinks` is false (a link is then no directory); an entry that
-// vanishes while being read is left out. False when the directory cannot be opened.
+// Symbolic links are followed (a dangling one is left out) unless `followLinks` is false (a link is then
+// no directory); an entry that vanishes while being read is left out. False when the directory cannot be
+// opened.
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries, bool followLinks = true);
 
 // The names in directory `dir` without "." and "..", unsorted and without a look at each entry (no stat).
 // False when the directory cannot be opened.
 bool ListNames(const std::string& dir, std::vector<std::string>& names);
 
-// The entry that `path` names (a file or a directory, links followed); false when it does not exist.
-bool FindEntry(const std::string& path, DirEntry& entry);
+// The entry that `path` names (a file or a directory), its links followed or, with `followLinks` false,
+// the link itself; false when it does not exist.
+bool FindEntry(const std::string& path, DirEntry& entry, bool followLinks = true);
 
 }  // namespace tw

@@ -32,6 +32,11 @@ bool IsWritableDirectory(const std::string& path) {
     return IsDirectory(path) && access(path.c_str(), W_OK | X_OK) == 0;
 }
 
+bool IsReadableByOthers(const std::string& path) {
+    struct stat st;
+    return Usable(path) && stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
 std::string RealPath(const std::string& path) {
     if (!Usable(path)) return {};
     if (char* real = realpath(path.c_str(), nullptr)) {

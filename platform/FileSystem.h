@@ -23,6 +23,8 @@ bool IsWritableDirectory(const std::string& path);
 // The path with every symbolic link resolved; pieces that do not exist yet are kept as written. Empty when
 // the path cannot be resolved (a dangling or looping link, an unreadable directory).
 std::string RealPath(const std::string& path);
+// True when the group or everyone else may read the file.
+bool IsReadableByOthers(const std::string& path);
 // Size in bytes of a file, or -1.
 int64_t FileSize(const std::string& path);
 // Size in bytes of what the path names itself, a symbolic link not followed (the link's own size), or -1.

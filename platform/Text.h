@@ -14,6 +14,28 @@ inline std::string_view Trim(std::string_view s) {
     return s.substr(b, s.find_last_not_of(blanks) - b + 1);
 }
 
+// A byte that could split or forge a line of a reply, a listing or the log: anything below 0x20.
+inline bool IsControlByte(char c) { return static_cast<unsigned char>(c) < 0x20; }
+
+// The text with every control byte shown as "?", as replies, listings and the log show names.
+inline std::string MaskControlBytes(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (IsControlByte(c)) c = '?';
+    return out;
+}
+
+// A decimal number of 1..`digits` digits only, at most `max`, or -1.
+inline int Decimal(std::string_view text, size_t digits, int max) {
+    if (text.empty() || text.size() > digits) return -1;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value <= max ? value : -1;
+}
+
 // ASCII comparison without regard to case.
 inline bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

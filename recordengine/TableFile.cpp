@@ -143,7 +143,7 @@ FileOpenResult CTableFile::Open(const std::string& path, FileAccess access, int 
     if (access == FileAccess::Create)
         flags |= O_CREAT;
     do {
-        fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+        fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0600);  // tables hold passwords
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
         Fail("can't open " + path);
@@ -246,7 +246,7 @@ bool CTableFile::WriteAt(int64_t pos, const void* buf, size_t n)
     if (!inChange_) {
         if (journalFd_ < 0) {
             do {
-                journalFd_ = ::open(journalPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+                journalFd_ = ::open(journalPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
             } while (journalFd_ < 0 && errno == EINTR);
             if (journalFd_ < 0)
                 return Fail("can't create " + journalPath_);

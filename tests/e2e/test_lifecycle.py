@@ -8,6 +8,7 @@ import threading
 import time
 import unittest
 
+import ftp_accounts
 from harness import EVENT_PREFIX, GREETING, HOST, ServerProcess, free_port, wait_until
 
 TOO_MANY = "421 Too many users are connected, please try again later."
@@ -27,13 +28,24 @@ def server_send_queue(server, client):
     return None
 
 
+def logged_in_client(server):
+    """A client logged in as "u" (made on first use): only a logged-in client may send more than 20
+    commands."""
+    if not os.path.exists(os.path.join(server.home, "user.sdb")):
+        ftp_accounts.add_user(server.home, "u", "pw", os.path.join(server.home, "u"))
+    c = server.client()
+    assert c.read_line() == GREETING
+    assert c.command("USER u") == "331 username ok, need password."
+    assert c.command("PASS pw") == "230 User logged in. proceed."
+    return c
+
+
 def stuck_client(server):
     """A client that sends commands and never reads a reply, until its connection thread is blocked sending
     one: the server takes none of its bytes, and for a second its socket's queue of unsent replies has not
     changed (a server still working through what it received, slowly under a sanitizer, keeps adding to
     it). Bounded to 60 s."""
-    c = server.client()
-    assert c.read_line() == GREETING
+    c = logged_in_client(server)
     c.sock.setblocking(False)
     data = b"NOOP\r\n" * 10000
     started = last_change = time.monotonic()
@@ -217,8 +229,7 @@ class ResourcesAndStopTest(unittest.TestCase):
     def test_a_stuck_connection_is_waited_for_once_whatever_other_clients_send(self):
         with ServerProcess() as server:
             stuck = stuck_client(server)
-            chatty = server.client()
-            self.assertEqual(chatty.read_line(), GREETING)
+            chatty = logged_in_client(server)
             stop_chatting = threading.Event()
             served = threading.Event()
 
@@ -269,9 +280,7 @@ class ResourcesAndStopTest(unittest.TestCase):
 
     def test_console_lines_of_many_threads_stay_whole(self):
         with ServerProcess({"maxusers": 50}) as server:
-            clients = [server.client() for _ in range(12)]
-            for c in clients:
-                self.assertEqual(c.read_line(), GREETING)
+            clients = [logged_in_client(server) for _ in range(12)]
 
             def burst(c):
                 c.send("NOOP\r\n" * 300)

@@ -14,6 +14,7 @@
 #include "Commands.h"
 #include "engine/AccountTables.h"
 #include "platform/IniFile.h"
+#include "platform/PasswordHash.h"
 #include "platform/Text.h"
 #include "recordengine/RecordTable.h"
 
@@ -92,6 +93,10 @@ bool ApplyUserOptions(CRecordTable& t, const std::string& dir, const std::map<st
     for (const auto& [key, value] : options) {
         if (key == "password") {
             set("password", value);
+        } else if (key == "password-hash") {
+            const std::string hash = tw::MakePasswordHash(value);
+            if (hash.empty()) error = "cannot hash the password";
+            else set("password", hash);
         } else if (key == "email") {
             set("email", value);
         } else if (key == "home") {
@@ -138,8 +143,9 @@ bool ApplyUserOptions(CRecordTable& t, const std::string& dir, const std::map<st
     return true;
 }
 
-const std::vector<std::string> kUserOptions = {"password", "email",          "home",         "rights", "groups", "status",
-                                               "expires",  "download-speed", "upload-speed", "quota",  "used"};
+const std::vector<std::string> kUserOptions = {"password", "password-hash", "email",        "home",  "rights", "groups",
+                                               "status",   "expires",       "download-speed", "upload-speed",
+                                               "quota",    "used"};
 
 int UserAdd(const std::string& dir, const std::string& name, const CommandArgs& args) {
     std::map<std::string, std::string> options;

@@ -16,9 +16,10 @@ constexpr Command kCommands[] = {
     {"dump", "dump FILE     header, fields, keys and every record in key-0 order", RunDump},
     {"check", "check FILE    validate the structure; exits 1 at the first inconsistency", RunCheck},
     {"init", "init DIR      create empty user.sdb and group.sdb in a program directory", RunInit},
-    {"user", "user add|set|del|list|show DIR [NAME] [--password P] [--home DIR] [--rights RWDRALCRR]\n"
-             "              [--groups G1,G2] [--status enabled|disabled] [--expires YYYY-MM-DD|never]\n"
-             "              [--download-speed KB] [--upload-speed KB] [--quota KB] [--used KB] [--email E]",
+    {"user", "user add|set|del|list|show DIR [NAME] [--password P | --password-hash P] [--home DIR]\n"
+             "              [--rights RWDRALCRR] [--groups G1,G2] [--status enabled|disabled]\n"
+             "              [--expires YYYY-MM-DD|never] [--download-speed KB] [--upload-speed KB]\n"
+             "              [--quota KB] [--used KB] [--email E]",
      RunUser},
     {"group", "group add|set|del|list DIR [NAME] [--notes TEXT]", RunGroup},
     {"vfolder", "vfolder add|del|list DIR user|group OWNER [NAME [LOCALDIR]] [--rights R----L---]", RunFolder},

@@ -81,11 +81,15 @@ bool Eventually(F f, std::chrono::milliseconds limit = 3000ms) {
 
 TEST(ControlChannel, IdleTimeOutFollowsLastActivityAndTheCurrentTimeOut) {
     Observed server(10);
+    server.OnServer([](CFtpServer& s) {
+        s.SetLoginTimeout(0);  // idle before login as well
+        return 0;
+    });
     Conn c = Conn::To(server.Port());
     ASSERT_EQ(c.Line(), "220 Welcome to Tarnwick FTP Server");
     server.now += 9 * 60;  // 9 minutes idle: stays
     EXPECT_TRUE(c.Silent(1500ms));
-    c.Send("NOOP\r\n");  // any received byte is activity
+    c.Send("NOOP\r\n");  // a command line is activity
     EXPECT_EQ(c.Line(), "530 Please login with USER and PASS.");
     // The reply's bytes are counted (and the activity noted) just after they were sent.
     ASSERT_TRUE(Eventually([&] { return server.OnServer([](CFtpServer& s) { return s.BytesSent(); }) == 36u + 38u; }));
@@ -98,6 +102,89 @@ TEST(ControlChannel, IdleTimeOutFollowsLastActivityAndTheCurrentTimeOut) {
     EXPECT_EQ(c.Line(), "426 Connection timed out, aborting transfer");
     EXPECT_EQ(c.Line(), "<closed>");
     EXPECT_TRUE(Eventually([&] { return server.sink.HasLine("127.0.0.1 has disconnected from server."); }));
+}
+
+TEST(ControlChannel, OnlyWholeCommandLinesKeepAConnectionFromItsTimeOuts) {
+    Observed server(1);
+    server.OnServer([](CFtpServer& s) {
+        s.SetLoginTimeout(0);
+        return 0;
+    });
+    Conn c = Conn::To(server.Port());
+    ASSERT_EQ(c.Line(), "220 Welcome to Tarnwick FTP Server");
+    server.now += 40;
+    c.Send("NO");  // a line never finished
+    ASSERT_TRUE(Eventually([&] { return server.OnServer([](CFtpServer& s) { return s.BytesReceived(); }) == 2u; }));
+    server.now += 30;  // 70 s after the last whole line, 30 s after the last byte
+    EXPECT_EQ(c.Line(), "426 Connection timed out, aborting transfer");
+    EXPECT_EQ(c.Line(), "<closed>");
+
+    // The login time-out runs from the connect, and again from a USER that logs a connection out.
+    server.OnServer([](CFtpServer& s) {
+        s.SetTimeout(10);
+        s.SetLoginTimeout(30);
+        return 0;
+    });
+    Conn slow = Conn::To(server.Port());
+    Session in(server.Port());
+    ASSERT_EQ(slow.Line(), "220 Welcome to Tarnwick FTP Server");
+    server.now += 31;
+    EXPECT_EQ(slow.Line(), "421 Login timeout.");
+    EXPECT_EQ(slow.Line(), "<closed>");
+    EXPECT_TRUE(in.control.Silent(1500ms));
+    EXPECT_EQ(in.Cmd("USER user"), "331 username ok, need password.");
+    server.now += 31;
+    EXPECT_EQ(in.Line(), "421 Login timeout.");
+}
+
+TEST(ControlChannel, FailedLoginsAreAnsweredLateWithoutHoldingUpOthersAndBanTheAddress) {
+    Observed server;
+    server.OnServer([](CFtpServer& s) {
+        s.SetLoginFailDelay(300);
+        s.SetMaxLoginFails(2);
+        s.SetBanAfterFails(3);
+        s.SetBanMinutes(1);
+        return 0;
+    });
+    Conn guesser = Conn::To(server.Port()), other = Conn::To(server.Port());
+    ASSERT_EQ(guesser.Line(), "220 Welcome to Tarnwick FTP Server");
+    ASSERT_EQ(other.Line(), "220 Welcome to Tarnwick FTP Server");
+    guesser.Send("USER user\r\nPASS bad\r\nNOOP\r\n");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(guesser.Line(), "331 username ok, need password.");
+    other.Send("NOOP\r\n");
+    EXPECT_EQ(other.Line(), "530 Please login with USER and PASS.");
+    // The failure is answered after the delay; the line behind it waits its turn.
+    EXPECT_EQ(guesser.Line(), "530 username or password incorrect.");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 290ms);
+    EXPECT_EQ(guesser.Line(), "530 Please login with USER and PASS.");
+    guesser.Send("PASS pw\r\n");  // one failure of two allowed: the right password still logs in
+    guesser.Send("PASS bad\r\n");
+    EXPECT_EQ(guesser.Line(), "230 User logged in. proceed.");
+    EXPECT_EQ(guesser.Line(), "530 username or password incorrect.");
+    // A success cleared the address's count: two failures so far.
+    guesser.Send("PASS bad\r\n");
+    EXPECT_EQ(guesser.Line(), "421 Too many failed logins.");
+    EXPECT_EQ(guesser.Line(), "<closed>");
+    EXPECT_FALSE(server.sink.HasLine("127.0.0.1 banned after 3 failed logins."));
+
+    Conn third = Conn::To(server.Port());
+    ASSERT_EQ(third.Line(), "220 Welcome to Tarnwick FTP Server");
+    third.Send("USER nobody\r\nPASS x\r\n");
+    EXPECT_EQ(third.Line(), "331 username ok, need password.");
+    EXPECT_EQ(third.Line(), "421 Too many failed logins.");
+    EXPECT_TRUE(Eventually([&] { return server.sink.HasLine("127.0.0.1 banned after 3 failed logins."); }));
+    // A banned address is refused at connect, and its connections still open cannot log in.
+    Conn refused = Conn::To(server.Port());
+    EXPECT_EQ(refused.Line(), "421 Access denied, IP address was rejected by the server.");
+    EXPECT_EQ(refused.Line(), "<closed>");
+    other.Send("USER user\r\nPASS pw\r\n");
+    EXPECT_EQ(other.Line(), "331 username ok, need password.");
+    EXPECT_EQ(other.Line(), "530 username or password incorrect.");
+    // The ban ends after its minutes.
+    server.now += 61;
+    Session after(server.Port());
+    EXPECT_EQ(after.Cmd("PWD"), "257 \"/\" is current directory.");
 }
 
 TEST(ControlChannel, CountersAndHostEventsFollowTheConnection) {

@@ -31,6 +31,18 @@ TEST(IpFilter, MalformedEntriesAndAddressesMatchNothing) {
     EXPECT_FALSE(AddressListed(",,, ,", "1.2.3.4"));
 }
 
+TEST(IpFilter, EntriesAreSeparatedByCommasSemicolonsBlanksAndLineEnds) {
+    const std::string text = "10.0.0.1\n10.0.0.2\r\n10.0.0.3 10.0.0.4\t10.0.0.5;10.0.0.6,10.0.0.7";
+    for (int i = 1; i <= 7; ++i) EXPECT_TRUE(AddressListed(text, "10.0.0." + std::to_string(i))) << i;
+    EXPECT_FALSE(AddressListed(text, "10.0.0.8"));
+    EXPECT_TRUE(IgnoredListEntries(text).empty());
+    EXPECT_TRUE(IgnoredListEntries(",192.168.*.*,").empty());
+    EXPECT_EQ(IgnoredListEntries("10.0.0.1\nlocalhost 1.2.3.256;1.2.3;*.*.*.*;1.2.3.-4,::1"),
+              (std::vector<std::string>{"localhost", "1.2.3.256", "1.2.3", "1.2.3.-4", "::1"}));
+    EXPECT_FALSE(AddressListed("1.2.3.256", "1.2.3.256"));
+    EXPECT_FALSE(AddressListed("*.*.*.*", "*.*.*.*"));  // only a real address matches
+}
+
 TEST(IpFilter, Modes) {
     const std::string accept = "127.0.0.1", reject = "10.0.0.9";
     EXPECT_TRUE(FilterAdmits(0, "", "", "10.0.0.9"));
