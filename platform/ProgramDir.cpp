@@ -44,4 +44,9 @@ std::string ReadSmallFile(const std::string& path, size_t limit) {
     return content;
 }
 
+bool WriteSmallFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    return out.write(content.data(), static_cast<std::streamsize>(content.size())).flush().good();
+}
+
 }  // namespace tw
