@@ -20,6 +20,7 @@ QTreeWidget* MakeList(QWidget* parent, const QStringList& columns) {
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->header()->setSectionResizeMode(QHeaderView::Interactive);
     list->header()->setStretchLastSection(true);
+    list->header()->setMinimumSectionSize(70);
     return list;
 }
 
@@ -34,8 +35,14 @@ void LayOut(QWidget* page, QTreeWidget* list, const std::vector<std::pair<const 
     }
     column->addStretch();
     auto* layout = new QHBoxLayout(page);
+    layout->setContentsMargins(0, 0, 6, 0);
     layout->addWidget(list, 1);
     layout->addLayout(column);
+}
+
+// Every column as wide as its widest text, so nothing is elided (the list scrolls instead).
+void FitColumns(QTreeWidget* list) {
+    for (int c = 0; c < list->columnCount(); ++c) list->resizeColumnToContents(c);
 }
 
 // The names of a user's groups ("3,5" -> "staff,guests"); an unknown id is shown as it is stored.
@@ -67,6 +74,7 @@ void CUsersPage::Refresh() {
                                     QString::fromStdString(a.email), GroupNames(a, names),
                                     a.status == 1 ? "Enable" : "Disable", QString::fromStdString(a.homedir)});
     }
+    FitColumns(list_);
 }
 
 CGroupsPage::CGroupsPage(std::string programDir, QWidget* parent)
@@ -79,6 +87,7 @@ void CGroupsPage::Refresh() {
     list_->clear();
     for (const Group& g : LoadAllGroups(programDir_).value_or(std::vector<Group>{}))
         new QTreeWidgetItem(list_, {QString::number(g.id), QString::fromStdString(g.name)});
+    FitColumns(list_);
 }
 
 }  // namespace tw::admin
