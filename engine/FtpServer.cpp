@@ -19,6 +19,7 @@ namespace {
 
 constexpr auto kThreadEndWait = std::chrono::milliseconds(5000);
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+constexpr auto kLookupRetry = std::chrono::milliseconds(30000);
 
 // Port 0 (any free port) is for a program that sets the port itself; read from option.ini it is what a
 // missing or malformed number gives.
@@ -340,7 +341,12 @@ void CFtpServer::SetStatsInterval(int ms) {
 
 void CFtpServer::StartStatsTimer() {
     StopStatsTimer();
-    if (statsInterval_ > 0)
+    if (updater_) {
+        // Service host: timer 1 pushes no statistics; it repeats the public-address lookup until a reply came.
+        statsTimer_ = loop_.SetTimer(kLookupRetry, [this] {
+            if (!updater_->UpdateDone()) updater_->StartAddressLookup();
+        });
+    } else if (statsInterval_ > 0)
         statsTimer_ = loop_.SetTimer(std::chrono::milliseconds(statsInterval_), [this] { PushStatistics(); });
 }
 

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "engine/AccessModel.h"
+#include "engine/AddressUpdater.h"
 #include "engine/Accounts.h"
 #include "engine/LogFile.h"
 #include "engine/TlsContext.h"
@@ -109,7 +110,9 @@ public:
     // Whether a connection thread still runs, also one that a stop gave up waiting for. Such a thread
     // still uses this object, which must not be destroyed meanwhile; the destructor waits for it.
     bool ThreadsRunning() const;
-    // Reads option.ini, the IP lists and opens today's log file; once per process (service host).
+    // Reads option.ini, the IP lists and opens today's log file; once per process (service host). With
+    // PassiveIP "Internet" it starts the public-address lookup, which timer 1 repeats every 30 s until
+    // one reply has been handled.
     void LoadSettings(CServerEventSink* sink);
     bool FtpServiceEnabled() const { return ftpService_; }
     bool FtpsServiceEnabled() const { return ftpsService_; }
@@ -199,8 +202,10 @@ private:
     bool saveLog_ = false;
     CLogFile log_;
 
+    std::unique_ptr<CAddressUpdater> updater_;  // service host: made by LoadSettings
+
     int statsInterval_ = 0;
-    MessageLoop::TimerId statsTimer_ = 0;
+    MessageLoop::TimerId statsTimer_ = 0;  // timer 1
     uint32_t bytesReceived_ = 0, bytesSent_ = 0;
     std::atomic<int> currentConnections_{0};
     int totalConnections_ = 0;
