@@ -26,12 +26,19 @@ bool AddAddressToList(std::string& listText, const std::string& address) {
 }
 
 CAdminHost::CAdminHost(CFtpServer& server, CServerEventSink& sink, Clock clock)
-    : server_(server), sink_(sink), clock_(std::move(clock)), programDir_(server.ProgramDir()) {}
+    : server_(server),
+      sink_(sink),
+      clock_(std::move(clock)),
+      programDir_(server.ProgramDir()),
+      updater_(programDir_, [&server](const std::string& address) { server.SetPassiveAddress(address); }) {}
 
 void CAdminHost::LoadSettings() {
     settings_ = ReadAdminSettings(programDir_ + "option.ini");
     server_.SetFilterMode(settings_.filterMode);
-    if (!EqualsNoCase(settings_.passiveIp, "Internet")) server_.SetPassiveAddress(settings_.passiveIp);
+    if (EqualsNoCase(settings_.passiveIp, "Internet"))
+        RunAddressLookup();
+    else
+        server_.SetPassiveAddress(settings_.passiveIp);
     server_.SetPassivePorts(settings_.minPort, settings_.maxPort);
     server_.SetEventSink(&sink_);
 
@@ -54,13 +61,21 @@ void CAdminHost::ApplyStartValues() {
 bool CAdminHost::StartPlain(int port) {
     server_.SetPort(port);
     ApplyStartValues();
-    return server_.StartServer();
+    if (!server_.StartServer()) return false;
+    RunAddressLookup();
+    return true;
 }
 
 bool CAdminHost::StartTls(int port) {
     server_.SetSslPort(port);
     ApplyStartValues();
-    return server_.StartSslServer();
+    if (!server_.StartSslServer()) return false;
+    RunAddressLookup();
+    return true;
+}
+
+void CAdminHost::RetryAddressLookup() {
+    if (!updater_.UpdateDone()) RunAddressLookup();
 }
 
 bool CAdminHost::AddToList(IpList list, const std::string& address) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "admin/AdminSettings.h"
+#include "engine/AddressUpdater.h"
 #include "engine/FtpServer.h"
 #include "engine/LogFile.h"
 
@@ -36,6 +37,11 @@ public:
     bool StartTls(int port);
     bool FtpRunning() const { return server_.IsRunning(); }
     bool TlsRunning() const { return server_.IsSslRunning(); }
+
+    // The public-address lookup and dynamic-DNS update, when option.ini asks for them; the retry repeats
+    // it until one reply has been handled.
+    void RunAddressLookup() { updater_.StartAddressLookup(); }
+    void RetryAddressLookup();
 
     // Adds an address to the allow or deny list and, when it was not there yet, writes the list file
     // (a file that cannot be written is skipped: the running filter keeps the address). True when added.
@@ -65,6 +71,7 @@ private:
     std::string acceptList_, rejectList_;
     CLogFile log_;
     std::string logDate_;  // "%Y-%m-%d" of the last logged event
+    CAddressUpdater updater_;
 };
 
 }  // namespace tw::admin

@@ -166,6 +166,10 @@ void CMainDlg::Start() {
     if (s.autoActiveTls) StartTls();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    // Timer 2: the public-address lookup again until one reply has been handled.
+    auto* lookupTimer = new QTimer(this);
+    connect(lookupTimer, &QTimer::timeout, this, [this] { host_.RetryAddressLookup(); });
+    lookupTimer->start(30000);
     if (s.minimize && !startFailed_)
         showMinimized();
     else

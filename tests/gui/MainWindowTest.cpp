@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -401,6 +402,28 @@ private slots:
         WriteOptions("Startup=0\n");
         Open().Start();
         QVERIFY(!QFile::exists(entry));
+    }
+
+    void passiveAddressInternetTakesThePublicAddressFromTheLookup() {
+        // A loopback page that answers like the public-address service.
+        QTcpServer page;
+        QVERIFY(page.listen(QHostAddress::LocalHost, 0));
+        int requests = 0;
+        connect(&page, &QTcpServer::newConnection, [&] {
+            QTcpSocket* peer = page.nextPendingConnection();
+            ++requests;
+            auto request = std::make_shared<QByteArray>();
+            connect(peer, &QTcpSocket::readyRead, peer, [peer, request] {
+                *request += peer->readAll();
+                if (!request->contains("\r\n\r\n")) return;
+                peer->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\nYour IP:203.0.113.7\n");
+                peer->disconnectFromHost();
+            });
+        });
+        WriteOptions("PassiveIP=Internet\n[DNS]\nLookupURL=http://127.0.0.1:" + std::to_string(page.serverPort()) + "/\n");
+        Open().Start();
+        QTRY_COMPARE_WITH_TIMEOUT(server_->GetPassiveAddress(), std::string("203.0.113.7"), kDeadlineMs);
+        QCOMPARE(requests, 1);
     }
 
     void screenshotsOfEveryPage() {
