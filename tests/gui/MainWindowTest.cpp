@@ -28,6 +28,7 @@
 #include "engine/AccountTables.h"
 #include "engine/FtpServer.h"
 #include "platform/ProgramDir.h"
+#include "tests/common/LocalTime.h"
 
 using namespace tw;
 using namespace tw::admin;
@@ -36,17 +37,7 @@ namespace {
 
 constexpr int kDeadlineMs = 30000;
 
-std::time_t LocalTime(int y, int mon, int d, int h, int min, int s) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mon - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = min;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
-}
+using tw::test::LocalTime;
 
 int FreePort() {
     QTcpServer probe;

@@ -14,23 +14,14 @@
 #include "admin/OnlineListModel.h"
 #include "platform/Autostart.h"
 #include "platform/ProgramDir.h"
+#include "tests/common/LocalTime.h"
 
 namespace tw::admin {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::time_t LocalTime(int y, int mon, int d, int h, int min, int s) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mon - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = min;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
-}
+using test::LocalTime;
 
 class TempDir : public ::testing::Test {
 protected:
