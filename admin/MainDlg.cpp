@@ -181,13 +181,10 @@ void CMainDlg::Start() {
 
 void CMainDlg::StartFtp() {
     const int port = optionsPage_->Port();
-    if (!host_.StartPlain(port)) {
-        startFailed_ = true;
-        UpdateState();
-        ShowStartFailure(port);
-        return;
-    }
+    const bool started = host_.StartPlain(port);
+    if (!started) startFailed_ = true;
     UpdateState();
+    if (!started) ShowStartFailure(port);
 }
 
 void CMainDlg::StopFtp() {
@@ -197,12 +194,9 @@ void CMainDlg::StopFtp() {
 
 void CMainDlg::StartTls() {
     const int port = optionsPage_->TlsPort();
-    if (!host_.StartTls(port)) {
-        UpdateState();
-        ShowStartFailure(port);
-        return;
-    }
+    const bool started = host_.StartTls(port);
     UpdateState();
+    if (!started) ShowStartFailure(port);
 }
 
 void CMainDlg::StopTls() {
