@@ -262,8 +262,11 @@ private slots:
         WriteOptions("");
         CMainDlg& w = Open();
         w.Start();
+        // Lines of one event-loop turn are shown as one batch: one model reset, not one per line.
+        QSignalSpy resets(&w.LogPage()->Model(), &QAbstractItemModel::modelReset);
         for (int i = 0; i < 1300; ++i) server_->NotifyText(i % 4, "line " + std::to_string(i));
         QTRY_VERIFY_WITH_TIMEOUT(LogHas("line 1299"), kDeadlineMs);
+        QCOMPARE(resets.count(), 1);
         QCOMPARE(LogLines().Size(), size_t(1201));
         QVERIFY(LogLines().At(0).text.ends_with("line 99"));
         const CLogListModel& model = w.LogPage()->Model();
