@@ -8,7 +8,8 @@ namespace tw::admin {
 namespace {
 
 int Number(const CIniFile& ini, const char* key, int def) {
-    const std::string_view value = Trim(ini.GetString("Server", key));
+    const std::string text = ini.GetString("Server", key);
+    const std::string_view value = Trim(text);
     const size_t digit = !value.empty() && (value[0] == '-' || value[0] == '+') ? 1 : 0;
     if (value.size() <= digit || value[digit] < '0' || value[digit] > '9') return def;
     return LeadingInt(std::string(value));
