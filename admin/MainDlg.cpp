@@ -242,7 +242,7 @@ QToolButton* CMainDlg::Button(const char* toolTip) const {
 }
 
 void CMainDlg::closeEvent(QCloseEvent* event) {
-    if (quitting_) return event->accept();
+    if (quitting_) return event->accept();  // the quit below closes the windows once more
     const auto answer = QMessageBox::question(this, kCaption, kExitQuestion, QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes) return event->ignore();
     quitting_ = true;

@@ -74,7 +74,7 @@ private:
     CEventSinkAdapter sink_;
     CAdminHost host_;
     bool startFailed_ = false;
-    bool quitting_ = false;
+    bool quitting_ = false;  // the exit question was answered Yes
 
     QTabWidget* tabs_ = nullptr;
     QLabel* status_ = nullptr;
