@@ -4,6 +4,7 @@
 #include "engine/AccountTables.h"
 #include "engine/IpFilter.h"
 #include "platform/Autostart.h"
+#include "platform/FileSystem.h"
 #include "platform/ProgramDir.h"
 #include "platform/Text.h"
 
@@ -82,7 +83,7 @@ bool CAdminHost::AddToList(IpList list, const std::string& address) {
     std::string& text = list == IpList::Allow ? acceptList_ : rejectList_;
     if (!AddAddressToList(text, address)) return false;
     server_.SetFilterLists(acceptList_, rejectList_);
-    WriteSmallFile(programDir_ + (list == IpList::Allow ? "acceptip.txt" : "rejectip.txt"), text);
+    WriteFileReplacing(programDir_ + (list == IpList::Allow ? "acceptip.txt" : "rejectip.txt"), text);
     return true;
 }
 

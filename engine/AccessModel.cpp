@@ -166,22 +166,28 @@ bool CAccessModel::IsFolderRoot(const std::string& user, const std::string& clie
 }
 
 bool CAccessModel::CheckAccess(const std::string& user, const std::string& local, AccessOp op) {
+    auto rights = RightsAt(user, local);
+    return rights && rights->Allows(op);
+}
+
+std::optional<RightsSet> CAccessModel::RightsAt(const std::string& user, const std::string& local) {
     auto account = source_.LoadAccount(user);
     std::string real = RealPath(local);
-    if (!account || real.empty()) return false;
-    // The first holder decides: the home directory, then the user's folders, then each group's.
-    if (Covers(account->homedir, real)) return account->rights.Allows(op);
+    if (!account || real.empty()) return std::nullopt;
+    // The first holder decides: the home directory, then the user's folders, then each group's. A group
+    // table that does not open denies everything not decided before it.
+    if (Covers(account->homedir, real)) return account->rights;
     if (auto own = source_.LoadFolders(FolderOwner::User, account->id)) {
         for (const auto& f : *own)
-            if (Covers(f.dir, real)) return f.rights.Allows(op);
+            if (Covers(f.dir, real)) return f.rights;
     }
     for (int gid : account->GroupIds()) {
         auto folders = source_.LoadFolders(FolderOwner::Group, gid);
-        if (!folders) return false;
+        if (!folders) return std::nullopt;
         for (const auto& f : *folders)
-            if (Covers(f.dir, real)) return f.rights.Allows(op);
+            if (Covers(f.dir, real)) return f.rights;
     }
-    return false;
+    return std::nullopt;
 }
 
 ResolveResult CAccessModel::ResolveFile(const std::string& user, const std::string& currentDir,

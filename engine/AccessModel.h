@@ -8,6 +8,7 @@
 // rights are judged on real paths, so a symbolic link that leads out of them grants nothing.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "engine/Accounts.h"
@@ -28,6 +29,11 @@ public:
     std::string MapToClient(const std::string& user, const std::string& local);
     // True when the first holder of the path (home, then user folders, then group folders) grants `op`.
     bool CheckAccess(const std::string& user, const std::string& local, AccessOp op);
+    // The rights of the first holder of the path; nothing when no holder is found (all denied).
+    std::optional<RightsSet> RightsAt(const std::string& user, const std::string& local);
+    // True when `local` is the directory a one-piece client path reached through a virtual folder (never
+    // removed or renamed).
+    bool IsFolderRoot(const std::string& user, const std::string& clientPath, const std::string& local);
 
     ResolveResult ResolveFile(const std::string& user, const std::string& currentDir, const std::string& argument,
                               AccessOp op, std::string& local);
@@ -46,9 +52,6 @@ public:
     static std::string Normalize(const std::string& currentDir, const std::string& path);
 
 private:
-    // True when the one-piece client path reached `local` through a virtual folder.
-    bool IsFolderRoot(const std::string& user, const std::string& clientPath, const std::string& local);
-
     CAccountSource& source_;
 };
 

@@ -6,12 +6,15 @@
 #include "engine/ConnectThread.h"
 #include "engine/ControlSocket.h"
 #include "engine/FtpServer.h"
+#include "engine/Listing.h"
 #include "engine/Messages.h"
 #include "platform/Text.h"
 
 namespace tw {
 
 namespace {
+
+constexpr size_t kHelpWordsPerLine = 8;
 
 // A PASS line, in any case and after any leading blanks.
 bool IsPassLine(const std::string& line) {
@@ -54,8 +57,7 @@ void CControlSocket::ProcessCommand() {
         SendReply("501 Syntax error in parameters or arguments.");
         return;
     }
-    bool loginFree = command == "USER" || command == "PASS" || command == "QUIT" || command == "BYE";
-    if (!loginFree && LoginState == NOT_LOGGED_IN) {
+    if (!(row && row->beforeLogin) && LoginState == NOT_LOGGED_IN) {
         SendReply("530 Please login with USER and PASS.");
         return;
     }
@@ -68,7 +70,8 @@ void CControlSocket::ProcessCommand() {
 
 void CControlSocket::OnNoop(const std::string&) { SendReply("200 NOOP command successful."); }
 
-void CControlSocket::OnSyst(const std::string&) { SendReply("215 UNIX."); }
+// The conventional answer: clients switch to binary transfers only when they see it.
+void CControlSocket::OnSyst(const std::string&) { SendReply("215 UNIX Type: L8"); }
 
 void CControlSocket::OnType(const std::string& arg) {
     if (arg == "A" || arg == "a")
@@ -77,11 +80,66 @@ void CControlSocket::OnType(const std::string& arg) {
         SendReply("200 Type is now %s", arg);
 }
 
-void CControlSocket::OnProt(const std::string&) { SendReply("200 PROT command OK."); }
+// Every data connection of the TLS listener is protected: only the private level is honoured.
+void CControlSocket::OnProt(const std::string& arg) {
+    if (EqualsNoCase(Trim(arg), "P"))
+        SendReply("200 PROT command OK.");
+    else
+        SendReply("536 Requested PROT level not supported by mechanism.");
+}
 
 void CControlSocket::OnPbsz(const std::string&) { SendReply("200 PBSZ command OK."); }
 
-void CControlSocket::OnHelp(const std::string&) { SendReply("501 Bad command."); }
+void CControlSocket::OnHelp(const std::string& arg) {
+    const std::string_view asked = Trim(arg);
+    if (!asked.empty()) {
+        std::string word(asked);
+        std::transform(word.begin(), word.end(), word.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        if (const CommandRow* row = FindCommand(Commands(), word))
+            SendReply("214 %s", row->help);
+        else
+            SendReply("501 Bad command.");
+        return;
+    }
+    SendReply("214-The following commands are recognized:");
+    const auto rows = Commands();
+    for (size_t first = 0; first < rows.size(); first += kHelpWordsPerLine) {
+        std::string line;
+        for (size_t i = first; i < std::min(rows.size(), first + kHelpWordsPerLine); ++i)
+            line += fmt::format(" {:<5}", rows[i].word);
+        while (line.back() == ' ') line.pop_back();
+        SendReplyText(line);
+    }
+    SendReply("214 Help OK.");
+}
+
+void CControlSocket::OnFeat(const std::string&) {
+    SendReply("211-Features:");
+    for (const CommandRow& row : Commands()) {
+        if (!row.feature) continue;
+        const std::string_view feature = row.feature;
+        SendReplyText(" " + (feature == "MLST" ? MlstFeature(mlstFacts_) : std::string(feature)));
+    }
+    SendReply("211 End");
+}
+
+void CControlSocket::OnOpts(const std::string& arg) {
+    const std::string_view text = Trim(arg);
+    const size_t blank = text.find(' ');
+    const std::string_view option = text.substr(0, blank);
+    const std::string_view value = blank == std::string_view::npos ? std::string_view() : Trim(text.substr(blank));
+    // File names are UTF-8 bytes on this platform and pass through as they are.
+    if (EqualsNoCase(option, "UTF8") && (value.empty() || EqualsNoCase(value, "ON"))) {
+        SendReply("200 Always in UTF8 mode.");
+    } else if (EqualsNoCase(option, "MLST")) {
+        mlstFacts_ = ParseMlstFacts(value);
+        const std::string names = MlstFactNames(mlstFacts_);
+        SendReplyText(names.empty() ? "200 MLST OPTS" : "200 MLST OPTS " + names);
+    } else {
+        SendReply("501 Option not understood.");
+    }
+}
 
 void CControlSocket::OnQuit(const std::string&) {
     SendReply("220 %s", thread_.Server().GetGoodbye());

@@ -14,11 +14,15 @@ struct CommandRow {
     const char* help;
     // nullptr: the command is known but not served; it is answered "502 Command not implemented.".
     void (CControlSocket::*handler)(const std::string& argument);
+    // Served before login too.
+    bool beforeLogin = false;
+    // The line this command adds to FEAT, or nullptr (FEAT shows the MLST line with the selected facts).
+    const char* feature = nullptr;
 };
 
-// The 31 rows of the plain engine.
+// The rows of the plain engine.
 std::span<const CommandRow> PlainCommandTable();
-// The FTPS engine's 33 rows: the plain ones, then PROT and PBSZ.
+// The FTPS engine's rows: the plain ones, then PROT and PBSZ.
 std::span<const CommandRow> SslCommandTable();
 
 // First row whose word equals `word` exactly, or nullptr.

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/ArgumentParsers.h"
 #include "engine/DataSocket.h"
+#include "engine/Listing.h"
 #include "platform/EventSocket.h"
 
 namespace tw {
@@ -69,6 +71,10 @@ public:
     void OnPasv(const std::string& arg);
     void OnList(const std::string& arg);
     void OnNlst(const std::string& arg);
+    void OnMlsd(const std::string& arg);
+    void OnMlst(const std::string& arg);
+    void OnEprt(const std::string& arg);
+    void OnEpsv(const std::string& arg);
     void OnRest(const std::string& arg);
     void OnRetr(const std::string& arg);
     void OnStor(const std::string& arg);
@@ -80,9 +86,17 @@ protected:
     virtual std::unique_ptr<CDataSocket> CreateDataSocket();
 
 private:
-    void SendListing(const std::string& arg, bool namesOnly);
-    // The listing text of a LIST or NLST argument; false when a reply has been sent instead.
-    bool BuildListing(const std::string& arg, std::string& text, bool namesOnly);
+    enum class ListFormat { LONG, NAMES, FACTS };  // LIST, NLST, MLSD
+    void SendListing(const std::string& arg, ListFormat format);
+    // The listing text of a LIST, NLST or MLSD argument; false when a reply has been sent instead.
+    bool BuildListing(const std::string& arg, std::string& text, ListFormat format);
+    // Answers a parsed PORT or EPRT argument and takes its address when it passes the checks they share.
+    void SetActiveAddress(AddressParse parsed, const ActiveAddress& target, const char* accepted,
+                          const char* syntaxError);
+    // Opens the passive listener of PASV or EPSV; its port, or 0 when a reply has been sent.
+    int OpenPassivePort();
+    // After "EPSV ALL" only EPSV sets up data connections; true when the command has been refused.
+    bool RefuseAfterEpsvAll();
     void StoreFile(const std::string& arg, bool append);
     // Answers a transfer command that comes while another transfer runs; true when it did.
     bool RefuseWhileBusy();
@@ -90,6 +104,8 @@ private:
     void DropDataSocket();
 
     std::unique_ptr<CDataSocket> dataSocket_;  // at most one per connection
+    bool epsvAll_ = false;
+    unsigned mlstFacts_ = FACT_ALL;  // the MLSD and MLST facts selected by OPTS MLST
 
 public:
 
@@ -105,6 +121,8 @@ public:
     void OnRnfr(const std::string& arg);
     void OnRnto(const std::string& arg);
     void OnSize(const std::string& arg);
+    void OnMdtm(const std::string& arg);
+    void OnMfmt(const std::string& arg);
 
     // Handlers of the commands that need no file system or data connection.
     void OnNoop(const std::string& arg);
@@ -112,7 +130,9 @@ public:
     void OnType(const std::string& arg);
     void OnHelp(const std::string& arg);
     void OnQuit(const std::string& arg);
-    // FTPS only: data connections are always protected, so both just agree.
+    void OnFeat(const std::string& arg);
+    void OnOpts(const std::string& arg);
+    // FTPS only: data connections are always protected.
     void OnProt(const std::string& arg);
     void OnPbsz(const std::string& arg);
 

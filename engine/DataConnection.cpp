@@ -1,4 +1,4 @@
-// Data connections of a control connection: PORT, PASV (and P@SW), opening and dropping.
+// Data connections of a control connection: PORT, EPRT, PASV (and P@SW), EPSV, opening and dropping.
 #include <algorithm>
 #include <cerrno>
 
@@ -15,16 +15,8 @@ namespace {
 
 constexpr auto kDataConnectionWait = std::chrono::milliseconds(10000);
 
-// A decimal number 0 to 255 written with digits only, or -1.
-int ByteValue(std::string_view piece) {
-    if (piece.empty() || piece.size() > 3) return -1;
-    int value = 0;
-    for (char c : piece) {
-        if (c < '0' || c > '9') return -1;
-        value = value * 10 + (c - '0');
-    }
-    return value <= 255 ? value : -1;
-}
+// The listeners are IPv4 only.
+constexpr const char* kOnlyIpv4 = "522 Network protocol not supported, use (1)";
 
 }  // namespace
 
@@ -40,36 +32,75 @@ const DataReplies& CControlSocket::Replies() const {
 }
 
 void CControlSocket::OnPort(const std::string& arg) {
-    std::vector<std::string_view> pieces;
-    std::string_view rest = arg;
-    for (;;) {
-        size_t comma = rest.find(',');
-        pieces.push_back(Trim(rest.substr(0, comma)));
-        if (comma == std::string_view::npos) break;
-        rest.remove_prefix(comma + 1);
-    }
-    if (pieces.size() != 6) {
-        SendReply("501 Syntax error: Invalid parameter.");
+    ActiveAddress target;
+    AddressParse parsed = ParsePortArgument(arg, target);
+    SetActiveAddress(parsed, target, "200 Port command successful.", "501 Syntax error: Invalid parameter.");
+}
+
+void CControlSocket::OnEprt(const std::string& arg) {
+    ActiveAddress target;
+    AddressParse parsed = ParseEprtArgument(arg, target);
+    SetActiveAddress(parsed, target, "200 EPRT command successful.", "501 Syntax error in parameters or arguments.");
+}
+
+void CControlSocket::SetActiveAddress(AddressParse parsed, const ActiveAddress& target, const char* accepted,
+                                      const char* syntaxError) {
+    if (RefuseAfterEpsvAll()) return;
+    if (parsed == AddressParse::SYNTAX) {
+        SendReply(syntaxError);
         return;
     }
-    int v[6];
-    for (int i = 0; i < 6; ++i) v[i] = ByteValue(pieces[i]);
+    if (parsed == AddressParse::UNSUPPORTED_FAMILY) {
+        SendReply(kOnlyIpv4);
+        return;
+    }
     // Against FTP bounce: the server connects only back to the client's own address, and never to a
     // privileged port.
-    std::string address = fmt::format("{}.{}.{}.{}", v[0], v[1], v[2], v[3]);
-    int port = v[4] * 256 + v[5];
-    if (std::any_of(std::begin(v), std::end(v), [](int x) { return x < 0; }) || address != PeerAddress() ||
-        port < 1024) {
+    if (parsed != AddressParse::OK || target.address != PeerAddress() || target.port < 1024) {
         SendReply("504 Command not implemented for that parameter.");
         return;
     }
-    PortAddress = address;
-    PortNumber = port;
+    PortAddress = target.address;
+    PortNumber = target.port;
     PassiveMode = false;
-    SendReply("200 Port command successful.");
+    SendReply(accepted);
+}
+
+bool CControlSocket::RefuseAfterEpsvAll() {
+    if (epsvAll_) SendReply("520 EPSV ALL in effect.");
+    return epsvAll_;
 }
 
 void CControlSocket::OnPasv(const std::string&) {
+    if (RefuseAfterEpsvAll()) return;
+    int port = OpenPassivePort();
+    if (!port) return;
+    std::string address = Thread().Server().GetPassiveAddress();
+    if (address.empty()) address = LocalAddress();  // the address the client reached us on
+    std::replace(address.begin(), address.end(), '.', ',');
+    SendReply("227 Entering Passive Mode (%s,%d,%d).", address, port / 256, port % 256);
+    PassiveMode = true;
+}
+
+void CControlSocket::OnEpsv(const std::string& arg) {
+    const std::string_view protocol = Trim(arg);
+    if (EqualsNoCase(protocol, "ALL")) {
+        epsvAll_ = true;
+        SendReply("200 EPSV ALL command successful.");
+        return;
+    }
+    if (!protocol.empty() && protocol != "1") {
+        SendReply(kOnlyIpv4);
+        return;
+    }
+    // The client connects to the address of the control connection; only the port is told.
+    int port = OpenPassivePort();
+    if (!port) return;
+    SendReply("229 Entering Extended Passive Mode (|||%d|)", port);
+    PassiveMode = true;
+}
+
+int CControlSocket::OpenPassivePort() {
     CloseDataConnection();
     int low, high;
     Thread().Server().GetPassivePorts(low, high);
@@ -79,19 +110,14 @@ void CControlSocket::OnPasv(const std::string&) {
     if (bound == CDataSocket::PassiveResult::BIND_FAILED) {
         CloseDataConnection();
         SendReply("421 Create socket error.");
-        return;
+        return 0;
     }
     if (bound == CDataSocket::PassiveResult::LISTEN_FAILED || !socket->PrepareTransport()) {
         SendReply("421 Failed to listen on socket.");
-        return;
+        return 0;
     }
     dataSocket_ = std::move(socket);
-    std::string address = Thread().Server().GetPassiveAddress();
-    if (address.empty()) address = LocalAddress();  // the address the client reached us on
-    std::replace(address.begin(), address.end(), '.', ',');
-    int port = dataSocket_->LocalPort();
-    SendReply("227 Entering Passive Mode (%s,%d,%d).", address, port / 256, port % 256);
-    PassiveMode = true;
+    return dataSocket_->LocalPort();
 }
 
 bool CControlSocket::OpenDataConnection() {

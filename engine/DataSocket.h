@@ -23,6 +23,14 @@ namespace tw {
 
 class CControlSocket;
 
+// How an upload opens its file. STOR cuts it to nothing; after REST N it keeps the first N bytes and
+// writes from there (the file is cut at N); APPE keeps it whole and writes at its end.
+struct UploadStart {
+    enum Mode { TRUNCATE, RESUME, APPEND };
+    Mode mode = TRUNCATE;
+    uint64_t offset = 0;  // RESUME: the restart point
+};
+
 // A socket call failed for want of descriptors or memory, not because of the peer.
 inline bool IsResourceShortage(int error) {
     return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
@@ -85,8 +93,8 @@ public:
     void StartListing(std::string text);
     // Sends the file from `restart` (the whole file when that is not below its size, e.g. negative).
     void StartDownload(const std::string& path, int64_t restart);
-    // Stores into the file cut to `keep` bytes (0 for STOR, the current size for APPE).
-    void StartUpload(const std::string& path, uint64_t keep);
+    // Stores into the file, opened as `start` says.
+    void StartUpload(const std::string& path, UploadStart start);
 
 protected:
     // Transport seam.

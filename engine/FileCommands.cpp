@@ -1,9 +1,12 @@
-// Commands on the file tree that need no data connection: CWD, CDUP, PWD, MKD, RMD, DELE, RNFR, RNTO, SIZE.
+// Commands on the file tree that need no data connection: CWD, CDUP, PWD, MKD, RMD, DELE, RNFR, RNTO, SIZE,
+// MDTM, MFMT.
 #include <cerrno>
 
+#include "engine/ArgumentParsers.h"
 #include "engine/ConnectThread.h"
 #include "engine/ControlSocket.h"
 #include "engine/FtpServer.h"
+#include "platform/DirectoryList.h"
 #include "platform/FileSystem.h"
 
 namespace tw {
@@ -17,6 +20,13 @@ bool Resolved(CControlSocket& control, ResolveResult result, const char* missing
     if (result == PATH_OK) return true;
     control.SendReply(result == PATH_DENIED ? "550 No permission." : missing);
     return false;
+}
+
+// A path inside a quoted reply: its quotes doubled.
+std::string QuotedPath(const std::string& path) {
+    std::string quoted;
+    for (char c : path) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted;
 }
 
 }  // namespace
@@ -63,7 +73,7 @@ void CControlSocket::OnMkd(const std::string& arg) {
         start = slash == std::string::npos ? rest.size() : slash + 1;
     }
     if (error == 0)
-        SendReply("250 Directory created.");
+        SendReply("257 \"%s\" directory created.", QuotedPath(Access(thread_).MapToClient(UserName, local)));
     else
         SendReply("450 create directory error.");
 }
@@ -154,6 +164,39 @@ void CControlSocket::OnSize(const std::string& arg) {
     auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local);
     if (Resolved(*this, result, "550 File unavailable."))
         SendReply("213 %lld", static_cast<long long>(std::max<int64_t>(FileSize(local), 0)));
+}
+
+void CControlSocket::OnMdtm(const std::string& arg) {
+    std::string local;
+    auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local);
+    if (!Resolved(*this, result, "550 File unavailable.")) return;
+    DirEntry entry;
+    if (!FindEntry(local, entry)) {
+        SendReply("550 File unavailable.");
+        return;
+    }
+    SendReply("213 %s", FormatFtpTime(entry.lastWrite));
+}
+
+// "MFMT YYYYMMDDHHMMSS path": an existing file's last-write time, set where the write right is granted.
+void CControlSocket::OnMfmt(const std::string& arg) {
+    const size_t blank = arg.find(' ');
+    std::time_t time;
+    if (blank == std::string::npos || blank + 1 == arg.size() ||
+        !ParseFtpTime(std::string_view(arg).substr(0, blank), time)) {
+        SendReply("501 Syntax error in parameters or arguments.");
+        return;
+    }
+    const std::string path = arg.substr(blank + 1);
+    std::string local;
+    auto result = Access(thread_).ResolveFile(UserName, CurrentDir, path, ACCESS_WRITE, local);
+    if (result == PATH_OK && KindOf(local) != FileKind::File) result = PATH_NO_FILE;
+    if (!Resolved(*this, result, "550 File unavailable.")) return;
+    if (SetModifiedTime(local, time) != 0) {
+        SendReply("550 File unavailable.");
+        return;
+    }
+    SendReply("213 Modify=%s; %s", FormatFtpTime(time), path);
 }
 
 }  // namespace tw

@@ -1,5 +1,5 @@
-// CHttpFetcher: one HTTP GET per call, each on a worker thread of its own, reported to a notify target as
-// WM_MYIP_DONE (wParam the caller's tag, 0 unless given; lParam 0 success / 1 failure). The body of the last finished request
+// CHttpFetcher: one HTTP GET per call, each on a worker thread of its own, reported to a notify target
+// as WM_MYIP_DONE (wParam the caller's tag, 0 unless given; lParam 0 success / 1 failure). The body of the last finished request
 // is kept for the target to read.
 //
 // Threads: Fetch and the setters on the owning thread; workers touch only the shared state below, under

@@ -34,7 +34,8 @@ void CFtpServer::LoadSettings(CServerEventSink* sink) {
         passiveLow_ = ini.GetInt("Server", "MinPort", 1024);
         passiveHigh_ = ini.GetInt("Server", "MaxPort", 65535);
     }
-    updater_ = std::make_unique<CAddressUpdater>(programDir_, [this](const std::string& address) { SetPassiveAddress(address); });
+    updater_ = std::make_unique<CAddressUpdater>(programDir_,
+                                                 [this](const std::string& address) { SetPassiveAddress(address); });
     std::string passiveIp = ini.GetString("Server", "PassiveIP");
     if (!EqualsNoCase(passiveIp, "Internet"))
         SetPassiveAddress(passiveIp);

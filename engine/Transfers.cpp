@@ -8,7 +8,7 @@
 #include "engine/DataSocket.h"
 #include "engine/FtpServer.h"
 #include "engine/Messages.h"
-#include "platform/DirectoryList.h"
+#include "platform/FileSystem.h"
 
 namespace tw {
 
@@ -39,6 +39,16 @@ int64_t ReadOffset(const std::string& text) {
 }
 
 uint64_t KbToBytes(double kb) { return kb > 0 ? static_cast<uint64_t>(kb * 1024) : 0; }
+
+constexpr const char* kRestartBeyondEnd = "554 Restart position beyond the end of the file.";
+
+// How STOR (after REST `restart`, 0 when none was given) or APPE opens its file. A negative restart
+// point is no position in the file and stores the whole file, as it sends the whole file on RETR.
+UploadStart PlanUpload(bool append, int64_t restart) {
+    if (append) return {UploadStart::APPEND, 0};
+    if (restart > 0) return {UploadStart::RESUME, static_cast<uint64_t>(restart)};
+    return {UploadStart::TRUNCATE, 0};
+}
 
 }  // namespace
 
@@ -91,9 +101,13 @@ void CControlSocket::StoreFile(const std::string& arg, bool append) {
         SendReply("550 Filename unavailable.");
         return;
     }
-    RestartOffset = 0;
-    DirEntry existing;
-    if (append && FindEntry(local, existing)) RestartOffset = static_cast<int64_t>(existing.size);
+    // A restart point past the end would leave a hole the client never sent: refused, nothing changed.
+    const UploadStart start = PlanUpload(append, RestartOffset);
+    const int64_t size = std::max<int64_t>(FileSize(local), 0);
+    if (start.mode == UploadStart::RESUME && static_cast<int64_t>(start.offset) > size) {
+        SendReply(kRestartBeyondEnd);
+        return;
+    }
     SendReply("150 File status okay; about to open data connection.");
     if (!OpenDataConnection()) {
         CloseDataConnection();
@@ -105,7 +119,7 @@ void CControlSocket::StoreFile(const std::string& arg, bool append) {
             dataSocket_->SetUploadLimit(static_cast<uint64_t>(account->uploadSpeed) * 1024);
         dataSocket_->SetQuota(UserName, KbToBytes(account->quotaMax), KbToBytes(account->quotaCurrent));
     }
-    dataSocket_->StartUpload(local, static_cast<uint64_t>(RestartOffset));
+    dataSocket_->StartUpload(local, start);
 }
 
 void CControlSocket::OnAbor(const std::string&) {
@@ -199,7 +213,7 @@ void CDataSocket::SendFile() {
 
 // ---- uploads ----
 
-void CDataSocket::StartUpload(const std::string& path, uint64_t keep) {
+void CDataSocket::StartUpload(const std::string& path, UploadStart start) {
     Begin(Kind::UPLOAD);
     if (!IsOpen()) {  // the client closed or reset the connection before the transfer
         Finish("426 Connection error.", COUNTER_TRANSFER_FAILED);
@@ -209,7 +223,17 @@ void CDataSocket::StartUpload(const std::string& path, uint64_t keep) {
         Finish("452 Disk quota exceeded. Transfer aborted.", 0);
         return;
     }
-    if (!file_.Open(path, CFile::WRITE_EXISTING) || !file_.SetLength(keep) || !file_.SeekToEnd()) {
+    if (!file_.Open(path, CFile::WRITE_EXISTING)) {
+        Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
+        return;
+    }
+    // The file may have shrunk since the command looked at it.
+    if (start.mode == UploadStart::RESUME && file_.Size() < static_cast<int64_t>(start.offset)) {
+        Finish(kRestartBeyondEnd, 0);
+        return;
+    }
+    bool ready = start.mode == UploadStart::APPEND || file_.SetLength(start.offset);
+    if (!ready || !file_.SeekToEnd()) {
         Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
         return;
     }

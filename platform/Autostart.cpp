@@ -35,8 +35,8 @@ std::string AutostartEntryPath(const std::string& name) { return ConfigDirectory
 bool WriteAutostartEntry(const std::string& name, const std::string& title, const std::string& program) {
     const std::string config = ConfigDirectory();
     if (!EnsureDirectory(config) || !EnsureDirectory(config + "/autostart")) return false;
-    return WriteSmallFile(AutostartEntryPath(name), "[Desktop Entry]\nType=Application\nName=" + title +
-                                                        "\nExec=" + QuoteExecArgument(program) + "\n");
+    return WriteFileReplacing(AutostartEntryPath(name), "[Desktop Entry]\nType=Application\nName=" + title +
+                                                            "\nExec=" + QuoteExecArgument(program) + "\n") == 0;
 }
 
 bool RemoveAutostartEntry(const std::string& name) {

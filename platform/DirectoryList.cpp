@@ -35,6 +35,15 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
     return true;
 }
 
+bool ListNames(const std::string& dir, std::vector<std::string>& names) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) return false;
+    while (dirent* de = readdir(d))
+        if (std::strcmp(de->d_name, ".") != 0 && std::strcmp(de->d_name, "..") != 0) names.emplace_back(de->d_name);
+    closedir(d);
+    return true;
+}
+
 bool FindEntry(const std::string& path, DirEntry& entry) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return false;

@@ -20,6 +20,10 @@ struct DirEntry {
 // directory cannot be opened.
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries);
 
+// The names in directory `dir` without "." and "..", unsorted and without a look at each entry (no stat).
+// False when the directory cannot be opened.
+bool ListNames(const std::string& dir, std::vector<std::string>& names);
+
 // The entry that `path` names (a file or a directory, links followed); false when it does not exist.
 bool FindEntry(const std::string& path, DirEntry& entry);
 

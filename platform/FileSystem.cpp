@@ -27,6 +27,10 @@ FileKind KindOf(const std::string& path) {
     return FileKind::Other;
 }
 
+bool IsWritableDirectory(const std::string& path) {
+    return IsDirectory(path) && access(path.c_str(), W_OK | X_OK) == 0;
+}
+
 std::string RealPath(const std::string& path) {
     if (!Usable(path)) return {};
     if (char* real = realpath(path.c_str(), nullptr)) {
@@ -48,11 +52,36 @@ int64_t FileSize(const std::string& path) {
     return static_cast<int64_t>(st.st_size);
 }
 
+int SetModifiedTime(const std::string& path, std::time_t time) {
+    if (!Usable(path)) return ENOENT;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
+    return Result(utimensat(AT_FDCWD, path.c_str(), times, 0));
+}
+
 int MakeDirectory(const std::string& path) { return Usable(path) ? Result(mkdir(path.c_str(), 0755)) : ENOENT; }
 
 int RemoveDirectory(const std::string& path) { return Usable(path) ? Result(rmdir(path.c_str())) : ENOENT; }
 
 int RemoveFile(const std::string& path) { return Usable(path) ? Result(unlink(path.c_str())) : ENOENT; }
+
+int WriteFileReplacing(const std::string& path, const std::string& content) {
+    if (!Usable(path)) return ENOENT;
+    std::string tmp = path + ".tmp";
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return errno;
+    int error = 0;
+    for (size_t done = 0; done < content.size() && !error;) {
+        ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            error = n == 0 ? EIO : errno;
+    }
+    if (close(fd) != 0 && !error) error = errno;
+    if (!error && rename(tmp.c_str(), path.c_str()) != 0) error = errno;
+    if (error) unlink(tmp.c_str());
+    return error;
+}
 
 int RenameNoReplace(const std::string& from, const std::string& to) {
     if (!Usable(from) || !Usable(to)) return ENOENT;

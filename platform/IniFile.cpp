@@ -1,5 +1,6 @@
 #include "IniFile.h"
 
+#include "FileSystem.h"
 #include "Text.h"
 
 #include <climits>
@@ -117,16 +118,9 @@ bool CIniFile::WriteString(const std::string& section, const std::string& key, c
 }
 
 bool CIniFile::Save() const {
-    std::ostringstream out;
-    for (auto& l : lines_) out << l << "\r\n";
-    std::string tmp = path_ + ".tmp";
-    {
-        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-        if (!f) return false;
-        f << out.str();
-        if (!f.flush()) return false;
-    }
-    return std::rename(tmp.c_str(), path_.c_str()) == 0;
+    std::string text;
+    for (auto& l : lines_) text += l + "\r\n";
+    return WriteFileReplacing(path_, text) == 0;
 }
 
 }  // namespace tw

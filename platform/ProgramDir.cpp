@@ -1,6 +1,7 @@
 #include "ProgramDir.h"
 
 #include <limits.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,19 +11,34 @@
 
 namespace tw {
 
+std::string ProgramPath() {
+    char path[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+}
+
+std::string InvokingUserHome() {
+    const passwd* user = nullptr;
+    if (const char* name = std::getenv("SUDO_USER"); name && *name) {
+        user = getpwnam(name);
+    } else if (const char* uid = std::getenv("PKEXEC_UID"); uid && *uid) {
+        user = getpwuid(static_cast<uid_t>(std::strtoul(uid, nullptr, 10)));
+    } else if (const char* home = std::getenv("HOME"); home && *home) {
+        return home;
+    }
+    return user && user->pw_dir ? std::string(user->pw_dir) : std::string();
+}
+
 std::string ProgramDirectory() {
     std::string dir;
     if (const char* home = std::getenv("TARNWICK_HOME"); home && *home) {
         dir = home;
     } else {
-        char path[PATH_MAX];
-        ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-        if (n > 0) {
-            dir.assign(path, static_cast<size_t>(n));
+        dir = ProgramPath();
+        if (!dir.empty())
             dir.erase(dir.rfind('/') + 1);
-        } else {
+        else
             dir = "./";
-        }
     }
     if (dir.back() != '/') dir += '/';
     return dir;
@@ -42,11 +58,6 @@ std::string ReadSmallFile(const std::string& path, size_t limit) {
     in.read(content.data(), static_cast<std::streamsize>(limit));
     content.resize(static_cast<size_t>(in.gcount()));
     return content;
-}
-
-bool WriteSmallFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    return out.write(content.data(), static_cast<std::streamsize>(content.size())).flush().good();
 }
 
 }  // namespace tw

@@ -1,21 +1,23 @@
-// CFtpService: the service body. Runs the server object on the service thread from option.ini and
-// stops it on WM_SERVICE_STOP.
+// CFtpService: the service body. Runs the server object on the service thread from option.ini, writes
+// its event lines to the service log, and stops it on WM_SERVICE_STOP (a stop signal, or the engine's own
+// failure to open the plain listener).
 #pragma once
 
 #include "engine/FtpServer.h"
 #include "engine/ServerEventSink.h"
-#include "platform/MessageLoop.h"
+#include "platform/InstanceLock.h"
+#include "service/ServiceBase.h"
 
 namespace tw {
 
-class CFtpService : public CServerEventSink, public MessageTarget {
+class CFtpService : public CServiceBase, public CServerEventSink {
 public:
-    // `echo`: event lines are also printed on standard output (the console of the foreground mode).
-    explicit CFtpService(bool echo) : echo_(echo) {}
+    explicit CFtpService(CServiceLogFile& log) : CServiceBase("Tarnwick FTP Service", log) {}
 
-    // Loads the settings, starts the listeners and runs the loop until stopped. Returns the exit code:
-    // 0 after a requested stop, 1 when the plain listener could not be started.
-    int Run();
+    // Returns the exit code: 0 after a requested stop (or when another instance serves), 1 when the
+    // plain listener could not be started.
+    int Run() override;
+    void OnStop() override;
     // After Run: a connection thread that a stop gave up on still runs and uses the server object.
     bool ThreadsRunning() const { return server_.ThreadsRunning(); }
 
@@ -30,8 +32,8 @@ public:
     void OnCounter(int, int) override {}
 
 private:
-    bool echo_;
     bool failed_ = false;
+    CInstanceLock instance_;
     CFtpServer server_;
 };
 

@@ -244,7 +244,7 @@ class PathFormsTest(unittest.TestCase):
                     self.assertEqual(c.command(f"{cmd} {d}"), reply, (cmd, d))
             self.assertEqual(c.command("PWD"), '257 "/pub" is current directory.')
             # Creating or moving "outside" lands inside the home.
-            self.assertEqual(c.command("MKD ../../outside/new"), "250 Directory created.")
+            self.assertEqual(c.command("MKD ../../outside/new"), '257 "/outside/new" directory created.')
             self.assertTrue(os.path.isdir(os.path.join(self.h, "outside", "new")))
             self.assertEqual(c.command("RNFR /a.txt"), "350 File exists, ready for destination name.")
             self.assertEqual(c.command("RNTO ../../../moved.txt"), '250 File "/a.txt" renamed .')
@@ -266,7 +266,7 @@ class PathFormsTest(unittest.TestCase):
             for line, reply in [(b"CWD ../../outside\x00/pub", cwd_failed("../../outside")),
                                 (b"SIZE a.txt\x00junk", "213 1"),
                                 (b"DELE ../../secret.txt\x00", "550 File unavailable."),
-                                (b"MKD evil\x00/../../../x", "250 Directory created.")]:
+                                (b"MKD evil\x00/../../../x", '257 "/evil" directory created.')]:
                 c.send(line + b"\r\n")
                 self.assertTrue(c.silent_for(0.2))
                 c.send(b"\r\n")
@@ -278,7 +278,7 @@ class PathFormsTest(unittest.TestCase):
             self.assertEqual(c.command(f"SIZE {deep}"), "550 File unavailable.")
             self.assertEqual(c.command("MKD " + "n" * 300), "450 create directory error.")
             long_dir = "/".join(["m" * 200] * 18)
-            self.assertEqual(c.command(f"MKD {long_dir}"), "250 Directory created.")
+            self.assertEqual(c.command(f"MKD {long_dir}"), f'257 "/{long_dir}" directory created.')
             self.assertEqual(c.command(f"CWD {long_dir}/../"), cwd_ok("/" + "/".join(["m" * 200] * 17)))
             self.assertEqual(c.command("CWD " + "/.." * 1000), cwd_ok("/"))
             self.assertEqual(c.command("NOOP"), "200 NOOP command successful.")
@@ -338,7 +338,7 @@ class FoldersTest(unittest.TestCase):
             # Inner lies inside the home: the home's read-and-list rights apply, not the folder's.
             self.assertEqual(c.command("CWD /Inner"), cwd_ok("/inner"))
             self.assertEqual(c.command("MKD /Inner/new"), "550 can't create directory. No permission.")
-            self.assertEqual(c.command("MKD /Shared/new"), "250 Directory created.")
+            self.assertEqual(c.command("MKD /Shared/new"), '257 "/Shared/new" directory created.')
             self.assertTrue(os.path.isdir(os.path.join(self.places["own"], "new")))
             self.assertEqual(c.command("RMD /Shared/new"), "550 No permission.")
             self.assertEqual(c.command("MKD /Team/new"), "550 can't create directory. No permission.")
@@ -416,11 +416,11 @@ class FileCommandsTest(unittest.TestCase):
         write(self.path("file.txt"))
         write(self.path("full", "x"))
         with self.s.session("f") as c:
-            self.assertEqual(c.command("MKD d1"), "250 Directory created.")
+            self.assertEqual(c.command("MKD d1"), '257 "/d1" directory created.')
             self.assertTrue(os.path.isdir(self.path("d1")))
             self.assertEqual(c.command("MKD /d1/"), "550 Directory exists.")
             self.assertEqual(c.command("XMKD file.txt"), "550 Directory exists.")
-            self.assertEqual(c.command("MKD d2/e/f"), "250 Directory created.")
+            self.assertEqual(c.command("MKD d2/e/f"), '257 "/d2/e/f" directory created.')
             self.assertTrue(os.path.isdir(self.path("d2", "e", "f")))
             self.assertEqual(c.command("MKD /"), "450 create directory error.")
             self.assertEqual(c.command("MKD file.txt/sub"), "450 create directory error.")

@@ -43,13 +43,40 @@ class ControlChannelTest(unittest.TestCase):
             ("CWD /", LOGIN_FIRST),
             ("NOOP", LOGIN_FIRST),
             ("noop", LOGIN_FIRST),
-            ("HELP", LOGIN_FIRST),
-            ("SYST", LOGIN_FIRST),
             ("FOO bar", LOGIN_FIRST),  # unknown words meet the login gate too
+            ("MLSD", LOGIN_FIRST),
+            ("EPSV", LOGIN_FIRST),
+            ("MDTM x", LOGIN_FIRST),
+            ("OPTS", SYNTAX),
+            # Served before login, so that clients can learn what the server speaks.
+            ("SYST", "215 UNIX Type: L8"),
+            ("OPTS UTF8 ON", "200 Always in UTF8 mode."),
+            ("OPTS UTF8 OFF", "501 Option not understood."),
+            ("OPTS FOO", "501 Option not understood."),
+            ("HELP SYST", "214 Get operating system type: SYST"),
         ]
         for line, expected in cases:
             with self.subTest(line=line):
                 self.assertEqual(self.c.command(line), expected)
+
+    def test_help_lists_the_command_words(self):
+        self.assertEqual(self.c.command("HELP"), "214-The following commands are recognized:")
+        words = []
+        while (line := self.c.read_line()) != "214 Help OK.":
+            self.assertFalse(line.startswith("214 "), line)
+            words += line.split()
+        self.assertEqual(words[:3], ["ABOR", "APPE", "BYE"])
+        for word in ("XRMD", "FEAT", "MLSD", "EPSV", "OPTS"):
+            self.assertIn(word, words)
+        self.assertNotIn("PROT", words)  # the TLS listener's only
+
+    def test_feat_on_the_plain_listener(self):
+        self.assertEqual(self.c.command("FEAT"), "211-Features:")
+        lines = []
+        while (line := self.c.read_line()) != "211 End":
+            lines.append(line)
+        self.assertEqual(sorted(lines), sorted([" UTF8", " EPSV", " EPRT", " MDTM", " MFMT", " SIZE", " REST STREAM",
+                                                " MLST type*;size*;modify*;perm*;", " TVFS"]))
 
     def test_quit_and_bye_answer_farewell_and_close(self):
         self.assertEqual(self.c.command("QUIT"), "220 GoodBye")
@@ -81,7 +108,7 @@ class ControlChannelTest(unittest.TestCase):
     def test_lines_in_one_segment_get_replies_in_order(self):
         self.c.send("NOOP\r\nCWD\r\nSYST\r\nQUIT\r\n")
         replies = [self.c.read_line() for _ in range(4)]
-        self.assertEqual(replies, [LOGIN_FIRST, SYNTAX, LOGIN_FIRST, "220 GoodBye"])
+        self.assertEqual(replies, [LOGIN_FIRST, SYNTAX, "215 UNIX Type: L8", "220 GoodBye"])
         self.assertTrue(self.c.wait_closed())
 
     def test_long_line_within_limit_is_served(self):
@@ -186,9 +213,10 @@ class DispatchAfterLoginTest(unittest.TestCase):
             cases = [
                 ("FOO", "502 Command not implemented."),
                 ("noop", "200 NOOP command successful."),  # the word is upper-cased
-                ("SYST", "215 UNIX."),
-                ("HELP", "501 Bad command."),
-                ("HELP CWD", "501 Bad command."),
+                ("SYST", "215 UNIX Type: L8"),
+                ("HELP CWD", "214 Change working directory: CWD [directory-name]"),
+                ("help mlsd", "214 List directory with facts: MLSD [path-name]"),
+                ("HELP FOO", "501 Bad command."),
                 ("TYPE I", "200 Type is now I"),
                 ("TYPE a", "200 Type is now ASCII"),
                 ("TYPE A N", "200 Type is now A N"),

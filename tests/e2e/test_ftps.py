@@ -339,16 +339,31 @@ class CommandsTest(unittest.TestCase):
         with TlsClient(self.s.port).login() as c:
             self.assertEqual(c.command("PBSZ 0"), "200 PBSZ command OK.")
             self.assertEqual(c.command("PROT P"), "200 PROT command OK.")
-            self.assertEqual(c.command("PROT C"), "200 PROT command OK.")
+            for level in ("C", "S", "E", "c", "X"):
+                self.assertEqual(c.command(f"PROT {level}"), "536 Requested PROT level not supported by mechanism.")
+            self.assertEqual(c.command("PROT p"), "200 PROT command OK.")
             self.assertEqual(c.command("PROT"), "501 Syntax error in parameters or arguments.")
             self.assertEqual(c.command("AUTH TLS"), "502 Command not implemented.")
             self.assertEqual(c.command("CCC"), "502 Command not implemented.")
             self.assertEqual(c.command("LIST"), "150 Accepted data connection.")
             self.assertEqual(c.read_line(), "425 port ip error.")
 
+    def test_feat_lists_the_tls_commands_and_epsv_is_protected(self):
+        with self.s.ftp() as f:
+            lines = f.sendcmd("FEAT").splitlines()
+            self.assertEqual((lines[0], lines[-1]), ("211-Features:", "211 End"))
+            self.assertEqual(sorted(lines[1:-1]), sorted([" UTF8", " EPSV", " EPRT", " MDTM", " MFMT", " SIZE",
+                                                          " REST STREAM", " MLST type*;size*;modify*;perm*;",
+                                                          " TVFS", " PBSZ", " PROT"]))
+            f.af = socket.AF_INET6  # passive connections with EPSV, each with its TLS handshake
+            got = bytearray()
+            f.retrbinary("RETR data.bin", got.extend)
+            self.assertEqual(bytes(got), self.s.read("data.bin"))
+            self.assertEqual(dict(f.mlsd())["data.bin"]["size"], str(len(got)))
+
     def test_data_stays_protected_after_prot_c(self):
         with TlsClient(self.s.port).login() as c:
-            self.assertEqual(c.command("PROT C"), "200 PROT command OK.")
+            self.assertEqual(c.command("PROT C"), "536 Requested PROT level not supported by mechanism.")
             # A plain data client gets nothing: the server waits for its handshake, then gives up.
             port = pasv_port(c.command("PASV"))
             with socket.create_connection((HOST, port), timeout=10) as data:

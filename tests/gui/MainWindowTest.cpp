@@ -27,6 +27,7 @@
 #include "admin/OnlinePage.h"
 #include "engine/AccountTables.h"
 #include "engine/FtpServer.h"
+#include "platform/FileSystem.h"
 #include "platform/ProgramDir.h"
 #include "tests/common/LocalTime.h"
 
@@ -103,8 +104,8 @@ private:
     std::unique_ptr<CMainDlg> window_;
 
     void WriteOptions(const std::string& extra) {
-        QVERIFY(WriteSmallFile(dir_ + "option.ini", "[Server]\nport=" + std::to_string(port_) +
-                                                       "\nsslport=" + std::to_string(tlsPort_) + "\n" + extra));
+        QCOMPARE(WriteFileReplacing(dir_ + "option.ini", "[Server]\nport=" + std::to_string(port_) +
+                                                       "\nsslport=" + std::to_string(tlsPort_) + "\n" + extra), 0);
     }
     void Sdbtool(const QStringList& args) {
         QStringList all = args;
@@ -233,8 +234,8 @@ private slots:
 
     void allowAndDenyAdditionsWriteTheListFiles() {
         WriteOptions("AutoActive=1\n");
-        QVERIFY(WriteSmallFile(dir_ + "acceptip.txt", "127.0.0.1"));
-        QVERIFY(WriteSmallFile(dir_ + "rejectip.txt", "10.0.0.1"));
+        QCOMPARE(WriteFileReplacing(dir_ + "acceptip.txt", "127.0.0.1"), 0);
+        QCOMPARE(WriteFileReplacing(dir_ + "rejectip.txt", "10.0.0.1"), 0);
         CMainDlg& w = Open();
         w.Start();
         Client client(port_);

@@ -150,17 +150,23 @@ Conn Session::Passive() {
     return Conn::To(p1 * 256 + p2);
 }
 
-std::string Session::Active() {
-    if (listener >= 0) close(listener);
-    listener = socket(AF_INET, SOCK_STREAM, 0);
+int ListenLoopback(int backlog, int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listener, 1);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    int port = ntohs(a.sin_port);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(fd, backlog);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+std::string Session::Active() {
+    if (listener >= 0) close(listener);
+    int port = 0;
+    listener = ListenLoopback(1, port);
     return Cmd("PORT 127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256));
 }
 

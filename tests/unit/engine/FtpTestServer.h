@@ -78,6 +78,8 @@ std::string ReadFile(const std::string& path);
 // and ServerCert.pem (signed by it), the certificate as cert.der, cert.p12 (no password) and bundle.p7b,
 // the key as key.der and locked.pem (pass phrase), and an unrelated pair other.key / other.pem.
 bool MakeCertificates(const std::string& dir);
+// A socket listening on a free loopback port (given in `port`).
+int ListenLoopback(int backlog, int& port);
 // `n` bytes of a fixed pattern that shows misplaced offsets.
 std::string Pattern(size_t n);
 

@@ -1,9 +1,12 @@
-// LIST and NLST: the line format, options, virtual folders in the root, and the replies.
+// LIST, NLST, MLSD and MLST: the line formats, options, facts, virtual folders in the root, and the replies.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+
 #include <cstdlib>
 #include <ctime>
+#include <map>
 
 #include "FtpTestServer.h"
 #include "engine/Listing.h"
@@ -37,6 +40,34 @@ TEST_F(UtcZone, ListLineColumns) {
     EXPECT_EQ(ListLine(dir, kNow), "drwx------ 1 user group              0 Jan 30 2023 sub\r\n");
     DirEntry huge{"big", false, 123456789012345678ull, kNow};
     EXPECT_EQ(ListLine(huge, kNow), "-rwx------ 1 user group 123456789012345678 Mar 05 14:07 big\r\n");
+}
+
+TEST(MlstFacts, PermLettersFollowTheRights) {
+    RightsSet all = *RightsSet::FromString("RWDRALCRR"), readOnly = *RightsSet::FromString("R----L---");
+    EXPECT_EQ(PermLetters(all, false, false), "adfrw");
+    EXPECT_EQ(PermLetters(all, true, false), "cdeflmp");
+    EXPECT_EQ(PermLetters(all, true, true), "celmp");  // a folder's own directory stays
+    EXPECT_EQ(PermLetters(readOnly, false, false), "r");
+    EXPECT_EQ(PermLetters(readOnly, true, false), "el");
+    EXPECT_EQ(PermLetters(RightsSet{}, true, false), "");
+    RightsSet uploadOnly = *RightsSet::FromString("-W--A----");
+    EXPECT_EQ(PermLetters(uploadOnly, false, false), "aw");
+    EXPECT_EQ(PermLetters(uploadOnly, true, false), "c");
+}
+
+TEST(MlstFacts, SelectionLinesAndFeature) {
+    DirEntry file{"a b.txt", false, 12, 1709647620};
+    EXPECT_EQ(MlstLine(file, "r", FACT_ALL, file.name), "type=file;size=12;modify=20240305140700;perm=r; a b.txt");
+    DirEntry dir{"d", true, 4096, 0};
+    EXPECT_EQ(MlstLine(dir, "el", FACT_ALL, "/d"), "type=dir;modify=19700101000000;perm=el; /d");
+    EXPECT_EQ(ParseMlstFacts("Size;TYPE;bogus;"), FACT_SIZE | FACT_TYPE);
+    EXPECT_EQ(ParseMlstFacts(""), 0u);
+    EXPECT_EQ(ParseMlstFacts(";;perm"), FACT_PERM);
+    EXPECT_EQ(MlstFactNames(FACT_SIZE | FACT_PERM), "size;perm;");
+    EXPECT_EQ(MlstLine(file, "r", FACT_SIZE | FACT_PERM, file.name), "size=12;perm=r; a b.txt");
+    EXPECT_EQ(MlstLine(file, "r", 0, file.name), " a b.txt");
+    EXPECT_EQ(MlstFeature(FACT_ALL), "MLST type*;size*;modify*;perm*;");
+    EXPECT_EQ(MlstFeature(FACT_MODIFY), "MLST type;size;modify*;perm;");
 }
 
 TEST(ListArgument, LeadingDashWordsAreOptions) {
@@ -121,6 +152,55 @@ TEST_F(Listing, RefusalsComeBeforeTheDataConnection) {
     EXPECT_EQ(s.Cmd("LIST *.txt"), "550 \"*.txt\": Directory not found.");
     server.Accounts().Update("user", [](Account& a) { a.rights.dirList = false; });
     EXPECT_EQ(s.Cmd("NLST sub"), "550 \"sub\": No permission.");
+}
+
+TEST_F(Listing, MlsdFactsFollowTheUsersRights) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {1709647620, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (home / "a.txt").c_str(), times, 0), 0);
+    server.Accounts().userFolders[1][0].rights = *RightsSet::FromString("R----L---");
+    Session s(server.Port());
+    auto facts = [&](const std::string& command) {
+        auto r = s.Download(command);
+        EXPECT_EQ(r.first, "150 Accepted data connection.");
+        EXPECT_EQ(r.last, "226 Transfer complete.");
+        std::map<std::string, std::string> byName;
+        for (const std::string& line : Lines(r.data)) {
+            size_t blank = line.find(' ');
+            byName[line.substr(blank + 1)] = line.substr(0, blank);
+        }
+        return byName;
+    };
+    auto full = facts("MLSD");
+    ASSERT_EQ(full.size(), 5u);
+    EXPECT_EQ(full["a.txt"], "type=file;size=1234;modify=20240305140700;perm=adfrw;");
+    EXPECT_EQ(full["sub"].substr(0, 9), "type=dir;");
+    EXPECT_EQ(full["sub"].substr(full["sub"].size() - 13), "perm=cdeflmp;");
+    // The virtual folders in the root are directories with their own holders' rights.
+    EXPECT_EQ(full["Music"].substr(full["Music"].size() - 8), "perm=el;");
+    EXPECT_EQ(full["Shared"].substr(full["Shared"].size() - 6), "perm=;");
+
+    server.Accounts().Update("user", [](Account& a) { a.rights = *RightsSet::FromString("R----L---"); });
+    auto readOnly = facts("MLSD /");
+    EXPECT_EQ(readOnly["a.txt"], "type=file;size=1234;modify=20240305140700;perm=r;");
+    EXPECT_EQ(readOnly["sub"].substr(readOnly["sub"].size() - 8), "perm=el;");
+    EXPECT_EQ(facts("MLSD sub").size(), 1u);  // no folders outside the root
+
+    EXPECT_EQ(s.Cmd("OPTS MLST size;perm;"), "200 MLST OPTS size;perm;");
+    EXPECT_EQ(s.Cmd("MLST a.txt"), "250-Listing /a.txt");
+    EXPECT_EQ(s.Line(), " size=1234;perm=r; /a.txt");
+    EXPECT_EQ(s.Line(), "250 End.");
+    EXPECT_EQ(facts("MLSD")["a.txt"], "size=1234;perm=r;");
+    server.Accounts().groupFolders[7][0].rights = *RightsSet::FromString("RWDRALCRR");
+    EXPECT_EQ(s.Cmd("MLST /shared"), "250-Listing /shared");
+    EXPECT_EQ(s.Line(), " perm=celmp; /shared");  // never deleted or renamed through the folder
+    EXPECT_EQ(s.Line(), "250 End.");
+
+    EXPECT_EQ(s.Cmd("MLSD a.txt"), "501 \"a.txt\": Not a directory.");
+    EXPECT_EQ(s.Cmd("MLSD -l"), "550 \"-l\": Directory not found.");  // no options
+    EXPECT_EQ(s.Cmd("MLST nothere"), "550 \"nothere\": No such file or directory.");
+    server.Accounts().Update("user", [](Account& a) { a.rights.dirList = false; });
+    EXPECT_EQ(s.Cmd("MLSD sub"), "550 \"sub\": No permission.");
+    EXPECT_EQ(s.Cmd("MLST a.txt"), "550 \"a.txt\": No permission.");
 }
 
 }  // namespace

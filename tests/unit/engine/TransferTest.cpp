@@ -55,13 +55,59 @@ TEST_F(Transfer, MissingFilesAndEmptyFiles) {
     EXPECT_EQ(s.Cmd("RETR empty"), "550 No permission.");
 }
 
-TEST_F(Transfer, StorTruncatesAppeAppends) {
-    WriteFile(home / "f.txt", "old content that is long");
+TEST_F(Transfer, StorAfterRestKeepsTheFirstBytes) {
+    WriteFile(home / "f.txt", "old content that is long");  // 24 bytes
     Session s(server.Port());
     EXPECT_EQ(s.Cmd("REST 5"), "350 Restarting at byte offset 5.");
     auto r = s.Upload("STOR f.txt", "new");
     EXPECT_EQ(r.first, "150 File status okay; about to open data connection.");
     EXPECT_EQ(r.last, "226 Transfer complete.");
+    EXPECT_EQ(ReadFile(home / "f.txt"), "old cnew");  // cut at the restart point, written from there
+    EXPECT_EQ(s.Cmd("REST 8"), "350 Restarting at byte offset 8.");
+    EXPECT_EQ(s.Upload("STOR f.txt", "!").last, "226 Transfer complete.");  // at the very end
+    EXPECT_EQ(ReadFile(home / "f.txt"), "old cnew!");
+
+    // Beyond the end, or any restart point on a missing file: refused before the data connection.
+    for (const char* name : {"f.txt", "missing.txt"}) {
+        EXPECT_EQ(s.Cmd("REST 10"), "350 Restarting at byte offset 10.");
+        EXPECT_EQ(s.Cmd(std::string("STOR ") + name), "554 Restart position beyond the end of the file.");
+    }
+    EXPECT_EQ(ReadFile(home / "f.txt"), "old cnew!");
+    EXPECT_FALSE(std::filesystem::exists(home / "missing.txt"));
+    // A resumed upload consumes its restart point: the STOR after it truncates.
+    EXPECT_EQ(s.Cmd("REST 0"), "350 Restarting at byte offset 0.");
+    EXPECT_EQ(s.Upload("STOR f.txt", "new").last, "226 Transfer complete.");
+    EXPECT_EQ(ReadFile(home / "f.txt"), "new");
+    EXPECT_EQ(s.Cmd("REST 2"), "350 Restarting at byte offset 2.");
+    EXPECT_EQ(s.Upload("STOR f.txt", "w").last, "226 Transfer complete.");
+    EXPECT_EQ(s.Upload("STOR f.txt", "plain").last, "226 Transfer complete.");
+    EXPECT_EQ(ReadFile(home / "f.txt"), "plain");
+    EXPECT_EQ(s.Cmd("REST -4"), "350 Restarting at byte offset -4.");  // no position: the whole file
+    EXPECT_EQ(s.Upload("STOR f.txt", "neg").last, "226 Transfer complete.");
+    EXPECT_EQ(ReadFile(home / "f.txt"), "neg");
+}
+
+TEST_F(Transfer, ResumedUploadCountsOnlyTheBytesSent) {
+    const std::string body = Pattern(300 * 1024);
+    WriteFile(home / "big.bin", body.substr(0, 100 * 1024));
+    server.Accounts().Update("user", [](Account& a) { a.quotaMax = 1000, a.quotaCurrent = 100; });
+    Session s(server.Port());
+    EXPECT_EQ(s.Cmd("REST 102400"), "350 Restarting at byte offset 102400.");
+    EXPECT_EQ(s.Upload("STOR big.bin", body.substr(100 * 1024)).last, "226 Transfer complete.");
+    EXPECT_EQ(ReadFile(home / "big.bin"), body);
+    EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");  // the drop has happened
+    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 300.0);
+    // The quota stops a resumed upload like any other; what came before the restart point stays.
+    server.Accounts().Update("user", [](Account& a) { a.quotaMax = 310; });
+    EXPECT_EQ(s.Cmd("REST 307200"), "350 Restarting at byte offset 307200.");
+    EXPECT_EQ(s.Upload("STOR big.bin", Pattern(64 * 1024)).last, "452 Disk quota exceeded. Transfer aborted.");
+    EXPECT_EQ(ReadFile(home / "big.bin").substr(0, body.size()), body);
+}
+
+TEST_F(Transfer, StorTruncatesAppeAppends) {
+    WriteFile(home / "f.txt", "old content that is long");
+    Session s(server.Port());
+    EXPECT_EQ(s.Upload("STOR f.txt", "new").last, "226 Transfer complete.");
     EXPECT_EQ(ReadFile(home / "f.txt"), "new");
     EXPECT_EQ(s.Upload("APPE f.txt", " and more").last, "226 Transfer complete.");
     EXPECT_EQ(ReadFile(home / "f.txt"), "new and more");

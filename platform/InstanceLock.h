@@ -1,0 +1,24 @@
+// A process-wide single-instance lock: an exclusive flock on a lock file, released when the holder ends.
+#pragma once
+
+#include <string>
+
+namespace tw {
+
+class CInstanceLock {
+public:
+    CInstanceLock() = default;
+    ~CInstanceLock() { Release(); }
+    CInstanceLock(const CInstanceLock&) = delete;
+    CInstanceLock& operator=(const CInstanceLock&) = delete;
+
+    // Creates the file when missing and takes the lock without waiting. False when another process holds
+    // it or the file cannot be opened.
+    bool Acquire(const std::string& path);
+    void Release();
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace tw
