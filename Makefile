@@ -1,10 +1,11 @@
 # make run: set up, build, prepare build/demo and run the server in the foreground.
+# make admin: the same demo directory with the administration program tarnserver.
 # make test: set up, build (plain and sanitized) and run every test.
 BUILD      := build
 ASAN_BUILD := build-asan
 JOBS       ?= $(shell nproc)
 
-.PHONY: all setup build build-asan test run clean
+.PHONY: all setup build build-asan test run admin clean
 
 all: build
 
@@ -25,6 +26,9 @@ test: build build-asan
 
 run: build
 	@scripts/demo $(BUILD)
+
+admin: build
+	@scripts/demo $(BUILD) tarnserver
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

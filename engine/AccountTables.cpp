@@ -35,6 +35,26 @@ RightsSet ReadRights(CRecordTable& t) {
     return r;
 }
 
+Account ReadAccount(CRecordTable& t) {
+    Account a;
+    a.id = Int(t, "id");
+    a.userid = Text(t, "userid");
+    a.password = Text(t, "password");
+    a.email = Text(t, "email");
+    a.group = Text(t, "group");
+    a.homedir = Text(t, "homedir");
+    a.status = Int(t, "status");
+    a.reserved = Text(t, "reserved");
+    a.rights = ReadRights(t);
+    a.downloadLimit = Int(t, "download_limit") == 1;
+    a.uploadLimit = Int(t, "upload_limit") == 1;
+    a.downloadSpeed = Int(t, "download_speed");
+    a.uploadSpeed = Int(t, "upload_speed");
+    a.quotaMax = Double(t, "quota_max");
+    a.quotaCurrent = Double(t, "quota_current");
+    return a;
+}
+
 bool Fail(CRecordTable& t, std::string& error) {
     error = t.GetErrorText();
     t.Close();
@@ -97,6 +117,23 @@ bool WriteFolderTable(const std::string& path, const std::vector<VirtualFolder>&
     return true;
 }
 
+std::optional<std::vector<Account>> LoadAllAccounts(const std::string& programDir) {
+    CRecordTable t;
+    if (!t.Open(UserTablePath(programDir), OpenMode::Read)) return std::nullopt;
+    std::vector<Account> accounts;
+    for (bool more = t.MoveFirst(0); more; more = t.MoveNext(0)) accounts.push_back(ReadAccount(t));
+    return accounts;
+}
+
+std::optional<std::vector<Group>> LoadAllGroups(const std::string& programDir) {
+    CRecordTable t;
+    if (!t.Open(GroupTablePath(programDir), OpenMode::Read)) return std::nullopt;
+    std::vector<Group> groups;
+    for (bool more = t.MoveFirst(0); more; more = t.MoveNext(0))
+        groups.push_back({Int(t, "id"), Text(t, "name"), Text(t, "notes")});
+    return groups;
+}
+
 int ExpirySweep(const std::string& programDir, std::time_t today) {
     CRecordTable t;
     if (!t.Open(UserTablePath(programDir), OpenMode::ReadWrite)) return 0;
@@ -142,23 +179,7 @@ std::vector<std::string> ServedDirectories(const std::string& programDir) {
 std::optional<Account> CSdbAccounts::LoadAccount(const std::string& userName) {
     CRecordTable t;
     if (!t.Open(UserTablePath(dir_), OpenMode::Read) || !t.Seek("userid", userName.c_str())) return std::nullopt;
-    Account a;
-    a.id = Int(t, "id");
-    a.userid = Text(t, "userid");
-    a.password = Text(t, "password");
-    a.email = Text(t, "email");
-    a.group = Text(t, "group");
-    a.homedir = Text(t, "homedir");
-    a.status = Int(t, "status");
-    a.reserved = Text(t, "reserved");
-    a.rights = ReadRights(t);
-    a.downloadLimit = Int(t, "download_limit") == 1;
-    a.uploadLimit = Int(t, "upload_limit") == 1;
-    a.downloadSpeed = Int(t, "download_speed");
-    a.uploadSpeed = Int(t, "upload_speed");
-    a.quotaMax = Double(t, "quota_max");
-    a.quotaCurrent = Double(t, "quota_current");
-    return a;
+    return ReadAccount(t);
 }
 
 std::optional<std::vector<VirtualFolder>> CSdbAccounts::LoadFolders(FolderOwner owner, int id) {

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,15 @@ constexpr int kPasswordWidth = 128;
 // Widths of a folder table's name and dir fields.
 constexpr int kFolderNameWidth = 64;
 constexpr int kFolderDirWidth = 512;
+
+struct Group {
+    int id = 0;
+    std::string name, notes;
+};
+
+// Every record of user.sdb or group.sdb in the order of key 0, or nothing when the table does not open.
+std::optional<std::vector<Account>> LoadAllAccounts(const std::string& programDir);
+std::optional<std::vector<Group>> LoadAllGroups(const std::string& programDir);
 
 // Disables every account whose expiry is switched on and whose expiry date is `today` or earlier.
 // Returns the number of accounts disabled; nothing happens when user.sdb does not open.

@@ -8,9 +8,7 @@
 
 namespace tw {
 
-namespace {
-
-std::string LocalTime(std::time_t when, const char* format) {
+std::string LocalTimeText(std::time_t when, const char* format) {
     std::tm tm{};
     localtime_r(&when, &tm);
     char text[64];
@@ -18,10 +16,8 @@ std::string LocalTime(std::time_t when, const char* format) {
     return std::string(text, n);
 }
 
-}  // namespace
-
 std::string FormatEventLine(std::time_t when, const std::string& message) {
-    std::string line = LocalTime(when, "[%Y-%m-%d %H:%M:%S]  ");
+    std::string line = LocalTimeText(when, "[%Y-%m-%d %H:%M:%S]  ");
     // A message's own line end (some texts carry one) ends the line anyway; any other control byte
     // would split or forge lines.
     std::string_view text = message;
@@ -49,9 +45,9 @@ bool CLogFile::OpenForToday(std::time_t now) {
 }
 
 bool CLogFile::OpenForTodayLocked(std::time_t now) {
-    date_ = LocalTime(now, "%Y-%m-%d");
+    date_ = LocalTimeText(now, "%Y-%m-%d");
     EnsureDirectory(base_ + "log");
-    return OpenLocked(base_ + "log/" + LocalTime(now, "%Y%m%d") + ".txt");
+    return OpenLocked(base_ + "log/" + LocalTimeText(now, "%Y%m%d") + ".txt");
 }
 
 bool CLogFile::Open(const std::string& fileName) {
@@ -69,7 +65,7 @@ bool CLogFile::OpenLocked(const std::string& fileName) {
 
 void CLogFile::Write(const std::string& line, std::time_t now) {
     std::lock_guard lock(mutex_);
-    if (LocalTime(now, "%Y-%m-%d") != date_) OpenForTodayLocked(now);
+    if (LocalTimeText(now, "%Y-%m-%d") != date_) OpenForTodayLocked(now);
     if (!stream_) return;
     std::fwrite(line.data(), 1, line.size(), stream_);
     std::fwrite("\r\n", 1, 2, stream_);

@@ -12,6 +12,9 @@
 
 namespace tw {
 
+// `when` in local time, formatted by strftime (at most 63 bytes).
+std::string LocalTimeText(std::time_t when, const char* format);
+
 std::string FormatEventLine(std::time_t when, const std::string& message);
 
 // Thread-safe: the day check, the reopening and the write of one line are one step.

@@ -6,22 +6,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/common/LocalTime.h"
+
 namespace tw {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::time_t LocalTime(int y, int mon, int d, int h, int min, int s) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mon - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = min;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
-}
+using test::LocalTime;
 
 std::string Slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);

@@ -1,0 +1,109 @@
+#include "AdminHost.h"
+
+#include "admin/AdminTexts.h"
+#include "engine/AccountTables.h"
+#include "engine/IpFilter.h"
+#include "platform/Autostart.h"
+#include "platform/FileSystem.h"
+#include "platform/ProgramDir.h"
+#include "platform/Text.h"
+
+namespace tw::admin {
+
+namespace {
+
+constexpr int kStatsIntervalMs = 5000;
+constexpr const char* kAutostartName = "plover";
+
+}  // namespace
+
+bool AddAddressToList(std::string& listText, const std::string& address) {
+    // Entry matching, as the filter itself does: a plain substring test would find 10.0.0.1 in
+    // "10.0.0.12" and silently drop the addition.
+    if (AddressListed(listText, address)) return false;
+    if (!Trim(listText).empty()) listText += ',';
+    listText += address;
+    return true;
+}
+
+CAdminHost::CAdminHost(CFtpServer& server, CServerEventSink& sink, Clock clock)
+    : server_(server),
+      sink_(sink),
+      clock_(std::move(clock)),
+      programDir_(server.ProgramDir()),
+      updater_(programDir_, [&server](const std::string& address) { server.SetPassiveAddress(address); }) {}
+
+void CAdminHost::LoadSettings() {
+    settings_ = ReadAdminSettings(programDir_ + "option.ini");
+    server_.SetFilterMode(settings_.filterMode);
+    if (EqualsNoCase(settings_.passiveIp, "Internet"))
+        RunAddressLookup();
+    else
+        server_.SetPassiveAddress(settings_.passiveIp);
+    server_.SetPassivePorts(settings_.minPort, settings_.maxPort);
+    server_.SetEventSink(&sink_);
+
+    acceptList_ = ReadSmallFile(programDir_ + "acceptip.txt");
+    rejectList_ = ReadSmallFile(programDir_ + "rejectip.txt");
+    server_.SetFilterLists(acceptList_, rejectList_);
+
+    log_.SetBaseDirectory(programDir_);
+    logDate_ = LocalTimeText(clock_(), "%Y-%m-%d");
+}
+
+void CAdminHost::ApplyStartValues() {
+    server_.SetMaxUsers(settings_.maxUsers);
+    server_.SetTimeout(settings_.timeout);
+    server_.SetWelcome(kWelcomeText);
+    server_.SetGoodbye(kGoodbyeText);
+    server_.SetStatsInterval(kStatsIntervalMs);
+}
+
+bool CAdminHost::StartPlain(int port) {
+    server_.SetPort(port);
+    ApplyStartValues();
+    if (!server_.StartServer()) return false;
+    RunAddressLookup();
+    return true;
+}
+
+bool CAdminHost::StartTls(int port) {
+    server_.SetSslPort(port);
+    ApplyStartValues();
+    if (!server_.StartSslServer()) return false;
+    RunAddressLookup();
+    return true;
+}
+
+void CAdminHost::RetryAddressLookup() {
+    if (!updater_.UpdateDone()) RunAddressLookup();
+}
+
+bool CAdminHost::AddToList(IpList list, const std::string& address) {
+    std::string& text = list == IpList::Allow ? acceptList_ : rejectList_;
+    if (!AddAddressToList(text, address)) return false;
+    server_.SetFilterLists(acceptList_, rejectList_);
+    WriteFileReplacing(programDir_ + (list == IpList::Allow ? "acceptip.txt" : "rejectip.txt"), text);
+    return true;
+}
+
+bool CAdminHost::LogLine(const std::string& line) {
+    if (!settings_.saveLog) return false;
+    const std::time_t now = clock_();
+    const std::string today = LocalTimeText(now, "%Y-%m-%d");
+    const bool newDay = today != logDate_;
+    logDate_ = today;
+    log_.Write(line, now);
+    return newDay;
+}
+
+int CAdminHost::SweepExpiredAccounts() { return ExpirySweep(programDir_, clock_()); }
+
+void CAdminHost::UpdateAutostartEntry(const std::string& program) const {
+    if (settings_.startup)
+        WriteAutostartEntry(kAutostartName, kCaption, program);
+    else
+        RemoveAutostartEntry(kAutostartName);
+}
+
+}  // namespace tw::admin

@@ -1,0 +1,211 @@
+// The administration program's plain classes: the event-sink adapter, the log-page and online-list
+// models, the settings it reads, the IP list additions and the daily log step.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "admin/AdminHost.h"
+#include "admin/AdminSettings.h"
+#include "admin/EventSinkAdapter.h"
+#include "admin/LogPageModel.h"
+#include "admin/OnlineListModel.h"
+#include "platform/Autostart.h"
+#include "platform/ProgramDir.h"
+#include "tests/common/LocalTime.h"
+
+namespace tw::admin {
+namespace {
+
+namespace fs = std::filesystem;
+
+using test::LocalTime;
+
+class TempDir : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path() / ("admintest_" + std::to_string(getpid()));
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string Dir() const { return dir.string() + "/"; }
+};
+
+TEST(LogPageModel, KeepsTheNewest1201LinesOneByOneAndInBatches) {
+    CLogPageModel log;
+    for (int i = 0; i < 1201; ++i) log.Append({{0, std::to_string(i)}});
+    ASSERT_EQ(log.Size(), 1201u);
+    EXPECT_EQ(log.At(0).text, "0");
+    log.Append({{1, "1201"}});
+    ASSERT_EQ(log.Size(), 1201u);
+    EXPECT_EQ(log.At(0).text, "1");
+    EXPECT_EQ(log.At(1200).text, "1201");
+
+    std::vector<CLogPageModel::Line> batch;
+    for (int i = 0; i < 3000; ++i) batch.push_back({2, "b" + std::to_string(i)});
+    log.Append(std::move(batch));
+    ASSERT_EQ(log.Size(), 1201u);
+    EXPECT_EQ(log.At(0).text, "b1799");
+    EXPECT_EQ(log.At(1200).text, "b2999");
+    log.Clear();
+    EXPECT_EQ(log.Size(), 0u);
+}
+
+TEST(LogPageModel, ColoursByLevel) {
+    EXPECT_EQ(LevelColour(1), (Rgb{0, 0, 150}));
+    EXPECT_EQ(LevelColour(2), (Rgb{0, 150, 0}));
+    for (int level : {0, 3, -1, 7}) EXPECT_EQ(LevelColour(level), (Rgb{128, 0, 0}));
+}
+
+TEST(OnlineListModel, AConnectionThatSentUserTwiceHasTwoRowsAndLosesBoth) {
+    COnlineListModel rows;
+    const std::time_t t = LocalTime(2026, 12, 8, 9, 5, 3);
+    rows.Add(101, "alice", "127.0.0.1", t);
+    rows.Add(202, "bob", "127.0.0.2", t);
+    rows.Add(101, "alice2", "127.0.0.1", t);
+    EXPECT_EQ(rows.At(0).loginTime, "2026-12-08 09:05:03");
+    EXPECT_EQ(rows.RowsOf(101), (std::vector<int>{0, 2}));
+    EXPECT_TRUE(rows.RowsOf(303).empty());
+    rows.RemoveRow(2);
+    rows.RemoveRow(0);
+    rows.RemoveRow(5);  // out of range: nothing
+    ASSERT_EQ(rows.Size(), 1);
+    EXPECT_EQ(rows.At(0).user, "bob");
+}
+
+TEST(EventSinkAdapter, KeepsEveryThreadsOrderAndWakesOncePerBatch) {
+    std::atomic<int> wakes{0};
+    CEventSinkAdapter sink([&] { ++wakes; }, [] { return std::time_t(42); });
+    constexpr int kThreads = 4, kLines = 500;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kLines; ++i) sink.OnMessage(t, std::to_string(i));
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(wakes, 1);
+    std::vector<int> next(kThreads, 0);
+    auto events = sink.Take();
+    ASSERT_EQ(events.size(), size_t(kThreads * kLines));
+    for (const ServerEvent& e : events) EXPECT_EQ(e.line, std::to_string(next[e.level]++));
+    EXPECT_TRUE(sink.Take().empty());
+
+    // A user's row is queued before the disconnect of the same connection, whatever thread reports it.
+    sink.OnUser(7, "alice", "127.0.0.1");
+    sink.OnBytesSent(10);  // statistics are not queued
+    sink.OnDisconnect(7, "alice");
+    EXPECT_EQ(wakes, 2);
+    events = sink.Take();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].kind, ServerEvent::USER);
+    EXPECT_EQ(events[0].when, 42);
+    EXPECT_EQ(events[1].kind, ServerEvent::DISCONNECT);
+    EXPECT_EQ(events[1].thread, 7);
+}
+
+TEST_F(TempDir, SettingsFallBackToDefaultsForAMissingFileAndForNonNumbers) {
+    AdminSettings missing = ReadAdminSettings(Dir() + "option.ini");
+    EXPECT_EQ(missing.port, 21);
+    EXPECT_EQ(missing.tlsPort, 990);
+    EXPECT_EQ(missing.maxUsers, 20);
+    EXPECT_EQ(missing.timeout, 10);
+    EXPECT_EQ(missing.minPort, 1024);
+    EXPECT_EQ(missing.maxPort, 65535);
+    EXPECT_FALSE(missing.autoActive || missing.minimize || missing.saveLog || missing.startup);
+
+    std::ofstream(dir / "option.ini") << "[server]\r\nPORT=abc\r\nsslport= 2990x\r\nmaxusers=\r\ntimeout=-3\r\n"
+                                         "AutoActive=1\r\nMinimize=yes\r\nPassiveIP=internet\r\n";
+    AdminSettings s = ReadAdminSettings(Dir() + "option.ini");
+    EXPECT_EQ(s.port, 21);
+    EXPECT_EQ(s.tlsPort, 2990);
+    EXPECT_EQ(s.maxUsers, 20);
+    EXPECT_EQ(s.timeout, -3);
+    EXPECT_TRUE(s.autoActive);
+    EXPECT_FALSE(s.minimize);
+    EXPECT_EQ(s.passiveIp, "internet");
+}
+
+TEST(IpListAddition, AppendsOnlyAddressesNotYetCovered) {
+    std::string list;
+    EXPECT_TRUE(AddAddressToList(list, "10.0.0.12"));
+    EXPECT_EQ(list, "10.0.0.12");
+    // Not a substring match: 10.0.0.1 is a different address.
+    EXPECT_TRUE(AddAddressToList(list, "10.0.0.1"));
+    EXPECT_EQ(list, "10.0.0.12,10.0.0.1");
+    EXPECT_FALSE(AddAddressToList(list, "10.0.0.1"));
+    list = "192.168.*.*";
+    EXPECT_FALSE(AddAddressToList(list, "192.168.3.4"));
+    EXPECT_EQ(list, "192.168.*.*");
+}
+
+class HostTest : public TempDir {
+protected:
+    void SetUp() override {
+        TempDir::SetUp();
+        setenv("TARNWICK_HOME", dir.c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("TARNWICK_HOME");
+        TempDir::TearDown();
+    }
+    MessageLoop loop;
+    std::time_t now = LocalTime(2026, 12, 8, 23, 59, 58);
+    CEventSinkAdapter sink{[] {}, [this] { return now; }};
+};
+
+TEST_F(HostTest, ListAdditionsWriteTheFileOnlyWhenTheListChanges) {
+    std::ofstream(dir / "acceptip.txt") << "127.0.0.1";
+    CFtpServer server;
+    CAdminHost host(server, sink, [this] { return now; });
+    host.LoadSettings();
+    EXPECT_FALSE(host.AddToList(CAdminHost::IpList::Allow, "127.0.0.1"));
+    fs::remove(dir / "acceptip.txt");
+    EXPECT_FALSE(host.AddToList(CAdminHost::IpList::Allow, "127.0.0.1"));
+    EXPECT_FALSE(fs::exists(dir / "acceptip.txt"));  // nothing written for an address already present
+    EXPECT_TRUE(host.AddToList(CAdminHost::IpList::Deny, "10.1.2.3"));
+    EXPECT_EQ(ReadSmallFile(Dir() + "rejectip.txt"), "10.1.2.3");
+    server.SetFilterMode(1);
+    EXPECT_FALSE(server.IsAllowedAddress("10.1.2.3"));  // the running filter has it at once
+}
+
+TEST_F(HostTest, TheFirstLineAfterMidnightStartsANewDayAndItsFile) {
+    std::ofstream(dir / "option.ini") << "[Server]\nSavelog=1\n";
+    CFtpServer server;
+    CAdminHost host(server, sink, [this] { return now; });
+    host.LoadSettings();
+    EXPECT_FALSE(host.LogLine("before midnight"));
+    now += 3;
+    EXPECT_TRUE(host.LogLine("after midnight"));
+    EXPECT_FALSE(host.LogLine("same day"));
+    EXPECT_EQ(ReadSmallFile(Dir() + "log/20261208.txt"), "before midnight\r\n");
+    EXPECT_EQ(ReadSmallFile(Dir() + "log/20261209.txt"), "after midnight\r\nsame day\r\n");
+}
+
+TEST_F(HostTest, WithoutSavelogNothingIsWrittenAndNoDayIsCounted) {
+    CFtpServer server;
+    CAdminHost host(server, sink, [this] { return now; });
+    host.LoadSettings();
+    now += 3;
+    EXPECT_FALSE(host.LogLine("line"));
+    EXPECT_FALSE(fs::exists(dir / "log"));
+}
+
+TEST_F(TempDir, AutostartEntryIsWrittenWithTheQuotedProgramAndRemoved) {
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    ASSERT_TRUE(WriteAutostartEntry("plover", "TarnwickFTP服务器", "/opt/my \"app\"/tarnserver"));
+    const std::string entry = ReadSmallFile(AutostartEntryPath("plover"));
+    EXPECT_EQ(AutostartEntryPath("plover"), Dir() + "autostart/plover.desktop");
+    EXPECT_NE(entry.find("Exec=\"/opt/my \\\\\"app\\\\\"/tarnserver\"\n"), std::string::npos) << entry;
+    EXPECT_TRUE(RemoveAutostartEntry("plover"));
+    EXPECT_FALSE(fs::exists(dir / "autostart" / "plover.desktop"));
+    EXPECT_TRUE(RemoveAutostartEntry("plover"));
+
+    // A configuration directory that cannot be made is a failure, not a crash.
+    std::ofstream(dir / "file") << "x";
+    setenv("XDG_CONFIG_HOME", (dir / "file").c_str(), 1);
+    EXPECT_FALSE(WriteAutostartEntry("plover", "x", "/bin/true"));
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+}  // namespace
+}  // namespace tw::admin
