@@ -70,7 +70,9 @@ void CUsersPage::Refresh() {
     std::map<int, std::string> names;
     for (const Group& g : LoadAllGroups(programDir_).value_or(std::vector<Group>{})) names[g.id] = g.name;
     for (const Account& a : LoadAllAccounts(programDir_).value_or(std::vector<Account>{})) {
-        new QTreeWidgetItem(list_, {QString::fromStdString(a.userid), QString::fromStdString(a.password),
+        // A password never appears on screen, whether stored as text, scrambled or hashed.
+        const QString password = a.password.empty() ? QString() : QStringLiteral("******");
+        new QTreeWidgetItem(list_, {QString::fromStdString(a.userid), password,
                                     QString::fromStdString(a.email), GroupNames(a, names),
                                     a.status == 1 ? "Enable" : "Disable", QString::fromStdString(a.homedir)});
     }

@@ -17,6 +17,7 @@
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
+#include <map>
 #include <memory>
 
 #include "admin/AccountPages.h"
@@ -439,6 +440,13 @@ private slots:
         client.Reply();
         QTRY_COMPARE_WITH_TIMEOUT(Online().Size(), 1, kDeadlineMs);
         QTRY_VERIFY_WITH_TIMEOUT(LogHas("PASS"), kDeadlineMs);
+        // The users page never shows a password.
+        std::map<QString, QString> shown;
+        auto* users = w.UsersPage()->List();
+        for (int i = 0; i < users->topLevelItemCount(); ++i)
+            shown[users->topLevelItem(i)->text(0)] = users->topLevelItem(i)->text(1);
+        QCOMPARE(shown["alice"], QString("******"));
+        QCOMPARE(shown["anonymous"], QString());
         QVERIFY(QDir().mkpath(SCREENSHOT_DIR));
         const char* const names[] = {"main-options", "main-log", "main-users", "main-groups", "main-online"};
         for (int i = 0; i < 5; ++i) {
