@@ -228,6 +228,9 @@ ResolveResult CAccessModel::ResolveDir(const std::string& user, const std::strin
         clean = "/";
     }
     std::string path = Normalize(currentDir, clean);
+    // Named, the server's own files in the making are as absent from listings as they are from directories.
+    if (op == ACCESS_DIR_LIST && IsHiddenFileName(std::string_view(path).substr(path.rfind('/') + 1)))
+        return PATH_NO_DIR;
     // The root itself is never removed or renamed, however it is named.
     if (path == "/" && (op == ACCESS_DIR_REMOVE || op == ACCESS_DIR_RENAME)) return PATH_NO_DIR;
     bool found = MapToLocal(user, path, local, rest);

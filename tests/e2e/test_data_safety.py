@@ -122,10 +122,17 @@ class AtomicStoreTest(unittest.TestCase):
             data = start_upload(f, "keep.bin", pattern(10_000))
             hidden = os.path.basename(self.wait_partial(10_000))
             self.assertEqual(sorted(other.nlst()), ["keep.bin"])
+            self.assertEqual([n for n, _ in other.mlsd()], ["keep.bin"])
             listing = []
             other.retrlines("LIST", listing.append)
             self.assertEqual(len(listing), 1)
-            for command in (f"SIZE {hidden}", f"DELE {hidden}", f"RNFR {hidden}"):
+            # Named, it is as absent as a file that never was.
+            for command in (f"LIST {hidden}", f"NLST {hidden}", f"MLSD {hidden}"):
+                with self.assertRaises(ftplib.error_perm, msg=command):
+                    other.retrlines(command, listing.append)
+            self.assertEqual(len(listing), 1)
+            for command in (f"MLST {hidden}", f"SIZE {hidden}", f"MDTM {hidden}", f"MFMT 20200101000000 {hidden}",
+                            f"DELE {hidden}", f"RNFR {hidden}"):
                 with self.assertRaises(ftplib.error_perm, msg=command):
                     other.sendcmd(command)
             with self.assertRaises(ftplib.error_perm):

@@ -405,6 +405,20 @@ class CommandsTest(unittest.TestCase):
             self.assertIn(c.read_line(timeout=10), ("426 Connection closed 2.", "426 Connection closed 3."))
             self.assertEqual(c.command("NOOP"), "200 NOOP command successful.")
 
+    def test_abor_or_quit_in_the_record_of_the_transfer_command(self):
+        # Nobody connects: what the TLS layer delivered with the command ends the wait at once.
+        with TlsClient(self.s.port).login() as c:
+            c.command("PASV")
+            c.send("RETR data.bin\r\nNOOP\r\nABOR\r\n")
+            self.assertEqual([c.read_line() for _ in range(4)],
+                             ["150 File status okay; about to open data connection.", "426 Data connection closed.",
+                              "200 NOOP command successful.", "226 ABOR command successful."])
+            c.command("PASV")
+            c.send("LIST\r\nQUIT\r\n")
+            self.assertEqual([c.read_line() for _ in range(3)],
+                             ["150 Accepted data connection.", "426 Data connection closed.", "220 GoodBye"])
+            self.assertTrue(c.wait_closed())
+
     def test_refused_active_connection(self):
         with TlsClient(self.s.port).login() as c:
             with socket.socket() as probe:

@@ -31,6 +31,15 @@ exit 0
 """
 
 
+def lines_of(path):
+    """The lines of a file the fakes write, none before it exists."""
+    try:
+        with open(path) as f:
+            return f.read().splitlines()
+    except FileNotFoundError:
+        return []
+
+
 class Installation:
     """A temporary program directory, unit directory, home and fake systemctl."""
 
@@ -60,11 +69,7 @@ class Installation:
             f.write(command)
 
     def calls(self):
-        try:
-            with open(self.path("calls")) as f:
-                return f.read().splitlines()
-        except FileNotFoundError:
-            return []
+        return lines_of(self.path("calls"))
 
     def env(self, **extra):
         env = {k: v for k, v in os.environ.items() if k not in ("NOTIFY_SOCKET", "INVOCATION_ID", "SUDO_USER",
@@ -90,11 +95,7 @@ class Installation:
         return os.path.join(self.units, UNIT)
 
     def syslog(self):
-        try:
-            with open(self.path("syslog")) as f:
-                return f.read().splitlines()
-        except FileNotFoundError:
-            return []
+        return lines_of(self.path("syslog"))
 
     def close(self):
         self._tmp.cleanup()

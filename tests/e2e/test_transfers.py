@@ -300,6 +300,13 @@ class BadInputTest(unittest.TestCase):
         host, port = ftplib.parse227(f.sendcmd("PASV"))
         return socket.create_connection((host, port), timeout=10)
 
+    def running_download(self, f):
+        """Starts RETR big.bin and takes its first bytes; returns the data socket and those bytes."""
+        data = self.passive(f)
+        f.sendcmd("TYPE I")
+        self.assertTrue(f.sendcmd("RETR big.bin").startswith("150"))
+        return data, data.recv(1000)
+
     def test_silent_peer_on_an_upload_then_abor(self):
         with self.s.ftp() as f:
             data = self.passive(f)
@@ -312,10 +319,7 @@ class BadInputTest(unittest.TestCase):
 
     def test_early_close_of_a_download(self):
         with self.s.ftp() as f:
-            data = self.passive(f)
-            f.sendcmd("TYPE I")
-            self.assertTrue(f.sendcmd("RETR big.bin").startswith("150"))
-            data.recv(1000)
+            data, _ = self.running_download(f)
             data.close()
             self.assertEqual(f.getline(), "426 Connection closed.")
             self.assertEqual(f.sendcmd("NOOP"), "200 NOOP command successful.")
@@ -332,10 +336,7 @@ class BadInputTest(unittest.TestCase):
 
     def test_abor_mid_download_and_a_second_transfer_command(self):
         with self.s.ftp() as f:
-            data = self.passive(f)
-            f.sendcmd("TYPE I")
-            self.assertTrue(f.sendcmd("RETR big.bin").startswith("150"))
-            data.recv(1000)  # the transfer runs; the client reads no further, so it stays running
+            data, _ = self.running_download(f)  # the client reads no further, so it stays running
             with self.assertRaises(ftplib.error_temp) as e:
                 f.sendcmd("LIST")
             self.assertEqual(str(e.exception), "425 Can't build data connection.")
@@ -348,13 +349,11 @@ class BadInputTest(unittest.TestCase):
             f.retrbinary("RETR small.txt", got.extend)
             self.assertEqual(bytes(got), b"small")
 
-    def test_pasv_and_port_while_a_download_runs_leave_it_running(self):
+    def test_data_endpoint_commands_while_a_download_runs_leave_it_running(self):
         with self.s.ftp() as f:
-            data = self.passive(f)
-            f.sendcmd("TYPE I")
-            self.assertTrue(f.sendcmd("RETR big.bin").startswith("150"))
-            got = bytearray(data.recv(1000))
-            for command in ("PASV", "PORT 127,0,0,1,4,1"):
+            data, first = self.running_download(f)
+            got = bytearray(first)
+            for command in ("PASV", "PORT 127,0,0,1,4,1", "EPSV", "EPRT |1|127.0.0.1|1025|"):
                 with self.assertRaises(ftplib.error_temp) as e:
                     f.sendcmd(command)
                 self.assertEqual(str(e.exception), "425 Can't build data connection.")
@@ -384,6 +383,22 @@ class BadInputTest(unittest.TestCase):
             self.assertEqual(f.getline(), "426 Data connection closed.")
             self.assertEqual(f.getline(), "220 GoodBye")
             self.assertEqual(f.sock.recv(10), b"")
+
+    def test_lines_sent_with_the_transfer_command_in_one_segment(self):
+        # ABOR behind the command in the same segment ends the wait before it begins; a NUL cuts only its line.
+        with self.s.ftp() as f:
+            f.sock.settimeout(5)
+            f.sendcmd("PASV")
+            f.sock.sendall(b"RETR small.txt\r\nNOOP\x00junk\r\nSYST\r\nABOR\r\n")
+            self.assertTrue(f.getline().startswith("150"))
+            self.assertEqual([f.getline() for _ in range(4)],
+                             ["426 Data connection closed.", "200 NOOP command successful.", "215 UNIX Type: L8",
+                              "226 ABOR command successful."])
+            f.sendcmd("PASV")
+            f.sock.sendall(b"STOR never.bin\r\nQUIT\r\n")
+            self.assertEqual([f.getline() for _ in range(3)][1:], ["426 Data connection closed.", "220 GoodBye"])
+            self.assertEqual(f.sock.recv(10), b"")
+        self.assertFalse(os.path.exists(self.s.path("never.bin")))
 
     def test_a_client_gone_during_the_wait_ends_its_thread_at_once(self):
         f = self.s.ftp()
