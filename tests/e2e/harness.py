@@ -44,6 +44,17 @@ def wait_until(condition, timeout, interval=0.02):
         time.sleep(interval)
 
 
+def tcp_sockets():
+    """(local port, remote port, state, send queue, receive queue) of every TCP socket of the machine."""
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as f:
+            for line in f.readlines()[1:]:
+                fields = line.split()
+                unsent, unread = (int(n, 16) for n in fields[4].split(":"))
+                yield (int(fields[1].rsplit(":", 1)[1], 16), int(fields[2].rsplit(":", 1)[1], 16), fields[3],
+                       unsent, unread)
+
+
 def ini_text(settings):
     """option.ini text with the given keys in section [Server]; a str is taken as the whole file."""
     if isinstance(settings, str):
@@ -174,16 +185,36 @@ class ServerProcess:
     def fd_count(self):
         return len(os.listdir(f"/proc/{self.proc.pid}/fd"))
 
-    def state(self):
-        """The process state letter of /proc/PID/stat ("T" once a SIGSTOP has taken effect)."""
-        with open(f"/proc/{self.proc.pid}/stat") as f:
-            return f.read().rsplit(")", 1)[1].split()[0]
+    def thread_states(self):
+        """The state letter of every thread ("T" once a SIGSTOP has taken effect on it)."""
+        states = []
+        for tid in os.listdir(f"/proc/{self.proc.pid}/task"):
+            try:
+                with open(f"/proc/{self.proc.pid}/task/{tid}/stat") as f:
+                    states.append(f.read().rsplit(")", 1)[1].split()[0])
+            except FileNotFoundError:
+                pass  # the thread ended meanwhile
+        return states
 
     def pause(self):
-        """SIGSTOP to our own pid; returns once the process has stopped, not merely been signalled."""
+        """SIGSTOP to our own pid; returns once every thread has stopped, not merely been signalled (the
+        group stop reaches each thread on its own, the main thread may be first)."""
         self.proc.send_signal(signal.SIGSTOP)
-        if not wait_until(lambda: self.state() == "T", STOP_WAIT, interval=0.001):
-            raise AssertionError(f"tarnsvc (pid {self.proc.pid}) did not stop")
+        if not wait_until(lambda: all(s == "T" for s in self.thread_states()), STOP_WAIT, interval=0.001):
+            raise AssertionError(f"tarnsvc (pid {self.proc.pid}) did not stop: {self.thread_states()}")
+
+    def listening(self, port=None):
+        """Whether a socket listens on the port (our own port by default), seen without connecting, which
+        the server would count."""
+        return any(e[0] == (port or self.port) and e[2] == "0A" for e in tcp_sockets())
+
+    def queues(self, client):
+        """(unsent, unread) bytes of the server's socket of this client, or None once it is gone."""
+        mine = client.sock.getsockname()[1]
+        for local, remote, _, unsent, unread in tcp_sockets():
+            if local == self.port and remote == mine:
+                return unsent, unread
+        return None
 
     def thread_count(self):
         return len(os.listdir(f"/proc/{self.proc.pid}/task"))

@@ -5,7 +5,7 @@ import time
 import unittest
 
 from ftp_accounts import add_user
-from harness import EVENT_PREFIX, GREETING, ServerProcess
+from harness import EVENT_PREFIX, GREETING, ServerProcess, wait_until
 
 SYNTAX = "501 Syntax error in parameters or arguments."
 LOGIN_FIRST = "530 Please login with USER and PASS."
@@ -92,7 +92,8 @@ class ControlChannelTest(unittest.TestCase):
 
     def test_line_split_over_segments(self):
         self.c.send("NO")
-        time.sleep(0.05)
+        # The server reads the first part on its own before the rest is sent.
+        self.assertTrue(wait_until(lambda: self.server.queues(self.c)[1] == 0, 5))
         self.c.send("OP\r\n")
         self.assertEqual(self.c.read_line(), LOGIN_FIRST)
         self.assertNoReplyTo("")  # one reply only

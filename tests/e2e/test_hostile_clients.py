@@ -209,6 +209,43 @@ class ListingTest(unittest.TestCase):
                 self.assertTrue(lines[0].endswith(" fake??226 done?"), lines[0])
             self.assertEqual(sorted(os.listdir(s.home)), ["fake\r\n226 done\x07"])
 
+    def test_control_bytes_in_fact_listings_and_time_replies(self):
+        with Accounts() as s:
+            os.mkdir(os.path.join(s.home, "d\x1b"))
+            with open(os.path.join(s.home, "d\x1b", "bell\x07\n.txt"), "wb") as f:
+                f.write(b"x")
+            c = s.greeted()
+            c.command("USER alice")
+            self.assertEqual(c.command("PASS pw"), OK)
+            # A bare LF is no line end: it reaches the name, and no reply line may carry it.
+            self.assertEqual(c.command("CWD d\x1b"), '250 CWD command successful "/d?" is current directory.')
+            self.assertEqual(c.command("MFMT 20200102030405 bell\x07\n.txt"), "213 Modify=20200102030405; bell??.txt")
+            self.assertEqual(c.command("MDTM bell\x07\n.txt"), "213 20200102030405")
+            self.assertEqual(c.command("MLST bell\x07\n.txt"), "250-Listing /d?/bell??.txt")
+            self.assertTrue(c.read_line().endswith("; /d?/bell??.txt"))
+            self.assertEqual(c.read_line(), "250 End.")
+            self.assertEqual(c.command("MFMT 20200102030405 new\x01"), "550 File unavailable.")
+            with ftplib.FTP() as f:
+                f.connect(HOST, s.server.port, timeout=10)
+                f.login("alice", "pw")
+                self.assertEqual([name for name, _ in f.mlsd("d\x1b")], ["bell??.txt"])
+            self.assertEqual(os.listdir(s.home), ["d\x1b"])
+
+    def test_failed_logins_sent_in_one_go_are_answered_one_by_one(self):
+        with Accounts(LoginFailDelay=300) as s:
+            c = s.greeted()
+            start = time.monotonic()
+            c.send("USER alice\r\nPASS a\r\nNOOP\r\nUSER alice\r\nPASS b\r\nUSER alice\r\nPASS c\r\n"
+                   "USER alice\r\nPASS pw\r\nNOOP\r\n")
+            replies = [c.read_line() for _ in range(7)]
+            self.assertEqual(replies, ["331 username ok, need password.", BAD, "530 Please login with USER and PASS.",
+                                       "331 username ok, need password.", BAD, "331 username ok, need password.",
+                                       TOO_MANY_FAILS])
+            self.assertGreater(time.monotonic() - start, 0.85)  # each failure held its own delay
+            # The right password behind the third failure is never looked at.
+            self.assertTrue(c.wait_closed())
+            self.assertEqual(c.buffer, b"")
+
     def test_a_link_out_of_the_tree_is_listed_from_the_link(self):
         with Accounts() as s:
             outside = os.path.join(s.dir, "secret.bin")

@@ -17,17 +17,6 @@ CONNECTED = "127.0.0.1 has connected to server."
 DISCONNECTED = "127.0.0.1 has disconnected from server."
 
 
-def server_send_queue(server, client):
-    """Bytes the server's socket of this client holds unsent (from /proc/net/tcp)."""
-    local, remote = f":{server.port:04X}", f":{client.sock.getsockname()[1]:04X}"
-    with open("/proc/net/tcp") as f:
-        for line in f.readlines()[1:]:
-            fields = line.split()
-            if fields[1].endswith(local) and fields[2].endswith(remote):
-                return int(fields[4].split(":")[0], 16)
-    return None
-
-
 def logged_in_client(server):
     """A client logged in as "u" (made on first use): only a logged-in client may send more than 20
     commands."""
@@ -55,7 +44,7 @@ def stuck_client(server):
             c.sock.send(data)
             last_change = time.monotonic()
         except BlockingIOError:
-            queued = server_send_queue(server, c)
+            queued = (server.queues(c) or (None,))[0]
             if queued != unsent:
                 unsent, last_change = queued, time.monotonic()
             elif unsent and time.monotonic() - last_change > 1.0:
@@ -267,7 +256,8 @@ class ResourcesAndStopTest(unittest.TestCase):
                 self.assertEqual(c.read_line(), GREETING)
             started = time.monotonic()
             server.proc.send_signal(signal.SIGTERM)
-            time.sleep(1)
+            # The stop is under way once the listener is closed; the second signal arrives during its wait.
+            self.assertTrue(wait_until(lambda: not server.listening(), 5))
             server.proc.send_signal(signal.SIGTERM)
             self.assertEqual(server.wait_exit(), 0)
             self.assertGreater(time.monotonic() - started, 4.5)
@@ -337,7 +327,6 @@ class DescriptorLimitTest(unittest.TestCase):
             # No descriptor at all: the client waits in the backlog, and the server does not spin meanwhile.
             resource.prlimit(pid, resource.RLIMIT_NOFILE, (used, hard))
             waiting = server.client()
-            time.sleep(0.3)
             cpu = cpu_seconds(pid)
             self.assertTrue(waiting.silent_for(1.0))
             self.assertLess(cpu_seconds(pid) - cpu, 0.3)
