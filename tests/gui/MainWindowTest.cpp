@@ -324,6 +324,7 @@ private slots:
         QVERIFY(w.StartFailed());
         QVERIFY(w.isVisible());
         QVERIFY(!w.isMinimized());
+        QVERIFY(!w.HideTimer()->isActive());
         QCOMPARE(Status(), QString("FTP服务器已停止/SSL服务器已停止"));
         QVERIFY(LogHas("Server cannot run on port " + std::to_string(port_) + "."));
     }
@@ -334,7 +335,9 @@ private slots:
         w.Start();
         QVERIFY(server_->IsRunning());
         QTRY_VERIFY_WITH_TIMEOUT(w.isMinimized(), kDeadlineMs);
-        // The offscreen desktop has no tray: the window is minimised, never hidden.
+        QCOMPARE(w.HideTimer()->interval(), 200);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.HideTimer()->isActive(), kDeadlineMs);
+        // The offscreen desktop has no tray: timer 1 has fired and left the window minimised, not hidden.
         QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
         QVERIFY(w.Tray() == nullptr);
         QVERIFY(w.isVisible());
