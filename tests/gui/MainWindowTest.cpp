@@ -2,6 +2,7 @@
 // loopback sockets and a real FTP client (Python's ftplib).
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QListView>
 #include <QMenuBar>
@@ -90,6 +91,17 @@ private:
 };
 
 }  // namespace
+
+// Takes the URLs the program asks the desktop to open.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void Open(const QUrl& url) { urls << url; }
+};
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -193,6 +205,26 @@ private slots:
         QVERIFY(w.Button(kStartFtp)->isEnabled() && w.Button(kStartTls)->isEnabled());
         QVERIFY(!w.Button(kStopFtp)->isEnabled() && !w.Button(kStopTls)->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(LogHas("Server is stopped."), kDeadlineMs);
+    }
+
+    void helpOpensTheHelpPageBesideTheProgram() {
+        WriteOptions("");
+        CMainDlg& w = Open();
+        w.Start();
+        UrlRecorder recorder;
+        QDesktopServices::setUrlHandler("file", &recorder, "Open");
+        QTest::mouseClick(w.Button("TarnwickFTP服务器 帮助"), Qt::LeftButton);
+        for (QAction* a : w.menuBar()->actions())
+            if (a->text() == "帮助" && a->menu())
+                for (QAction* item : a->menu()->actions())
+                    if (item->text() == "帮助") item->trigger();
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(recorder.urls.size(), 2);
+        QCOMPARE(recorder.urls[1], recorder.urls[0]);
+        QFile page(recorder.urls[0].toLocalFile());
+        QCOMPARE(QFileInfo(page).absoluteFilePath(), QCoreApplication::applicationDirPath() + "/plover.html");
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(page.readAll()).contains("<title>TarnwickFTP服务器 帮助</title>"));
     }
 
     void onlineRowsFollowUserAndQuitAndBlockEndsTheConnection() {
