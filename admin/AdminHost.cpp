@@ -13,7 +13,6 @@ namespace tw::admin {
 namespace {
 
 constexpr int kStatsIntervalMs = 5000;
-constexpr const char* kAutostartName = "plover";
 
 }  // namespace
 
@@ -101,9 +100,9 @@ int CAdminHost::SweepExpiredAccounts() { return ExpirySweep(programDir_, clock_(
 
 void CAdminHost::UpdateAutostartEntry(const std::string& program) const {
     if (settings_.startup)
-        WriteAutostartEntry(kAutostartName, kCaption, program);
+        WriteAutostartEntry(kAdminAutostartName, kCaption, program);
     else
-        RemoveAutostartEntry(kAutostartName);
+        RemoveAutostartEntry(kAdminAutostartName);
 }
 
 }  // namespace tw::admin

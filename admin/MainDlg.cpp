@@ -58,6 +58,13 @@ CMainDlg::CMainDlg(CFtpServer& server, Clock clock)
     setWindowTitle(kCaption);
     setWindowIcon(ProgramIcon());
     host_.LoadSettings();
+    // Timer 1: hides a minimised window to the tray once the minimising has settled.
+    hideTimer_ = new QTimer(this);
+    hideTimer_->setSingleShot(true);
+    connect(hideTimer_, &QTimer::timeout, this, [this] {
+        // Asked anew: a tray can go away, and without one the window would be lost.
+        if (isMinimized() && tray_ && QSystemTrayIcon::isSystemTrayAvailable()) hide();
+    });
 
     auto* central = new QWidget(this);
     auto* bar = new QWidget(central);
@@ -170,10 +177,12 @@ void CMainDlg::Start() {
     auto* lookupTimer = new QTimer(this);
     connect(lookupTimer, &QTimer::timeout, this, [this] { host_.RetryAddressLookup(); });
     lookupTimer->start(30000);
-    if (s.minimize && !startFailed_)
+    if (s.minimize && !startFailed_) {
+        hideTimer_->start(200);
         showMinimized();
-    else
+    } else {
         show();
+    }
     host_.SweepExpiredAccounts();
     usersPage_->Refresh();
     QSettings("Tarnwick Software Inc.", "tarnserver").setValue("Program/Path", QString::fromStdString(host_.ProgramDir()));
@@ -253,12 +262,9 @@ void CMainDlg::closeEvent(QCloseEvent* event) {
 
 void CMainDlg::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    // Hidden only while a tray icon can bring the window back; asked anew, since a tray can go away.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && tray_ &&
-        QSystemTrayIcon::isSystemTrayAvailable())
-        QTimer::singleShot(0, this, [this] {
-            if (isMinimized()) hide();
-        });
+    // Minimising hides the window to the tray; a pending start-up hide keeps its own delay.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && !hideTimer_->isActive())
+        hideTimer_->start(0);
 }
 
 void CMainDlg::DrainEvents() {

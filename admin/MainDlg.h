@@ -14,6 +14,7 @@
 class QAction;
 class QLabel;
 class QTabWidget;
+class QTimer;
 class QToolButton;
 
 namespace tw::admin {
@@ -52,6 +53,8 @@ public:
     COptionsPage* OptionsPage() const { return optionsPage_; }
     CUsersPage* UsersPage() const { return usersPage_; }
     QSystemTrayIcon* Tray() const { return tray_; }
+    // Timer 1 of the minimise rule.
+    const QTimer* HideTimer() const { return hideTimer_; }
     // Whether a start of the FTP listener failed (it suppresses minimising at start-up).
     bool StartFailed() const { return startFailed_; }
 
@@ -84,6 +87,7 @@ private:
     CGroupsPage* groupsPage_ = nullptr;
     COnlinePage* onlinePage_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
+    QTimer* hideTimer_ = nullptr;
     // Every action and button that starts or stops a listener, by what it does.
     std::vector<QAction*> startFtp_, stopFtp_, startTls_, stopTls_;
     std::vector<QToolButton*> buttons_;

@@ -12,6 +12,8 @@ namespace tw {
 namespace {
 
 constexpr const char* kAgent = "RiZiradizUv";
+// How long destruction waits for cancelled workers; a transfer sees the cancel within about a second.
+constexpr auto kCancelWait = std::chrono::seconds(3);
 
 void InitCurl() {
     static std::once_flag once;
@@ -46,6 +48,11 @@ size_t WriteBody(char* bytes, size_t size, size_t count, void* context) {
     return total;
 }
 
+// Progress callback: a non-zero result aborts the transfer.
+int AbortWhenCancelled(void* cancelled, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<std::atomic<bool>*>(cancelled)->load() ? 1 : 0;
+}
+
 // A URL handle for `url` when it parses and names a host.
 CURLU* ParseUrl(const std::string& url) {
     CURLU* parsed = curl_url();
@@ -73,7 +80,13 @@ std::string UrlEncode(const std::string& text) {
 
 CHttpFetcher::CHttpFetcher() : shared_(std::make_shared<Shared>()) { InitCurl(); }
 
-CHttpFetcher::~CHttpFetcher() { SetNotifyTarget(nullptr); }
+CHttpFetcher::~CHttpFetcher() {
+    std::unique_lock lock(shared_->mutex);
+    shared_->target = nullptr;
+    shared_->cancelled = true;
+    // Bounded: a program's exit never hangs on a request, and rarely leaves a worker inside libcurl.
+    shared_->ended.wait_for(lock, kCancelWait, [this] { return shared_->running == 0; });
+}
 
 void CHttpFetcher::SetNotifyTarget(MessageTarget* target) {
     std::lock_guard lock(shared_->mutex);
@@ -94,6 +107,7 @@ void CHttpFetcher::Fetch(const std::string& url, uintptr_t tag) {
     {
         std::lock_guard lock(shared_->mutex);
         if (!shared_->target) return;
+        ++shared_->running;
     }
     long connectMs = static_cast<long>(connectTimeout_.count());
     long totalMs = static_cast<long>(totalTimeout_.count());
@@ -103,15 +117,15 @@ void CHttpFetcher::Fetch(const std::string& url, uintptr_t tag) {
     // Without a thread the request fails like one that could not be sent.
     if (!worker) {
         std::lock_guard lock(shared_->mutex);
+        --shared_->running;
         shared_->target->Post(WM_MYIP_DONE, tag, 1);
     }
 }
 
 void CHttpFetcher::RequestWorker(std::shared_ptr<Shared> shared, std::string url, uintptr_t tag, long connectMs,
                                  long totalMs) {
-    CURLU* parsed = ParseUrl(url);
-    if (!parsed) return;  // no host: nothing is posted
-    CURL* curl = curl_easy_init();
+    CURLU* parsed = ParseUrl(url);  // no host: nothing is posted
+    CURL* curl = parsed ? curl_easy_init() : nullptr;
     bool ok = false;
     Body body;
     body.curl = curl;
@@ -129,6 +143,9 @@ void CHttpFetcher::RequestWorker(std::shared_ptr<Shared> shared, std::string url
         curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, totalMs);
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteBody);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, AbortWhenCancelled);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &shared->cancelled);
         CURLcode rc = curl_easy_perform(curl);
         ok = rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && body.full);
         curl_slist_free_all(headers);
@@ -138,7 +155,9 @@ void CHttpFetcher::RequestWorker(std::shared_ptr<Shared> shared, std::string url
 
     std::lock_guard lock(shared->mutex);
     if (ok) shared->response = std::move(body.data);
-    if (shared->target) shared->target->Post(WM_MYIP_DONE, tag, ok ? 0 : 1);
+    if (parsed && shared->target) shared->target->Post(WM_MYIP_DONE, tag, ok ? 0 : 1);
+    --shared->running;
+    shared->ended.notify_all();
 }
 
 }  // namespace tw

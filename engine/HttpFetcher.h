@@ -3,10 +3,13 @@
 // is kept for the target to read.
 //
 // Threads: Fetch and the setters on the owning thread; workers touch only the shared state below, under
-// its lock. A worker that outlives the fetcher finds no target and posts nothing.
+// its lock. Destruction cancels the running requests and waits a short bounded time for their workers;
+// one that still outlives the fetcher finds no target and posts nothing.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,9 +42,12 @@ public:
 
 private:
     struct Shared {
-        std::mutex mutex;  // guards the fields below
+        std::atomic<bool> cancelled{false};  // polled by running transfers
+        std::mutex mutex;                    // guards the fields below
+        std::condition_variable ended;       // a worker finished
         MessageTarget* target = nullptr;
         std::string response;
+        int running = 0;                     // workers not yet finished
     };
     static void RequestWorker(std::shared_ptr<Shared> shared, std::string url, uintptr_t tag, long connectMs,
                               long totalMs);

@@ -29,6 +29,12 @@ std::string InvokingUserHome() {
     return user && user->pw_dir ? std::string(user->pw_dir) : std::string();
 }
 
+bool RunThroughElevation() {
+    const char* sudo = std::getenv("SUDO_USER");
+    const char* pkexec = std::getenv("PKEXEC_UID");
+    return (sudo && *sudo) || (pkexec && *pkexec);
+}
+
 std::string ProgramDirectory() {
     std::string dir;
     if (const char* home = std::getenv("TARNWICK_HOME"); home && *home) {

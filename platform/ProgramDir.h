@@ -15,6 +15,9 @@ std::string ProgramPath();
 // them, else $HOME. Empty when unknown.
 std::string InvokingUserHome();
 
+// True when run through sudo or pkexec.
+bool RunThroughElevation();
+
 // Creates the directory when it does not exist; false when it cannot be created.
 bool EnsureDirectory(const std::string& path);
 

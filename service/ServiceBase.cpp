@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "engine/Messages.h"
+#include "platform/Autostart.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
@@ -85,8 +86,7 @@ int CServiceBase::InstallService() {
     CIniFile ini(dir + "option.ini");
     ini.WriteString("Server", "AutoActive", "0");
     ini.WriteString("Server", "startup", "0");
-    if (std::string home = InvokingUserHome(); !home.empty())
-        RemoveFile(JoinPath(home, ".config/autostart/plover.desktop"));
+    RemoveAutostartEntry(kAdminAutostartName);
     return 1;
 }
 

@@ -139,6 +139,15 @@ class SwitchTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.inst.user_home, ".config/autostart/plover.desktop")))
         verify_unit(self, self.inst.unit_path())
 
+    def test_install_removes_the_entry_where_the_desktop_program_writes_it(self):
+        config = self.inst.path("xdg-config")
+        os.makedirs(os.path.join(config, "autostart"))
+        entry = os.path.join(config, "autostart", "plover.desktop")
+        with open(entry, "w") as f:
+            f.write("[Desktop Entry]\n")
+        self.assertEqual(self.inst.run("-i", XDG_CONFIG_HOME=config).returncode, 1)
+        self.assertFalse(os.path.exists(entry))
+
         # Installed already: success, and nothing is written or called.
         before = os.stat(self.inst.unit_path()).st_mtime_ns
         again = self.install()

@@ -2,6 +2,7 @@
 // loopback sockets and a real FTP client (Python's ftplib).
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QListView>
 #include <QMenuBar>
@@ -91,6 +92,17 @@ private:
 };
 
 }  // namespace
+
+// Takes the URLs the program asks the desktop to open.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void Open(const QUrl& url) { urls << url; }
+};
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -194,6 +206,26 @@ private slots:
         QVERIFY(w.Button(kStartFtp)->isEnabled() && w.Button(kStartTls)->isEnabled());
         QVERIFY(!w.Button(kStopFtp)->isEnabled() && !w.Button(kStopTls)->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(LogHas("Server is stopped."), kDeadlineMs);
+    }
+
+    void helpOpensTheHelpPageBesideTheProgram() {
+        WriteOptions("");
+        CMainDlg& w = Open();
+        w.Start();
+        UrlRecorder recorder;
+        QDesktopServices::setUrlHandler("file", &recorder, "Open");
+        QTest::mouseClick(w.Button("TarnwickFTP服务器 帮助"), Qt::LeftButton);
+        for (QAction* a : w.menuBar()->actions())
+            if (a->text() == "帮助" && a->menu())
+                for (QAction* item : a->menu()->actions())
+                    if (item->text() == "帮助") item->trigger();
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(recorder.urls.size(), 2);
+        QCOMPARE(recorder.urls[1], recorder.urls[0]);
+        QFile page(recorder.urls[0].toLocalFile());
+        QCOMPARE(QFileInfo(page).absoluteFilePath(), QCoreApplication::applicationDirPath() + "/plover.html");
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(page.readAll()).contains("<title>TarnwickFTP服务器 帮助</title>"));
     }
 
     void onlineRowsFollowUserAndQuitAndBlockEndsTheConnection() {
@@ -325,6 +357,7 @@ private slots:
         QVERIFY(w.StartFailed());
         QVERIFY(w.isVisible());
         QVERIFY(!w.isMinimized());
+        QVERIFY(!w.HideTimer()->isActive());
         QCOMPARE(Status(), QString("FTP服务器已停止/SSL服务器已停止"));
         QVERIFY(LogHas("Server cannot run on port " + std::to_string(port_) + "."));
     }
@@ -335,7 +368,9 @@ private slots:
         w.Start();
         QVERIFY(server_->IsRunning());
         QTRY_VERIFY_WITH_TIMEOUT(w.isMinimized(), kDeadlineMs);
-        // The offscreen desktop has no tray: the window is minimised, never hidden.
+        QCOMPARE(w.HideTimer()->interval(), 200);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.HideTimer()->isActive(), kDeadlineMs);
+        // The offscreen desktop has no tray: timer 1 has fired and left the window minimised, not hidden.
         QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
         QVERIFY(w.Tray() == nullptr);
         QVERIFY(w.isVisible());

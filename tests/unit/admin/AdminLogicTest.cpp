@@ -1,6 +1,8 @@
 // The administration program's plain classes: the event-sink adapter, the log-page and online-list
 // models, the settings it reads, the IP list additions and the daily log step.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -205,6 +207,23 @@ TEST_F(TempDir, AutostartEntryIsWrittenWithTheQuotedProgramAndRemoved) {
     setenv("XDG_CONFIG_HOME", (dir / "file").c_str(), 1);
     EXPECT_FALSE(WriteAutostartEntry("plover", "x", "/bin/true"));
     unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(TempDir, AutostartEntryUnderSudoOrPkexecIsTheInvokingUsers) {
+    // Their environment is root's: its XDG_CONFIG_HOME does not count, the invoking user's home does.
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    setenv("PKEXEC_UID", std::to_string(getuid()).c_str(), 1);
+    EXPECT_EQ(AutostartEntryPath("plover"), std::string(getpwuid(getuid())->pw_dir) + "/.config/autostart/plover.desktop");
+    unsetenv("PKEXEC_UID");
+
+    // An invoking user without a home: nothing is written or removed.
+    setenv("SUDO_USER", "no-such-user-tarnwick", 1);
+    EXPECT_EQ(AutostartEntryPath("plover"), "");
+    EXPECT_FALSE(WriteAutostartEntry("plover", "x", "/bin/true"));
+    EXPECT_TRUE(RemoveAutostartEntry("plover"));
+    unsetenv("SUDO_USER");
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_FALSE(fs::exists(dir / "autostart"));
 }
 
 }  // namespace

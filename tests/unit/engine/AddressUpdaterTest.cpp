@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <optional>
 #include <thread>
 
@@ -78,6 +79,30 @@ TEST(HttpFetcher, ASilentServerFailsWithinTheBound) {
     auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(FetchAndWait(fetcher, silent.Url()), std::optional<bool>(false));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);
+}
+
+TEST(HttpFetcher, DestructionCancelsARequestThatNeverAnswers) {
+    MessageLoop loop;
+    std::promise<void> asked, closed;
+    HttpPeer silent([&](int fd) {
+        char buffer[4096];
+        if (recv(fd, buffer, sizeof buffer, 0) > 0) asked.set_value();
+        while (recv(fd, buffer, sizeof buffer, 0) > 0) {
+        }
+        closed.set_value();
+    });
+    Receiver receiver;
+    auto fetcher = std::make_unique<CHttpFetcher>();  // the full 30 s bound
+    fetcher->SetNotifyTarget(&receiver);
+    fetcher->Fetch(silent.Url());
+    ASSERT_EQ(asked.get_future().wait_for(20s), std::future_status::ready);
+    auto started = std::chrono::steady_clock::now();
+    fetcher.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    // The worker gave the request up instead of holding the connection until the bound.
+    EXPECT_EQ(closed.get_future().wait_for(10s), std::future_status::ready);
+    loop.RunFor(0ms, [] { return false; });
+    EXPECT_FALSE(receiver.result.has_value());
 }
 
 TEST(HttpFetcher, AStatedLengthIsBounded) {
