@@ -39,11 +39,7 @@ public:
 
     void OnUser(ThreadId thread, const std::string& user, const std::string& address) override;
     void OnDisconnect(ThreadId thread, const std::string& user) override;
-    void OnCommand(ThreadId, const std::string&, const std::string&) override {}
     void OnMessage(int level, const std::string& line) override;
-    void OnBytesReceived(uint32_t) override {}
-    void OnBytesSent(uint32_t) override {}
-    void OnCounter(int, int) override {}
 
 private:
     void Push(ServerEvent event);

@@ -1,5 +1,6 @@
 // CServerEventSink: what the server object reports to its host. Called on the owning thread except
-// OnUser, OnCommand and OnMessage, which connection threads call directly.
+// OnUser, OnCommand and OnMessage, which connection threads call directly. Each report does nothing
+// unless the host overrides it.
 #pragma once
 
 #include <cstdint>
@@ -12,13 +13,13 @@ namespace tw {
 class CServerEventSink {
 public:
     virtual ~CServerEventSink() = default;
-    virtual void OnUser(ThreadId thread, const std::string& user, const std::string& address) = 0;
-    virtual void OnDisconnect(ThreadId thread, const std::string& user) = 0;
-    virtual void OnCommand(ThreadId thread, const std::string& currentDir, const std::string& line) = 0;
-    virtual void OnMessage(int level, const std::string& line) = 0;
-    virtual void OnBytesReceived(uint32_t total) = 0;
-    virtual void OnBytesSent(uint32_t total) = 0;
-    virtual void OnCounter(int index, int value) = 0;
+    virtual void OnUser(ThreadId thread, const std::string& user, const std::string& address) {}
+    virtual void OnDisconnect(ThreadId thread, const std::string& user) {}
+    virtual void OnCommand(ThreadId thread, const std::string& currentDir, const std::string& line) {}
+    virtual void OnMessage(int level, const std::string& line) {}
+    virtual void OnBytesReceived(uint32_t total) {}
+    virtual void OnBytesSent(uint32_t total) {}
+    virtual void OnCounter(int index, int value) {}
 };
 
 }  // namespace tw

@@ -23,13 +23,7 @@ public:
 
     void OnMessage(unsigned id, uintptr_t wParam, intptr_t lParam) override;
 
-    void OnUser(ThreadId, const std::string&, const std::string&) override {}
-    void OnDisconnect(ThreadId, const std::string&) override {}
-    void OnCommand(ThreadId, const std::string&, const std::string&) override {}
     void OnMessage(int level, const std::string& line) override;
-    void OnBytesReceived(uint32_t) override {}
-    void OnBytesSent(uint32_t) override {}
-    void OnCounter(int, int) override {}
 
 private:
     bool failed_ = false;

@@ -20,7 +20,6 @@ using namespace test;
 
 class RecordingSink : public CServerEventSink {
 public:
-    void OnUser(ThreadId, const std::string&, const std::string&) override {}
     void OnDisconnect(ThreadId thread, const std::string&) override {
         std::lock_guard lock(mutex);
         disconnects.push_back(thread);
@@ -33,9 +32,6 @@ public:
         std::lock_guard lock(mutex);
         lines.push_back(line.substr(23));  // without the time prefix
     }
-    void OnBytesReceived(uint32_t) override {}
-    void OnBytesSent(uint32_t) override {}
-    void OnCounter(int, int) override {}
 
     bool HasLine(const std::string& text) {
         std::lock_guard lock(mutex);

@@ -56,16 +56,10 @@ private:
 // Keeps the event lines, without their time prefix.
 class LineSink : public CServerEventSink {
 public:
-    void OnUser(ThreadId, const std::string&, const std::string&) override {}
-    void OnDisconnect(ThreadId, const std::string&) override {}
-    void OnCommand(ThreadId, const std::string&, const std::string&) override {}
     void OnMessage(int, const std::string& line) override {
         std::lock_guard lock(mutex_);
         lines_.push_back(line.substr(23));
     }
-    void OnBytesReceived(uint32_t) override {}
-    void OnBytesSent(uint32_t) override {}
-    void OnCounter(int, int) override {}
 
     std::vector<std::string> Lines() {
         std::lock_guard lock(mutex_);
