@@ -34,17 +34,16 @@ int Sweep(const std::string& dir, int depth) {
 
 }  // namespace
 
-std::string CreateHiddenBeside(const std::string& target, CFile& file, int& error) {
-    size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+std::optional<PathBeneath> CreateHiddenBeside(const PathBeneath& target, CFile& file, int& error) {
+    const PathBeneath dir = target.Parent();
     // Thread id and serial make the name unique in this process; a name left by an earlier run is skipped.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        std::string path = dir + fmt::format("{}{:x}.{:x}", kHiddenUploadPrefix, CurrentThreadId(), ++gHiddenSerial);
+        PathBeneath path = dir.Child(fmt::format("{}{:x}.{:x}", kHiddenUploadPrefix, CurrentThreadId(), ++gHiddenSerial));
         if (file.Open(path, CFile::CREATE_NEW)) return path;
         error = file.LastError();
         if (error != EEXIST) break;
     }
-    return {};
+    return std::nullopt;
 }
 
 int SweepHiddenFiles(const std::string& dir) { return Sweep(dir, 0); }
