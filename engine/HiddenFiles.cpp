@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/DirectoryList.h"
-#include "platform/FileSystem.h"
 #include "platform/MessageLoop.h"
 
 namespace tw {
@@ -18,15 +17,16 @@ std::atomic<uint64_t> gHiddenSerial{0};
 // A walk below a home or folder stops at this depth, so a deep or cyclic tree cannot stall a start.
 constexpr int kSweepDepth = 64;
 
-int Sweep(const std::string& dir, int depth) {
+// Beneath the swept directory, so that a directory swapped for a link meanwhile leads the walk nowhere.
+int Sweep(const PathBeneath& dir, int depth) {
     std::vector<DirEntry> entries;
-    if (depth > kSweepDepth || !ListDirectory(dir, entries, false)) return 0;
+    if (depth > kSweepDepth || !ListDirectory(dir, entries)) return 0;
     int removed = 0;
     for (const DirEntry& e : entries) {
-        std::string path = JoinPath(dir, e.name);
+        if (e.isLink) continue;
         if (e.isDirectory)
-            removed += Sweep(path, depth + 1);
-        else if (IsHiddenFileName(e.name) && RemoveFile(path) == 0)
+            removed += Sweep(dir.Child(e.name), depth + 1);
+        else if (IsHiddenFileName(e.name) && RemoveFile(dir.Child(e.name)) == 0)
             ++removed;
     }
     return removed;
@@ -46,6 +46,6 @@ std::optional<PathBeneath> CreateHiddenBeside(const PathBeneath& target, CFile& 
     return std::nullopt;
 }
 
-int SweepHiddenFiles(const std::string& dir) { return Sweep(dir, 0); }
+int SweepHiddenFiles(const std::string& dir) { return Sweep(PathBeneath{dir, ""}, 0); }
 
 }  // namespace tw

@@ -22,8 +22,7 @@ void Fill(DirEntry& e, const struct stat& st) {
 bool IsDots(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
 // Reads the open directory `d` and closes it. Every entry is looked at without following it;
-// `follow(dirFd, name, st)` then replaces a link's facts with its target's (false leaves the link out),
-// or links are listed as themselves when `follow` is empty.
+// `follow(dirFd, name, st)` then replaces a link's facts with its target's (false leaves the link out).
 using FollowLink = std::function<bool(int dirFd, const char* name, struct stat& st)>;
 
 void ReadEntries(DIR* d, std::vector<DirEntry>& entries, const FollowLink& follow) {
@@ -34,7 +33,7 @@ void ReadEntries(DIR* d, std::vector<DirEntry>& entries, const FollowLink& follo
         struct stat st;
         if (fstatat(dfd, de->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         e.isLink = S_ISLNK(st.st_mode);
-        if (e.isLink && follow && !follow(dfd, de->d_name, st)) continue;
+        if (e.isLink && !follow(dfd, de->d_name, st)) continue;
         e.name = de->d_name;
         Fill(e, st);
         entries.push_back(std::move(e));
@@ -53,12 +52,10 @@ DIR* OpenBeneathDir(const PathBeneath& dir) {
 
 }  // namespace
 
-bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries, bool followLinks) {
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
     DIR* d = opendir(dir.c_str());
     if (!d) return false;
-    FollowLink follow;
-    if (followLinks) follow = [](int dfd, const char* name, struct stat& st) { return fstatat(dfd, name, &st, 0) == 0; };
-    ReadEntries(d, entries, follow);
+    ReadEntries(d, entries, [](int dfd, const char* name, struct stat& st) { return fstatat(dfd, name, &st, 0) == 0; });
     return true;
 }
 

@@ -19,10 +19,9 @@ struct DirEntry {
 };
 
 // The entries of directory `dir` in the order the file system returns them, without "." and "..".
-// Symbolic links are followed (a dangling one is left out) unless `followLinks` is false (a link is then
-// no directory); an entry that vanishes while being read is left out. False when the directory cannot be
-// opened.
-bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries, bool followLinks = true);
+// Symbolic links are followed (a dangling one is left out); an entry that vanishes while being read is
+// left out. False when the directory cannot be opened.
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries);
 
 // The same beneath a root (PathBeneath.h): a link is followed where it stays beneath the root, listed
 // from the link itself where it leads out, and left out where it dangles.
