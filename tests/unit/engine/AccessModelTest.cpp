@@ -66,6 +66,8 @@ TEST_F(AccessModelTest, MapToLocalFollowsRealEntriesThenFoldersOfTheUserThenOfTh
     EXPECT_EQ(local.Full(), home + "/pub/docs");
     EXPECT_TRUE(model.MapToLocal("u", "/SHARE/deep", local));  // folder names ignore case
     EXPECT_EQ(local.Full(), shared + "/deep");
+    EXPECT_EQ(local.root, shared);  // operations never leave the folder's directory
+    EXPECT_EQ(local.rel, "deep");
     EXPECT_TRUE(model.MapToLocal("u", "/team", local));  // a group folder
     EXPECT_EQ(local.Full(), elsewhere);
     EXPECT_TRUE(model.MapToLocal("u", "/pub", local));  // the real entry hides group 5's folder
@@ -95,6 +97,20 @@ TEST_F(AccessModelTest, NoPathLeavesTheClientTree) {
     rootless.homedir = "";
     accounts.accounts["u"] = rootless;
     EXPECT_EQ(model.ResolveDir("u", "/", "/etc", ACCESS_DIR_LIST, local), PATH_NO_DIR);
+}
+
+TEST_F(AccessModelTest, HiddenNamesAreNeitherReachedNorMade) {
+    fs::create_directories(root / "home" / ".tarnwick-upload.d" / "x");
+    std::ofstream(root / "home" / ".tarnwick-upload.d" / "f") << "f";
+    PathBeneath local;
+    EXPECT_EQ(model.ResolveDir("u", "/", ".tarnwick-upload.d", ACCESS_DIR_LIST, local), PATH_NO_DIR);
+    EXPECT_EQ(model.ResolveDir("u", "/", ".tarnwick-upload.d/x", ACCESS_DIR_LIST, local), PATH_NO_DIR);
+    EXPECT_EQ(model.ResolveFile("u", "/", ".tarnwick-upload.d/f", ACCESS_READ, local), PATH_NO_FILE);
+    for (const char* name : {".tarnwick-upload.d", "pub/.tarnwick-upload.d", "\\.tarnwick-upload.\\b", "a\nb"})
+        EXPECT_FALSE(CAccessModel::IsCreatableName(name)) << name;
+    // Names compare exactly, as on disk.
+    for (const char* name : {".Tarnwick-Upload.d", "a.tarnwick-upload.d", ".tarnwick-upload", "pub/x"})
+        EXPECT_TRUE(CAccessModel::IsCreatableName(name)) << name;
 }
 
 TEST_F(AccessModelTest, MapToClientKeepsCaseAndShowsFolderNamesAsStored) {
