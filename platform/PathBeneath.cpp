@@ -56,7 +56,7 @@ std::deque<std::string> Split(const std::string& path) {
 }
 
 int OpenRoot(const std::string& root) {
-    if (root.empty() || root[0] != '/' || root.find('\0') != std::string::npos) return -ENOENT;
+    if (root.empty() || root.find('\0') != std::string::npos) return -ENOENT;
     int fd;
     do fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);

@@ -22,7 +22,7 @@
 namespace tw {
 
 struct PathBeneath {
-    std::string root;  // absolute directory; links in it are the administrator's and followed
+    std::string root;  // a directory named by the administrator; links in it are followed
     std::string rel;   // pieces without "." or "..", joined by "/"; empty names the root itself
 
     bool empty() const { return root.empty(); }
