@@ -68,7 +68,9 @@ const VirtualFolder* FindFolder(const std::vector<VirtualFolder>& folders, const
 }  // namespace
 
 bool CAccessModel::IsCreatableName(const std::string& argument) {
-    return std::none_of(argument.begin(), argument.end(), IsControlByte);
+    auto pieces = Pieces(CleanArgument(argument));
+    return std::none_of(argument.begin(), argument.end(), IsControlByte) &&
+           std::none_of(pieces.begin(), pieces.end(), [](const std::string& piece) { return IsHiddenFileName(piece); });
 }
 
 std::string CAccessModel::CleanArgument(const std::string& argument) {
@@ -106,19 +108,20 @@ std::string CAccessModel::FileClientPath(const std::string& currentDir, const st
     return Normalize(currentDir, clean);
 }
 
-bool CAccessModel::MapToLocal(const std::string& user, const std::string& clientPath, std::string& local,
+bool CAccessModel::MapToLocal(const std::string& user, const std::string& clientPath, PathBeneath& local,
                               std::string* rest) {
     local.clear();
     if (rest) rest->clear();
     auto account = source_.LoadAccount(user);
     if (!account || account->homedir.empty()) return false;  // never map from the file-system root
-    std::string current = WithoutTrailingSlash(account->homedir);
+    PathBeneath current{WithoutTrailingSlash(account->homedir), ""};
     auto pieces = Pieces(clientPath);
     for (size_t i = 0; i < pieces.size(); ++i) {
         const std::string& piece = pieces[i];
-        if (piece == ".." || piece.find('\0') != std::string::npos) return false;
-        std::string candidate = JoinPath(current, piece);
-        if (PathExists(candidate)) {
+        // The server's own files in the making, and anything below such a name, are nobody's to reach.
+        if (piece == ".." || piece.find('\0') != std::string::npos || IsHiddenFileName(piece)) return false;
+        PathBeneath candidate = current.Child(piece);
+        if (KindOf(candidate) != FileKind::None) {
             current = candidate;
             continue;
         }
@@ -133,7 +136,7 @@ bool CAccessModel::MapToLocal(const std::string& user, const std::string& client
                 if (groupFolders && (match = FindFolder(*groupFolders, piece))) break;
             }
             if (match && !match->dir.empty()) {
-                current = WithoutTrailingSlash(match->dir);
+                current = {WithoutTrailingSlash(match->dir), ""};
                 continue;
             }
         }
@@ -165,12 +168,6 @@ std::string CAccessModel::MapToClient(const std::string& user, const std::string
     return "/";  // never show a local path to a client
 }
 
-bool CAccessModel::IsFolderRoot(const std::string& user, const std::string& clientPath, const std::string& local) {
-    auto pieces = Pieces(clientPath);
-    auto account = source_.LoadAccount(user);
-    return pieces.size() == 1 && account && local != JoinPath(WithoutTrailingSlash(account->homedir), pieces[0]);
-}
-
 bool CAccessModel::CheckAccess(const std::string& user, const std::string& local, AccessOp op) {
     auto rights = RightsAt(user, local);
     return rights && rights->Allows(op);
@@ -196,12 +193,8 @@ std::optional<RightsSet> CAccessModel::RightsAt(const std::string& user, const s
     return std::nullopt;
 }
 
-bool CAccessModel::InUserTree(const std::string& user, const std::string& local) {
-    return RightsAt(user, local).has_value();
-}
-
 ResolveResult CAccessModel::ResolveFile(const std::string& user, const std::string& currentDir,
-                                        const std::string& argument, AccessOp op, std::string& local) {
+                                        const std::string& argument, AccessOp op, PathBeneath& local) {
     local.clear();
     std::string full = FileClientPath(currentDir, argument);
     if (full == "/") return PATH_NO_FILE;
@@ -209,17 +202,17 @@ ResolveResult CAccessModel::ResolveFile(const std::string& user, const std::stri
     std::string dir = last == 0 ? "/" : full.substr(0, last), name = full.substr(last + 1);
     // The server's own files in the making are nobody's to name: not to read, write, delete or rename.
     if (IsHiddenFileName(name)) return PATH_NO_FILE;
-    std::string mapped;
+    PathBeneath mapped;
     if (!MapToLocal(user, dir, mapped)) return PATH_NO_FILE;
-    local = JoinPath(mapped, name);
+    local = mapped.Child(name);
     FileKind kind = KindOf(local);
     if (op == ACCESS_WRITE || (kind != FileKind::None && kind != FileKind::Directory))
-        return CheckAccess(user, local, op) ? PATH_OK : PATH_DENIED;
+        return CheckAccess(user, local.Full(), op) ? PATH_OK : PATH_DENIED;
     return PATH_NO_FILE;
 }
 
 ResolveResult CAccessModel::ResolveDir(const std::string& user, const std::string& currentDir,
-                                       const std::string& argument, AccessOp op, std::string& local,
+                                       const std::string& argument, AccessOp op, PathBeneath& local,
                                        std::string* rest) {
     local.clear();
     std::string clean = CleanArgument(argument);
@@ -228,18 +221,15 @@ ResolveResult CAccessModel::ResolveDir(const std::string& user, const std::strin
         clean = "/";
     }
     std::string path = Normalize(currentDir, clean);
-    // Named, the server's own files in the making are as absent from listings as they are from directories.
-    if (op == ACCESS_DIR_LIST && IsHiddenFileName(std::string_view(path).substr(path.rfind('/') + 1)))
-        return PATH_NO_DIR;
     // The root itself is never removed or renamed, however it is named.
     if (path == "/" && (op == ACCESS_DIR_REMOVE || op == ACCESS_DIR_RENAME)) return PATH_NO_DIR;
     bool found = MapToLocal(user, path, local, rest);
     // Nor is the directory behind a virtual folder: the folder belongs to the administrator, and a group's
     // folder to all its members.
-    if (found && (op == ACCESS_DIR_REMOVE || op == ACCESS_DIR_RENAME) && IsFolderRoot(user, path, local))
-        return PATH_DENIED;
+    if (found && (op == ACCESS_DIR_REMOVE || op == ACCESS_DIR_RENAME) && local.rel.empty()) return PATH_DENIED;
     if (!found && op != ACCESS_DIR_CREATE) return PATH_NO_DIR;
-    if ((op == ACCESS_DIR_RENAME && !IsDirectory(local)) || !CheckAccess(user, local, op)) return PATH_DENIED;
+    if ((op == ACCESS_DIR_RENAME && KindOf(local) != FileKind::Directory) || !CheckAccess(user, local.Full(), op))
+        return PATH_DENIED;
     return found ? PATH_OK : PATH_NO_DIR;
 }
 

@@ -5,13 +5,17 @@
 // paths are POSIX paths and compare exactly; virtual-folder names match without regard to case.
 // Security: a client path never maps outside the home directory and the virtual folders, because ".."
 // is resolved lexically in the client path before mapping and only whole existing names are followed;
-// rights are judged on real paths, so a symbolic link that leads out of them grants nothing.
+// rights are judged on real paths, so a symbolic link that leads out of them grants nothing. A mapped
+// path is a root (the home or the folder's directory) and a path beneath it, and every operation on it
+// goes through PathBeneath.h: whatever the tree looked like when the rights were judged, no operation
+// leaves that root.
 #pragma once
 
 #include <optional>
 #include <string>
 
 #include "engine/Accounts.h"
+#include "platform/PathBeneath.h"
 
 namespace tw {
 
@@ -23,7 +27,8 @@ public:
 
     // Absolute client path to local path. On false, `local` is the path up to and including the first
     // missing piece (empty when the account is unknown) and `rest` the pieces after it ("b/c").
-    bool MapToLocal(const std::string& user, const std::string& clientPath, std::string& local,
+    // `local.rel` is empty for the home and for a virtual folder's directory (never removed or renamed).
+    bool MapToLocal(const std::string& user, const std::string& clientPath, PathBeneath& local,
                     std::string* rest = nullptr);
     // Local path to the client path shown in replies; "/" for a path outside the user's tree.
     std::string MapToClient(const std::string& user, const std::string& local);
@@ -31,22 +36,18 @@ public:
     bool CheckAccess(const std::string& user, const std::string& local, AccessOp op);
     // The rights of the first holder of the path; nothing when no holder is found (all denied).
     std::optional<RightsSet> RightsAt(const std::string& user, const std::string& local);
-    // True when `local` is the directory a one-piece client path reached through a virtual folder (never
-    // removed or renamed).
-    bool IsFolderRoot(const std::string& user, const std::string& clientPath, const std::string& local);
-    // True when the path, its links resolved, lies in the home directory or a virtual folder of the user.
-    bool InUserTree(const std::string& user, const std::string& local);
 
     ResolveResult ResolveFile(const std::string& user, const std::string& currentDir, const std::string& argument,
-                              AccessOp op, std::string& local);
+                              AccessOp op, PathBeneath& local);
     // PATH_NO_DIR for AccessOp 8 leaves in `rest` the missing pieces after `local`.
     ResolveResult ResolveDir(const std::string& user, const std::string& currentDir, const std::string& argument,
-                             AccessOp op, std::string& local, std::string* rest = nullptr);
+                             AccessOp op, PathBeneath& local, std::string* rest = nullptr);
 
     CAccountSource& Source() { return source_; }
 
     // Whether an argument may name a file or directory to be made (STOR, APPE, MKD, RNTO): a control
-    // byte in a name would forge lines of listings and replies.
+    // byte in a name would forge lines of listings and replies, and a piece with a hidden name
+    // (HiddenFiles.h) would make what no listing shows.
     static bool IsCreatableName(const std::string& argument);
     // "\" to "/", runs of "/" to one, trailing "/" removed.
     static std::string CleanArgument(const std::string& argument);

@@ -62,7 +62,7 @@ public:
     int LoginState = NOT_LOGGED_IN;
     bool RenameIsFile = false;
     int64_t RestartOffset = 0;
-    std::string RenameSource;
+    PathBeneath RenameSource;
     std::string CurrentDir;
 
     // ---- data connections, listings and transfers (DataConnection.cpp, Listing.cpp, Transfers.cpp) ----

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "platform/EventSocket.h"
 #include "platform/File.h"
 #include "platform/MessageLoop.h"
+#include "platform/PathBeneath.h"
 
 namespace tw {
 
@@ -94,11 +96,11 @@ public:
 
     void StartListing(std::string text);
     // Sends the file from `restart` (the whole file when that is not below its size, e.g. negative).
-    void StartDownload(const std::string& path, int64_t restart);
+    void StartDownload(const PathBeneath& path, int64_t restart);
     // Stores into the file, opened as `start` says. A TRUNCATE upload writes a hidden file beside it
     // (HiddenUploadPrefix) and renames it over the file after the last byte; until then the old file
     // stays as it was, and a failed upload removes the hidden one.
-    void StartUpload(const std::string& path, UploadStart start);
+    void StartUpload(const PathBeneath& path, UploadStart start);
 
 protected:
     // Transport seam.
@@ -161,8 +163,8 @@ private:
     uint64_t windowBytes_ = 0;  // moved in the current window
     MessageLoop::TimerId pauseTimer_ = 0;
 
-    std::string target_;   // a TRUNCATE upload's file, written at partial_ until it is complete
-    std::string partial_;  // the hidden file while it exists
+    PathBeneath target_;                  // a TRUNCATE upload's file, written at partial_ until it is complete
+    std::optional<PathBeneath> partial_;  // the hidden file while it exists
     uint64_t replaced_ = 0;
 
     std::string quotaAccount_;

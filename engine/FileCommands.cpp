@@ -1,6 +1,7 @@
 // Commands on the file tree that need no data connection: CWD, CDUP, PWD, MKD, RMD, DELE, RNFR, RNTO, SIZE,
 // MDTM, MFMT.
 #include <cerrno>
+#include <optional>
 
 #include "engine/ArgumentParsers.h"
 #include "engine/ConnectThread.h"
@@ -8,7 +9,7 @@
 #include "engine/FtpServer.h"
 #include "engine/HiddenFiles.h"
 #include "platform/DirectoryList.h"
-#include "platform/FileSystem.h"
+#include "platform/PathBeneath.h"
 
 namespace tw {
 
@@ -19,17 +20,18 @@ CAccessModel& Access(CConnectThread& thread) { return thread.Server().Access(); 
 // Copies the file `from` to a hidden file beside `to`, gives the copy the name `to` (never replacing a
 // file that took the name meanwhile), then removes `from`. On any failure the copy is removed and the
 // source stays; the source's removal failing undoes the move.
-int MoveAcrossFileSystems(const std::string& from, const std::string& to) {
-    CFile file;
+int MoveAcrossFileSystems(const PathBeneath& from, const PathBeneath& to) {
+    CFile source, file;
+    if (!source.Open(from, CFile::READ)) return source.LastError();
     int error = 0;
-    std::string copy = CreateHiddenBeside(to, file, error);
-    if (copy.empty()) return error;
+    std::optional<PathBeneath> copy = CreateHiddenBeside(to, file, error);
+    if (!copy) return error;
+    error = file.CopyFrom(source);
+    if (int mode = source.Permissions(); mode >= 0) file.SetPermissions(mode);
     file.Close();
-    error = CopyFileData(from, copy);
-    CopyPermissions(from, copy);
-    if (error == 0) error = RenameNoReplace(copy, to);
+    if (error == 0) error = RenameNoReplace(*copy, to);
     if (error != 0) {
-        RemoveFile(copy);
+        RemoveFile(*copy);
         return error;
     }
     error = RemoveFile(from);
@@ -54,10 +56,10 @@ std::string QuotedPath(const std::string& path) {
 }  // namespace
 
 void CControlSocket::OnCwd(const std::string& arg) {
-    std::string local;
+    PathBeneath local;
     switch (Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_LIST, local)) {
         case PATH_OK:
-            CurrentDir = Access(thread_).MapToClient(UserName, local);
+            CurrentDir = Access(thread_).MapToClient(UserName, local.Full());
             SendReply("250 CWD command successful \"%s\" is current directory.", CurrentDir);
             break;
         case PATH_DENIED:
@@ -78,7 +80,8 @@ void CControlSocket::OnMkd(const std::string& arg) {
         SendReply("553 File name not allowed.");
         return;
     }
-    std::string local, rest;
+    PathBeneath local;
+    std::string rest;
     switch (Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_CREATE, local, &rest)) {
         case PATH_OK:
             SendReply("550 Directory exists.");
@@ -94,18 +97,18 @@ void CControlSocket::OnMkd(const std::string& arg) {
     size_t start = 0;
     while (error == 0 && start < rest.size()) {
         size_t slash = rest.find('/', start);
-        local += "/" + rest.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        local = local.Child(rest.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
         error = MakeDirectory(local);
         start = slash == std::string::npos ? rest.size() : slash + 1;
     }
     if (error == 0)
-        SendReply("257 \"%s\" directory created.", QuotedPath(Access(thread_).MapToClient(UserName, local)));
+        SendReply("257 \"%s\" directory created.", QuotedPath(Access(thread_).MapToClient(UserName, local.Full())));
     else
         SendReply("450 create directory error.");
 }
 
 void CControlSocket::OnRmd(const std::string& arg) {
-    std::string local;
+    PathBeneath local;
     auto result = Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_REMOVE, local);
     if (!Resolved(*this, result, "550 Directory unavailable.")) return;
     int error = RemoveDirectory(local);
@@ -118,10 +121,10 @@ void CControlSocket::OnRmd(const std::string& arg) {
 }
 
 void CControlSocket::OnDele(const std::string& arg) {
-    std::string local;
+    PathBeneath local;
     auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_DELETE, local);
     if (!Resolved(*this, result, "550 File unavailable.")) return;
-    std::string client = Access(thread_).MapToClient(UserName, local);
+    std::string client = Access(thread_).MapToClient(UserName, local.Full());
     // What the delete frees: a link's own size, not its target's.
     uint64_t size = static_cast<uint64_t>(std::max<int64_t>(EntrySize(local), 0));
     if (RemoveFile(local) != 0) {
@@ -133,7 +136,7 @@ void CControlSocket::OnDele(const std::string& arg) {
 }
 
 void CControlSocket::OnRnfr(const std::string& arg) {
-    std::string local;
+    PathBeneath local;
     if (Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_RENAME, local) == PATH_OK) {
         RenameSource = local;
         RenameIsFile = true;
@@ -159,7 +162,7 @@ void CControlSocket::OnRnto(const std::string& arg) {
     const char* kind = RenameIsFile ? "File" : "Directory";
     const AccessOp op = RenameIsFile ? ACCESS_RENAME : ACCESS_DIR_RENAME;
     CAccessModel& access = Access(thread_);
-    std::string local;
+    PathBeneath local;
     ResolveResult result = RenameIsFile ? access.ResolveFile(UserName, CurrentDir, arg, op, local)
                                         : access.ResolveDir(UserName, CurrentDir, arg, op, local);
     if (result == PATH_OK) {
@@ -174,21 +177,18 @@ void CControlSocket::OnRnto(const std::string& arg) {
     // that directory must grant the rename right (else a move could place files where renaming is denied).
     std::string target = CAccessModel::FileClientPath(CurrentDir, arg);
     size_t slash = target.rfind('/');
-    std::string parent, parentLocal;
+    std::string parent;
+    PathBeneath parentLocal;
     if (target != "/") parent = slash == 0 ? "/" : target.substr(0, slash);
-    bool placed = !parent.empty() && access.MapToLocal(UserName, parent, parentLocal) && IsDirectory(parentLocal);
-    if (placed && !access.CheckAccess(UserName, parentLocal, op)) {
+    bool placed = !parent.empty() && access.MapToLocal(UserName, parent, parentLocal) &&
+                  KindOf(parentLocal) == FileKind::Directory;
+    if (placed && !access.CheckAccess(UserName, parentLocal.Full(), op)) {
         SendReply("550 No permission.");
         return;
     }
-    std::string name = target.substr(slash + 1);
-    if (IsHiddenFileName(name)) {  // a name of the server's own files in the making
-        SendReply("550 No permission.");
-        return;
-    }
-    std::string client = access.MapToClient(UserName, RenameSource);
+    std::string client = access.MapToClient(UserName, RenameSource.Full());
     const char* lower = RenameIsFile ? "file" : "directory";
-    std::string to = JoinPath(parentLocal, name);
+    PathBeneath to = parentLocal.Child(target.substr(slash + 1));
     int error = placed ? RenameNoReplace(RenameSource, to) : ENOENT;
     // Another file system (a folder on a data disk or a network mount): a file is copied and the source
     // removed; a directory is not moved.
@@ -201,14 +201,14 @@ void CControlSocket::OnRnto(const std::string& arg) {
 }
 
 void CControlSocket::OnSize(const std::string& arg) {
-    std::string local;
+    PathBeneath local;
     auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local);
     if (Resolved(*this, result, "550 File unavailable."))
         SendReply("213 %lld", static_cast<long long>(std::max<int64_t>(FileSize(local), 0)));
 }
 
 void CControlSocket::OnMdtm(const std::string& arg) {
-    std::string local;
+    PathBeneath local;
     auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local);
     if (!Resolved(*this, result, "550 File unavailable.")) return;
     DirEntry entry;
@@ -229,7 +229,7 @@ void CControlSocket::OnMfmt(const std::string& arg) {
         return;
     }
     const std::string path = arg.substr(blank + 1);
-    std::string local;
+    PathBeneath local;
     auto result = Access(thread_).ResolveFile(UserName, CurrentDir, path, ACCESS_WRITE, local);
     if (result == PATH_OK && KindOf(local) != FileKind::File) result = PATH_NO_FILE;
     if (!Resolved(*this, result, "550 File unavailable.")) return;

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/DirectoryList.h"
-#include "platform/FileSystem.h"
 #include "platform/MessageLoop.h"
 
 namespace tw {
@@ -18,15 +17,16 @@ std::atomic<uint64_t> gHiddenSerial{0};
 // A walk below a home or folder stops at this depth, so a deep or cyclic tree cannot stall a start.
 constexpr int kSweepDepth = 64;
 
-int Sweep(const std::string& dir, int depth) {
+// Beneath the swept directory, so that a directory swapped for a link meanwhile leads the walk nowhere.
+int Sweep(const PathBeneath& dir, int depth) {
     std::vector<DirEntry> entries;
-    if (depth > kSweepDepth || !ListDirectory(dir, entries, false)) return 0;
+    if (depth > kSweepDepth || !ListDirectory(dir, entries)) return 0;
     int removed = 0;
     for (const DirEntry& e : entries) {
-        std::string path = JoinPath(dir, e.name);
+        if (e.isLink) continue;
         if (e.isDirectory)
-            removed += Sweep(path, depth + 1);
-        else if (IsHiddenFileName(e.name) && RemoveFile(path) == 0)
+            removed += Sweep(dir.Child(e.name), depth + 1);
+        else if (IsHiddenFileName(e.name) && RemoveFile(dir.Child(e.name)) == 0)
             ++removed;
     }
     return removed;
@@ -34,19 +34,18 @@ int Sweep(const std::string& dir, int depth) {
 
 }  // namespace
 
-std::string CreateHiddenBeside(const std::string& target, CFile& file, int& error) {
-    size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+std::optional<PathBeneath> CreateHiddenBeside(const PathBeneath& target, CFile& file, int& error) {
+    const PathBeneath dir = target.Parent();
     // Thread id and serial make the name unique in this process; a name left by an earlier run is skipped.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        std::string path = dir + fmt::format("{}{:x}.{:x}", kHiddenUploadPrefix, CurrentThreadId(), ++gHiddenSerial);
+        PathBeneath path = dir.Child(fmt::format("{}{:x}.{:x}", kHiddenUploadPrefix, CurrentThreadId(), ++gHiddenSerial));
         if (file.Open(path, CFile::CREATE_NEW)) return path;
         error = file.LastError();
         if (error != EEXIST) break;
     }
-    return {};
+    return std::nullopt;
 }
 
-int SweepHiddenFiles(const std::string& dir) { return Sweep(dir, 0); }
+int SweepHiddenFiles(const std::string& dir) { return Sweep(PathBeneath{dir, ""}, 0); }
 
 }  // namespace tw

@@ -11,7 +11,7 @@
 #include "engine/FtpServer.h"
 #include "engine/HiddenFiles.h"
 #include "engine/Messages.h"
-#include "platform/FileSystem.h"
+#include "platform/PathBeneath.h"
 #include "platform/Text.h"
 
 namespace tw {
@@ -158,7 +158,7 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
     const std::string path = format == ListFormat::FACTS ? arg : ListPathArgument(arg);
     CFtpServer& server = Thread().Server();
     CAccessModel& access = server.Access();
-    std::string local;
+    PathBeneath local;
     ResolveResult r =
         access.ResolveDir(UserName, CurrentDir, path.empty() ? CurrentDir : path, ACCESS_DIR_LIST, local);
     if (r == PATH_DENIED) {
@@ -179,7 +179,7 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
             SendReply("501 \"%s\": Not a directory.", path);
             return false;
         }
-        RightsSet rights = access.RightsAt(UserName, local).value_or(RightsSet{});
+        RightsSet rights = access.RightsAt(UserName, local.Full()).value_or(RightsSet{});
         filePerm = PermLetters(rights, false, false);
         dirPerm = PermLetters(rights, true, false);
     }
@@ -207,14 +207,9 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
     } else if (found && self.isDirectory) {
         std::vector<DirEntry> entries;
         ListDirectory(local, entries);
-        for (DirEntry& e : entries) {
-            if (IsHiddenFileName(e.name)) continue;
-            // A link that leads out of everything the user may see tells nothing of its target.
-            if (e.isLink && !access.InUserTree(UserName, JoinPath(local, e.name)) &&
-                !FindEntry(JoinPath(local, e.name), e, false))
-                continue;
-            append(e);
-        }
+        // A link that leads out of the directory's root comes listed from the link: nothing of its target.
+        for (const DirEntry& e : entries)
+            if (!IsHiddenFileName(e.name)) append(e);
     } else if (found) {
         append(self);  // a file name lists that one file
     }
@@ -222,7 +217,7 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
     // The client root also shows the virtual folders of the user and of the user's groups whose
     // directories exist, whatever the rights on them.
     auto account = access.Source().LoadAccount(UserName);
-    if (!account || WithoutTrailingSlashes(local) != WithoutTrailingSlashes(account->homedir)) return true;
+    if (!account || WithoutTrailingSlashes(local.Full()) != WithoutTrailingSlashes(account->homedir)) return true;
     std::vector<VirtualFolder> folders;
     if (auto own = access.Source().LoadFolders(FolderOwner::User, account->id)) folders = std::move(*own);
     for (int group : account->GroupIds())
@@ -231,7 +226,7 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
     for (const VirtualFolder& f : folders) {
         DirEntry e;
         std::string name(Trim(f.name));
-        if (name.empty() || !FindEntry(f.dir, e)) continue;
+        if (name.empty() || !FindEntry(PathBeneath{f.dir, ""}, e)) continue;
         e.name = name;
         e.isDirectory = true;
         e.size = 0;
@@ -245,7 +240,7 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
 void CControlSocket::OnMlst(const std::string& arg) {
     CAccessModel& access = Thread().Server().Access();
     const std::string path = Trim(arg).empty() ? CurrentDir : arg;
-    std::string local;
+    PathBeneath local;
     ResolveResult r = access.ResolveDir(UserName, CurrentDir, path, ACCESS_DIR_LIST, local);
     DirEntry entry;
     if (r == PATH_DENIED) {
@@ -257,8 +252,8 @@ void CControlSocket::OnMlst(const std::string& arg) {
         return;
     }
     const std::string client = CAccessModel::FileClientPath(CurrentDir, path);
-    const bool folderRoot = client == "/" || access.IsFolderRoot(UserName, client, local);
-    const RightsSet rights = access.RightsAt(UserName, local).value_or(RightsSet{});
+    const bool folderRoot = local.rel.empty();  // the home or a virtual folder's directory
+    const RightsSet rights = access.RightsAt(UserName, local.Full()).value_or(RightsSet{});
     const std::string perm = PermLetters(rights, entry.isDirectory, folderRoot);
     SendReply("250-Listing %s", client);
     SendReplyText(" " + MlstLine(entry, perm, mlstFacts_, client));

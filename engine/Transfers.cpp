@@ -9,7 +9,7 @@
 #include "engine/FtpServer.h"
 #include "engine/HiddenFiles.h"
 #include "engine/Messages.h"
-#include "platform/FileSystem.h"
+#include "platform/PathBeneath.h"
 
 namespace tw {
 
@@ -61,7 +61,7 @@ void CControlSocket::OnRest(const std::string& arg) {
 
 void CControlSocket::OnRetr(const std::string& arg) {
     if (RefuseWhileBusy()) return;
-    std::string local;
+    PathBeneath local;
     ResolveResult r = Thread().Server().Access().ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local);
     if (r == PATH_DENIED) {
         SendReply("550 No permission.");
@@ -93,7 +93,7 @@ void CControlSocket::StoreFile(const std::string& arg, bool append) {
         SendReply("553 File name not allowed.");
         return;
     }
-    std::string local;
+    PathBeneath local;
     ResolveResult r = Thread().Server().Access().ResolveFile(UserName, CurrentDir, arg,
                                                              append ? ACCESS_APPEND : ACCESS_WRITE, local);
     if (r == PATH_DENIED) {
@@ -145,7 +145,7 @@ bool CControlSocket::RefuseWhileBusy() {
 
 // ---- downloads ----
 
-void CDataSocket::StartDownload(const std::string& path, int64_t restart) {
+void CDataSocket::StartDownload(const PathBeneath& path, int64_t restart) {
     Begin(Kind::DOWNLOAD);
     int64_t size;
     if (!IsOpen()) {  // the client closed or reset the connection before the transfer
@@ -217,7 +217,7 @@ void CDataSocket::SendFile() {
 
 // ---- uploads ----
 
-void CDataSocket::StartUpload(const std::string& path, UploadStart start) {
+void CDataSocket::StartUpload(const PathBeneath& path, UploadStart start) {
     Begin(Kind::UPLOAD);
     if (!IsOpen()) {  // the client closed or reset the connection before the transfer
         Finish("426 Connection error.", COUNTER_TRANSFER_FAILED);
@@ -234,7 +234,7 @@ void CDataSocket::StartUpload(const std::string& path, UploadStart start) {
         target_ = path;
         partial_ = CreateHiddenBeside(path, file_, error);
     }
-    if (start.mode == UploadStart::TRUNCATE ? partial_.empty() : !file_.Open(path, CFile::WRITE_EXISTING)) {
+    if (start.mode == UploadStart::TRUNCATE ? !partial_ : !file_.Open(path, CFile::WRITE_EXISTING)) {
         Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
         return;
     }
@@ -294,25 +294,26 @@ void CDataSocket::ReceiveFile() {
 }
 
 bool CDataSocket::CompleteUpload() {
-    if (partial_.empty()) return true;
+    if (!partial_) return true;
+    // The new content keeps the old file's mode.
+    if (int mode = FileMode(target_); mode >= 0) file_.SetPermissions(mode);
     file_.Close();
     // What the rename frees: the entry that the target names, a link not followed.
     int64_t replaced = EntrySize(target_);
-    CopyPermissions(target_, partial_);  // the new content keeps the old file's mode
-    if (RenameReplace(partial_, target_) != 0) {
+    if (RenameReplace(*partial_, target_) != 0) {
         Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
         return false;
     }
-    partial_.clear();
+    partial_.reset();
     replaced_ = static_cast<uint64_t>(std::max<int64_t>(replaced, 0));
     return true;
 }
 
 void CDataSocket::DiscardPartial() {
-    if (partial_.empty()) return;
+    if (!partial_) return;
     file_.Close();
-    RemoveFile(partial_);
-    partial_.clear();
+    RemoveFile(*partial_);
+    partial_.reset();
 }
 
 }  // namespace tw

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/PathBeneath.h"
+
 namespace tw {
 
 struct DirEntry {
@@ -17,17 +19,19 @@ struct DirEntry {
 };
 
 // The entries of directory `dir` in the order the file system returns them, without "." and "..".
-// Symbolic links are followed (a dangling one is left out) unless `followLinks` is false (a link is then
-// no directory); an entry that vanishes while being read is left out. False when the directory cannot be
-// opened.
-bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries, bool followLinks = true);
+// Symbolic links are followed (a dangling one is left out); an entry that vanishes while being read is
+// left out. False when the directory cannot be opened.
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries);
+
+// The same beneath a root (PathBeneath.h): a link is followed where it stays beneath the root, listed
+// from the link itself where it leads out, and left out where it dangles.
+bool ListDirectory(const PathBeneath& dir, std::vector<DirEntry>& entries);
 
 // The names in directory `dir` without "." and "..", unsorted and without a look at each entry (no stat).
 // False when the directory cannot be opened.
-bool ListNames(const std::string& dir, std::vector<std::string>& names);
+bool ListNames(const PathBeneath& dir, std::vector<std::string>& names);
 
-// The entry that `path` names (a file or a directory), its links followed or, with `followLinks` false,
-// the link itself; false when it does not exist.
-bool FindEntry(const std::string& path, DirEntry& entry, bool followLinks = true);
+// The entry that `path` names (a file or a directory), its links followed; false when it does not exist.
+bool FindEntry(const PathBeneath& path, DirEntry& entry);
 
 }  // namespace tw

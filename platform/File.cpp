@@ -11,22 +11,21 @@ namespace tw {
 
 CFile::~CFile() { Close(); }
 
-bool CFile::Open(const std::string& path, Mode mode) {
+bool CFile::Open(const PathBeneath& path, Mode mode) {
     Close();
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it is refused below.
-    int flags = O_CLOEXEC | O_NONBLOCK | (mode == READ ? O_RDONLY : O_WRONLY | O_CREAT);
+    int flags = O_NONBLOCK | (mode == READ ? O_RDONLY : O_WRONLY | O_CREAT);
     if (mode == CREATE_NEW) flags |= O_EXCL;
-    int fd;
-    do fd = ::open(path.c_str(), flags, 0644);
-    while (fd < 0 && errno == EINTR);
+    int fd = OpenBeneath(path, flags, 0644);
     if (fd < 0) {
-        lastError_ = errno;
+        lastError_ = -fd;
         return false;
     }
     // Only regular files are transferred: a FIFO or device would block the connection thread.
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        lastError_ = errno ? errno : EINVAL;
+    int error = fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
+    if (error != 0) {
+        lastError_ = error;
         ::close(fd);
         return false;
     }
@@ -98,6 +97,35 @@ long CFile::SendTo(int socketFd, uint64_t offset, size_t count) {
         lastError_ = errno == EWOULDBLOCK ? EAGAIN : errno;
         return -1;
     }
+}
+
+int CFile::CopyFrom(CFile& source) {
+    // copy_file_range works across file systems (kernel 5.19 and later); sendfile where it does not.
+    for (bool fallback = false;;) {
+        ssize_t n = fallback ? sendfile(fd_, source.fd_, nullptr, 1 << 30)
+                             : copy_file_range(source.fd_, nullptr, fd_, nullptr, 1 << 30, 0);
+        if (n > 0) continue;
+        if (n == 0) return 0;
+        if (errno == EINTR) continue;
+        if (!fallback && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)) {
+            fallback = true;
+            continue;
+        }
+        return lastError_ = errno;
+    }
+}
+
+int CFile::Permissions() {
+    struct stat st;
+    if (fstat(fd_, &st) == 0) return static_cast<int>(st.st_mode & 07777);
+    lastError_ = errno;
+    return -1;
+}
+
+bool CFile::SetPermissions(int mode) {
+    if (fchmod(fd_, static_cast<mode_t>(mode)) == 0) return true;
+    lastError_ = errno;
+    return false;
 }
 
 }  // namespace tw

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/PathBeneath.h"
+
 namespace tw {
 
 class CFile {
@@ -23,7 +25,8 @@ public:
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    bool Open(const std::string& path, Mode mode);
+    // Opens a regular file beneath its root (PathBeneath.h); anything else fails with EINVAL.
+    bool Open(const PathBeneath& path, Mode mode);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
     int LastError() const { return lastError_; }
@@ -40,6 +43,12 @@ public:
     // Copies up to `count` bytes from `offset` to the stream socket `socketFd` in the kernel: bytes handed
     // over, 0 at the end of the file, -1 on failure (LastError EAGAIN: the socket would block).
     long SendTo(int socketFd, uint64_t offset, size_t count);
+    // Copies every byte of `source`, from its start, to this file at its position, in the kernel; 0 or
+    // the errno value.
+    int CopyFrom(CFile& source);
+    // The permission bits, or -1; and setting them.
+    int Permissions();
+    bool SetPermissions(int mode);
 
 private:
     int fd_ = -1;

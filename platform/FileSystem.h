@@ -1,8 +1,8 @@
-// File-system calls of the file and directory commands. Failures return the errno value (0 is success).
+// File-system calls by path name, for the server's own files and the directories an administrator names;
+// a client's paths go through PathBeneath.h. Failures return the errno value (0 is success).
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <string>
 
 namespace tw {
@@ -25,27 +25,12 @@ bool IsWritableDirectory(const std::string& path);
 std::string RealPath(const std::string& path);
 // True when the group or everyone else may read the file.
 bool IsReadableByOthers(const std::string& path);
-// Size in bytes of a file, or -1.
-int64_t FileSize(const std::string& path);
 // Size in bytes of what the path names itself, a symbolic link not followed (the link's own size), or -1.
 int64_t EntrySize(const std::string& path);
 
-// Sets the last-write time of a file, following links.
-int SetModifiedTime(const std::string& path, std::time_t time);
-
-int MakeDirectory(const std::string& path);
-int RemoveDirectory(const std::string& path);
 int RemoveFile(const std::string& path);
 // Writes `content` to path + ".tmp" and moves it over `path`: a reader sees the old file or the whole new
 // one, and a failure leaves `path` as it was.
 int WriteFileReplacing(const std::string& path, const std::string& content);
-// Moves `from` to `to`; never replaces an existing `to` (EEXIST).
-int RenameNoReplace(const std::string& from, const std::string& to);
-// Moves `from` to `to` in one step, replacing what `to` names (a link itself, not its target).
-int RenameReplace(const std::string& from, const std::string& to);
-// Gives `to` the permission bits of what `from` names (links followed); nothing when `from` is missing.
-void CopyPermissions(const std::string& from, const std::string& to);
-// Copies the bytes of the regular file `from` into the existing, empty file `to`, in the kernel.
-int CopyFileData(const std::string& from, const std::string& to);
 
 }  // namespace tw

@@ -137,13 +137,22 @@ class AtomicStoreTest(unittest.TestCase):
                     other.sendcmd(command)
             with self.assertRaises(ftplib.error_perm):
                 other.retrbinary(f"RETR {hidden}", lambda _: None)
-            for command in (f"STOR {HIDDEN}x", f"APPE {hidden}"):
-                with self.assertRaises(ftplib.error_perm, msg=command):
+            # Nor is such a name made, in any piece of the path.
+            other.mkd("sub")
+            for command in (f"STOR {HIDDEN}x", f"APPE {hidden}", f"STOR sub/{HIDDEN}x", f"STOR {HIDDEN}d/x"):
+                with self.assertRaises(ftplib.error_perm, msg=command) as e:
                     other.storbinary(command, io.BytesIO(b"x"))
+                self.assertEqual(str(e.exception), "553 File name not allowed.", command)
             other.sendcmd("RNFR keep.bin")
-            with self.assertRaises(ftplib.error_perm) as e:
-                other.sendcmd(f"RNTO {HIDDEN}y")
-            self.assertEqual(str(e.exception), "550 No permission.")
+            for command in (f"RNTO {HIDDEN}y", f"RNTO sub/{HIDDEN}y", f"MKD {HIDDEN}d", f"MKD sub/{HIDDEN}d",
+                            f"MKD sub/{HIDDEN}d/more", f"XMKD \\sub\\{HIDDEN}d"):
+                with self.assertRaises(ftplib.error_perm, msg=command) as e:
+                    other.sendcmd(command)
+                self.assertEqual(str(e.exception), "553 File name not allowed.", command)
+            self.assertEqual(os.listdir(os.path.join(self.s.root, "sub")), [])
+            # Names compare exactly, as on disk: another case is an ordinary name.
+            self.assertEqual(other.mkd(".Tarnwick-Upload.d"), "/.Tarnwick-Upload.d")
+            self.assertIn(".Tarnwick-Upload.d", other.nlst())
             data.close()
             self.assertEqual(f.getline(), "226 Transfer complete.")
         self.assertEqual(self.s.read("keep.bin"), pattern(10_000))

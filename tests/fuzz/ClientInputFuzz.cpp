@@ -142,9 +142,10 @@ void Converse(const std::string& bytes) {
 
 void MapDirectly(const std::string& text) {
     CAccessModel access(*g_accounts);
-    std::string local, rest;
+    PathBeneath local;
+    std::string rest;
     access.MapToLocal("user", CAccessModel::Normalize("/", CAccessModel::CleanArgument(text)), local, &rest);
-    access.MapToClient("user", local);
+    access.MapToClient("user", local.Full());
     access.ResolveFile("user", "/sub", text, ACCESS_READ, local);
     access.ResolveDir("user", "/team", text, ACCESS_DIR_CREATE, local, &rest);
     access.FileClientPath("/pub", text);

@@ -57,37 +57,39 @@ protected:
 };
 
 TEST_F(AccessModelTest, MapToLocalFollowsRealEntriesThenFoldersOfTheUserThenOfTheGroups) {
-    std::string local;
+    PathBeneath local;
     EXPECT_TRUE(model.MapToLocal("u", "/", local));
-    EXPECT_EQ(local, home);
+    EXPECT_EQ(local.Full(), home);
     EXPECT_TRUE(model.MapToLocal("u", "/pub//docs/", local));
-    EXPECT_EQ(local, home + "/pub/docs");
+    EXPECT_EQ(local.Full(), home + "/pub/docs");
     EXPECT_TRUE(model.MapToLocal("u", "/./pub/./docs", local));
-    EXPECT_EQ(local, home + "/pub/docs");
+    EXPECT_EQ(local.Full(), home + "/pub/docs");
     EXPECT_TRUE(model.MapToLocal("u", "/SHARE/deep", local));  // folder names ignore case
-    EXPECT_EQ(local, shared + "/deep");
+    EXPECT_EQ(local.Full(), shared + "/deep");
+    EXPECT_EQ(local.root, shared);  // operations never leave the folder's directory
+    EXPECT_EQ(local.rel, "deep");
     EXPECT_TRUE(model.MapToLocal("u", "/team", local));  // a group folder
-    EXPECT_EQ(local, elsewhere);
+    EXPECT_EQ(local.Full(), elsewhere);
     EXPECT_TRUE(model.MapToLocal("u", "/pub", local));  // the real entry hides group 5's folder
-    EXPECT_EQ(local, home + "/pub");
+    EXPECT_EQ(local.Full(), home + "/pub");
     EXPECT_TRUE(model.MapToLocal("u", "/.profile", local));  // dot names are reachable
     EXPECT_FALSE(model.MapToLocal("u", "/data", local));     // names are case-sensitive on disk
-    EXPECT_EQ(local, home + "/data");
+    EXPECT_EQ(local.Full(), home + "/data");
     std::string rest;
     EXPECT_FALSE(model.MapToLocal("u", "/pub/x/y/z", local, &rest));
-    EXPECT_EQ(local, home + "/pub/x");
+    EXPECT_EQ(local.Full(), home + "/pub/x");
     EXPECT_EQ(rest, "y/z");
     EXPECT_FALSE(model.MapToLocal("u", "/pub/../a.txt", local));  // ".." never maps; callers resolve it first
     EXPECT_FALSE(model.MapToLocal("nobody", "/", local));
-    EXPECT_EQ(local, "");
+    EXPECT_EQ(local.Full(), "");
 }
 
 TEST_F(AccessModelTest, NoPathLeavesTheClientTree) {
-    std::string local;
+    PathBeneath local;
     for (const char* arg : {"../../..", "/../../etc", "..\\..\\etc", "pub/../../..", "/./../..", "../../../tmp"}) {
         ResolveResult r = model.ResolveDir("u", "/pub", arg, ACCESS_DIR_LIST, local);
         EXPECT_TRUE(r == PATH_OK || r == PATH_NO_DIR) << arg;
-        EXPECT_EQ(local.compare(0, home.size(), home), 0) << arg << " -> " << local;
+        EXPECT_EQ(local.Full().compare(0, home.size(), home), 0) << arg << " -> " << local.Full();
     }
     EXPECT_EQ(model.ResolveFile("u", "/pub", "../../../etc/passwd", ACCESS_READ, local), PATH_NO_FILE);
     EXPECT_EQ(model.ResolveFile("u", "/", std::string("a.txt\0/x", 8), ACCESS_READ, local), PATH_NO_FILE);
@@ -95,6 +97,20 @@ TEST_F(AccessModelTest, NoPathLeavesTheClientTree) {
     rootless.homedir = "";
     accounts.accounts["u"] = rootless;
     EXPECT_EQ(model.ResolveDir("u", "/", "/etc", ACCESS_DIR_LIST, local), PATH_NO_DIR);
+}
+
+TEST_F(AccessModelTest, HiddenNamesAreNeitherReachedNorMade) {
+    fs::create_directories(root / "home" / ".tarnwick-upload.d" / "x");
+    std::ofstream(root / "home" / ".tarnwick-upload.d" / "f") << "f";
+    PathBeneath local;
+    EXPECT_EQ(model.ResolveDir("u", "/", ".tarnwick-upload.d", ACCESS_DIR_LIST, local), PATH_NO_DIR);
+    EXPECT_EQ(model.ResolveDir("u", "/", ".tarnwick-upload.d/x", ACCESS_DIR_LIST, local), PATH_NO_DIR);
+    EXPECT_EQ(model.ResolveFile("u", "/", ".tarnwick-upload.d/f", ACCESS_READ, local), PATH_NO_FILE);
+    for (const char* name : {".tarnwick-upload.d", "pub/.tarnwick-upload.d", "\\.tarnwick-upload.\\b", "a\nb"})
+        EXPECT_FALSE(CAccessModel::IsCreatableName(name)) << name;
+    // Names compare exactly, as on disk.
+    for (const char* name : {".Tarnwick-Upload.d", "a.tarnwick-upload.d", ".tarnwick-upload", "pub/x"})
+        EXPECT_TRUE(CAccessModel::IsCreatableName(name)) << name;
 }
 
 TEST_F(AccessModelTest, MapToClientKeepsCaseAndShowsFolderNamesAsStored) {
@@ -124,9 +140,9 @@ TEST_F(AccessModelTest, CheckAccessTheFirstHolderDecides) {
 }
 
 TEST_F(AccessModelTest, ResolveFileAndResolveDirResults) {
-    std::string local;
+    PathBeneath local;
     EXPECT_EQ(model.ResolveFile("u", "/", "a.txt", ACCESS_READ, local), PATH_OK);
-    EXPECT_EQ(local, home + "/a.txt");
+    EXPECT_EQ(local.Full(), home + "/a.txt");
     EXPECT_EQ(model.ResolveFile("u", "/", "a.txt", ACCESS_DELETE, local), PATH_DENIED);
     EXPECT_EQ(model.ResolveFile("u", "/", "pub", ACCESS_READ, local), PATH_NO_FILE);  // a directory
     EXPECT_EQ(model.ResolveFile("u", "/", "missing", ACCESS_READ, local), PATH_NO_FILE);
@@ -136,22 +152,22 @@ TEST_F(AccessModelTest, ResolveFileAndResolveDirResults) {
     EXPECT_EQ(model.ResolveFile("u", "/pub", "pub/b.txt", ACCESS_READ, local), PATH_NO_FILE);  // /pub/pub/b.txt
     EXPECT_EQ(model.ResolveFile("u", "/", "pub/b.txt", ACCESS_READ, local), PATH_OK);
     EXPECT_EQ(model.ResolveFile("u", "/pub", "docs/../b.txt", ACCESS_READ, local), PATH_OK);
-    EXPECT_EQ(local, home + "/pub/b.txt");
+    EXPECT_EQ(local.Full(), home + "/pub/b.txt");
     EXPECT_EQ(model.ResolveFile("u", "/pub", "..\\a.txt", ACCESS_READ, local), PATH_OK);
-    EXPECT_EQ(local, home + "/a.txt");
+    EXPECT_EQ(local.Full(), home + "/a.txt");
     EXPECT_EQ(model.ResolveFile("u", "/", "///", ACCESS_READ, local), PATH_NO_FILE);
 
     EXPECT_EQ(model.ResolveDir("u", "/", "pub/docs", ACCESS_DIR_LIST, local), PATH_OK);
     EXPECT_EQ(model.ResolveDir("u", "/", "\\pub\\docs", ACCESS_DIR_LIST, local), PATH_OK);
     EXPECT_EQ(model.ResolveDir("u", "/pub", "docs", ACCESS_DIR_LIST, local), PATH_OK);
-    EXPECT_EQ(local, home + "/pub/docs");
+    EXPECT_EQ(local.Full(), home + "/pub/docs");
     EXPECT_EQ(model.ResolveDir("u", "/", "a.txt", ACCESS_DIR_LIST, local), PATH_OK);  // a file resolves too
     EXPECT_EQ(model.ResolveDir("u", "/", "/", ACCESS_DIR_LIST, local), PATH_OK);
     EXPECT_EQ(model.ResolveDir("u", "/", "/", ACCESS_DIR_CREATE, local), PATH_NO_DIR);
     EXPECT_EQ(model.ResolveDir("u", "/", "nope", ACCESS_DIR_LIST, local), PATH_NO_DIR);
     EXPECT_EQ(model.ResolveDir("u", "/", "nope", ACCESS_DIR_CREATE, local), PATH_DENIED);
     EXPECT_EQ(model.ResolveDir("u", "/", "/Share/nope", ACCESS_DIR_CREATE, local), PATH_NO_DIR);
-    EXPECT_EQ(local, shared + "/nope");
+    EXPECT_EQ(local.Full(), shared + "/nope");
     EXPECT_EQ(model.ResolveDir("u", "/", "/Share/s.txt", ACCESS_DIR_RENAME, local), PATH_DENIED);  // not a dir
     // The root is never removed or renamed, however it is named.
     Account all = accounts.accounts["u"];
@@ -168,7 +184,7 @@ TEST_F(AccessModelTest, ResolveFileAndResolveDirResults) {
     fs::create_directory(root / "elsewhere" / "sub");
     EXPECT_EQ(model.ResolveDir("u", "/", "/team/sub", ACCESS_DIR_REMOVE, local), PATH_OK);
     EXPECT_EQ(model.ResolveDir("u", "/", "/pub", ACCESS_DIR_RENAME, local), PATH_OK);
-    EXPECT_EQ(local, home + "/pub");
+    EXPECT_EQ(local.Full(), home + "/pub");
 }
 
 TEST_F(AccessModelTest, SymbolicLinksAreJudgedByWhereTheyLead) {
@@ -179,7 +195,7 @@ TEST_F(AccessModelTest, SymbolicLinksAreJudgedByWhereTheyLead) {
     fs::create_symlink(root / "home" / "pub" / "b.txt", root / "home" / "b-link");
     fs::create_symlink(root / "outside" / "none", root / "home" / "dangling");
     fs::create_directory_symlink(root / "shared", root / "home" / "to-share");
-    std::string local;
+    PathBeneath local;
     // Out of every holder: nothing is allowed, whatever the name's place.
     EXPECT_EQ(model.ResolveDir("u", "/", "out", ACCESS_DIR_LIST, local), PATH_DENIED);
     EXPECT_EQ(model.ResolveFile("u", "/", "out/secret", ACCESS_READ, local), PATH_DENIED);
