@@ -38,7 +38,7 @@ long CTlsStream::Read(void* buffer, size_t capacity, bool& wouldBlock) {
     if (!ssl_) return -1;
     auto* out = static_cast<char*>(buffer);
     size_t total = 0;
-    do {
+    while (end_ == End::OPEN && total < capacity) {
         int r = SSL_read(ssl_.get(), out + total, static_cast<int>(std::min<size_t>(capacity - total, 1 << 30)));
         if (r > 0) {
             total += static_cast<size_t>(r);
@@ -46,19 +46,19 @@ long CTlsStream::Read(void* buffer, size_t capacity, bool& wouldBlock) {
         }
         int error = SSL_get_error(ssl_.get(), r);
         ERR_clear_error();
-        if (total > 0) break;
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            wouldBlock = true;
-            return -1;
+            wouldBlock = total == 0;
+            return total > 0 ? static_cast<long>(total) : -1;
         }
-        return error == SSL_ERROR_ZERO_RETURN ? 0 : -1;  // a bare TCP close reads as a close too
-    } while (total < capacity);
-    return static_cast<long>(total);
+        // Remembered before the bytes are returned: after a reset the socket reads as a plain close, and
+        // what the next read finds there must not be taken for the end of the stream.
+        end_ = error == SSL_ERROR_ZERO_RETURN ? End::CLOSED : End::FAILED;
+    }
+    if (total > 0) return static_cast<long>(total);
+    return end_ == End::CLOSED ? 0 : -1;
 }
 
-bool CTlsStream::Holds() const {
-    return ssl_ && (SSL_has_pending(ssl_.get()) || (SSL_get_shutdown(ssl_.get()) & SSL_RECEIVED_SHUTDOWN));
-}
+bool CTlsStream::Holds() const { return ssl_ && (end_ != End::OPEN || SSL_has_pending(ssl_.get())); }
 
 long CTlsStream::Write(const void* data, size_t length, bool& wouldBlock) {
     wouldBlock = false;
@@ -90,7 +90,7 @@ bool CTlsStream::WriteAll(const void* data, size_t length, std::chrono::millisec
 
 void CTlsStream::Shutdown(bool sendAlert, std::chrono::milliseconds flushLimit) {
     if (!ssl_) return;
-    if (sendAlert) {
+    if (sendAlert && end_ != End::FAILED) {  // a failed connection must not be shut down with the alert
         auto deadline = std::chrono::steady_clock::now() + flushLimit;
         int r;
         while ((r = SSL_shutdown(ssl_.get())) < 0 && SSL_get_error(ssl_.get(), r) == SSL_ERROR_WANT_WRITE &&
