@@ -92,6 +92,7 @@ class CutUploadTest(Endings):
     def test_reset_of_the_data_connection_alone(self):
         rng = random.Random(17)
         for tls in (True, False):
+            self.s.write("keep.bin", OLD)
             with self.subTest(tls=tls), self.session(tls) as f:
                 for i in range(CUTS):
                     # Every fifth cut goes to a new name, which must not appear.
@@ -109,6 +110,7 @@ class CutUploadTest(Endings):
     def test_reset_of_both_connections(self):
         rng = random.Random(29)
         for tls in (True, False):
+            self.s.write("keep.bin", OLD)
             with self.subTest(tls=tls):
                 for i in range(CUTS):
                     size = rng.randint(1_000, 400_000)
@@ -152,6 +154,7 @@ class TlsEndingsTest(Endings):
         used = ftp_accounts.quota_used(self.s.server.home, "tester")
         for version in self.VERSIONS:
             for name, end in ends.items():
+                self.s.write("keep.bin", OLD)
                 with self.subTest(version=version, end=name):
                     self.assertEqual(self.cut(end, version), CUT)
                     self.assert_old_file_kept(name)
