@@ -22,7 +22,10 @@ using Bio = std::unique_ptr<BIO, BioFree>;
 
 Bio OpenSource(const std::string& source, size_t length, std::string& error) {
     Bio bio(length > 0 ? BIO_new_mem_buf(source.data(), static_cast<int>(length)) : BIO_new_file(source.c_str(), "r"));
-    if (!bio) error = length > 0 ? "Make Mem Bio Error" : "open CA certificate file error";
+    if (!bio) {
+        ERR_clear_error();  // a missing file must not be left for the thread's next TLS call to find
+        error = length > 0 ? "Make Mem Bio Error" : "open CA certificate file error";
+    }
     return bio;
 }
 

@@ -13,6 +13,10 @@ CTlsStream::CTlsStream(CEventSocket& socket, SSL_CTX* ctx) : socket_(socket), ss
     if (ssl_) SSL_set_accept_state(ssl_.get());
 }
 
+// SSL_get_error judges a call by the thread's error queue too, which must be empty before the call:
+// anything else on the thread (a data connection's context that failed to load) may have left errors
+// there, and a mere want of data would read as a failure. Hence ERR_clear_error before each call.
+
 bool CTlsStream::WaitFor(int result, std::chrono::steady_clock::time_point deadline) {
     switch (SSL_get_error(ssl_.get(), result)) {
         case SSL_ERROR_WANT_READ: return socket_.WaitReady(FD_READ, deadline);
@@ -24,6 +28,7 @@ bool CTlsStream::WaitFor(int result, std::chrono::steady_clock::time_point deadl
 bool CTlsStream::Accept(std::chrono::steady_clock::time_point deadline) {
     if (!ssl_) return false;
     for (;;) {
+        ERR_clear_error();
         int r = SSL_accept(ssl_.get());
         if (r == 1) return true;
         if (!WaitFor(r, deadline)) {
@@ -39,6 +44,7 @@ long CTlsStream::Read(void* buffer, size_t capacity, bool& wouldBlock) {
     auto* out = static_cast<char*>(buffer);
     size_t total = 0;
     while (end_ == End::OPEN && total < capacity) {
+        ERR_clear_error();
         int r = SSL_read(ssl_.get(), out + total, static_cast<int>(std::min<size_t>(capacity - total, 1 << 30)));
         if (r > 0) {
             total += static_cast<size_t>(r);
@@ -63,6 +69,7 @@ bool CTlsStream::Holds() const { return ssl_ && (end_ != End::OPEN || SSL_has_pe
 long CTlsStream::Write(const void* data, size_t length, bool& wouldBlock) {
     wouldBlock = false;
     if (!ssl_) return -1;
+    ERR_clear_error();
     int r = SSL_write(ssl_.get(), data, static_cast<int>(std::min<size_t>(length, 1 << 30)));
     if (r > 0) return r;
     int error = SSL_get_error(ssl_.get(), r);
@@ -76,6 +83,7 @@ bool CTlsStream::WriteAll(const void* data, size_t length, std::chrono::millisec
     auto deadline = std::chrono::steady_clock::now() + limit;
     auto* p = static_cast<const char*>(data);
     while (length > 0) {
+        ERR_clear_error();
         int r = SSL_write(ssl_.get(), p, static_cast<int>(std::min<size_t>(length, 1 << 30)));
         if (r > 0) {
             p += r;
@@ -93,6 +101,7 @@ void CTlsStream::Shutdown(bool sendAlert, std::chrono::milliseconds flushLimit) 
     if (sendAlert && end_ != End::FAILED) {  // a failed connection must not be shut down with the alert
         auto deadline = std::chrono::steady_clock::now() + flushLimit;
         int r;
+        ERR_clear_error();
         while ((r = SSL_shutdown(ssl_.get())) < 0 && SSL_get_error(ssl_.get(), r) == SSL_ERROR_WANT_WRITE &&
                socket_.WaitReady(FD_WRITE, deadline)) {
         }
