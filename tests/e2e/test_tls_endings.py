@@ -77,12 +77,15 @@ class Endings(unittest.TestCase):
         return f
 
     def start_upload(self, f, name, tls, context=CLIENT_CONTEXT):
-        """STOR `name` on a passive connection; returns the (TLS) data socket."""
+        """STOR `name` on a passive connection; returns the (TLS) data socket once the server has taken it
+        and opened the upload's hidden file (a connection reset before it is taken is no upload at all)."""
         host, port = ftplib.parse227(f.sendcmd("PASV"))
         raw = socket.create_connection((host, port), timeout=10)
         f.putcmd("STOR " + name)
         self.assertTrue(f.getline().startswith("150 "))
-        return context.wrap_socket(raw, server_hostname=HOST) if tls else raw
+        data = context.wrap_socket(raw, server_hostname=HOST) if tls else raw
+        self.assertTrue(wait_until(self.hidden, 10, interval=0.002), "no upload started")
+        return data
 
 
 class CutUploadTest(Endings):
