@@ -9,11 +9,16 @@
 #include "engine/ControlSocket.h"
 #include "engine/FtpServer.h"
 #include "engine/Messages.h"
+#include "platform/EventSocket.h"
 
 namespace tw {
 
 CConnectThread::CConnectThread(CFtpServer& server, int socketHandle, bool tls)
-    : server_(server), socketHandle_(socketHandle), tls_(tls), lastActivity_(server.Now()) {}
+    : server_(server),
+      socketHandle_(socketHandle),
+      tls_(tls),
+      clientAddress_(PeerAddressOf(socketHandle)),
+      lastActivity_(server.Now()) {}
 
 CConnectThread::~CConnectThread() {
     if (socketHandle_ >= 0) ::close(socketHandle_);  // never handed to a thread
@@ -57,7 +62,7 @@ void CConnectThread::Main() {
         ready = StartTransport();
     } catch (...) {
     }
-    if (tls_) server_.HandshakeEnded();
+    if (tls_) server_.HandshakeEnded(clientAddress_);
     if (!ready) {
         control_.reset();
         if (socketHandle_ >= 0) ::close(std::exchange(socketHandle_, -1));
@@ -90,7 +95,6 @@ bool CConnectThread::StartTransport() {
 }
 
 void CConnectThread::InitInstance() {
-    clientAddress_ = control_->PeerAddress();
     server_.SendToWindow(WM_FTP_CONNECTED, reinterpret_cast<uintptr_t>(this), tls_ ? 1 : 0);
     const char* refusal = nullptr;
     if (overLimit_)

@@ -34,8 +34,9 @@ public:
     bool Ended() const { return exit_ && exit_->ended; }
     bool IsTls() const { return tls_; }
 
-    // Read by the owning thread while the connection thread waits in a synchronous message.
+    // The client's address, taken from the socket when the connection was accepted (any thread).
     const std::string& ClientAddress() const { return clientAddress_; }
+    // Read by the owning thread while the connection thread waits in a synchronous message.
     std::string UserName() const;
     // Set by the owning thread while it counts the connection in.
     void SetOverLimit(bool over) { overLimit_ = over; }
@@ -82,7 +83,7 @@ private:
     bool quitRequested_ = false;
     int transportFd_ = -1;  // the control socket while its transport is being set up
     unsigned reports_ = 0;
-    std::string clientAddress_;
+    const std::string clientAddress_;
     bool overLimit_ = false;
     bool overAddressLimit_ = false;
     MessageLoop* loop_ = nullptr;

@@ -190,15 +190,16 @@ void CControlSocket::DropDataSocket() {
     if (!dataSocket_) return;
     const std::string account = dataSocket_->QuotaAccount();
     const CUploadQuota::Ticket quota = dataSocket_->Quota();
+    const uint64_t billed = dataSocket_->BilledBytes();
     const uint64_t replaced = dataSocket_->ReplacedBytes();
     dataSocket_.reset();  // closes the network socket and the file, and removes an unfinished upload
     // A drop that this socket (or an earlier one) has posted is done now; handled later it would drop
     // the next data connection, made by a command of the same segment.
     for (const Message& m : Thread().Loop().TakeThreadMessages(WM_FTP_NOTIFY))
         if (m.wParam != NOTIFY_CLOSE_DATA) Thread().PostNotify(m.wParam);
-    // Quota settlement: what the upload received, a started KB counted in full, less what the file it
+    // Quota settlement: what the upload stored, a started KB counted in full, less what the file it
     // replaced took (never below 0), billed to the account that started it.
-    double kb = quota.counted ? std::max(0.0, QuotaKb(quota.counted) - QuotaKb(replaced)) : 0;
+    double kb = billed ? std::max(0.0, QuotaKb(billed) - QuotaKb(replaced)) : 0;
     CFtpServer& server = Thread().Server();
     server.UploadQuota().End(server.Access().Source(), account, quota, kb);
 }

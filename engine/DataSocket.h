@@ -89,6 +89,9 @@ public:
     const std::string& QuotaAccount() const { return quotaAccount_; }
     // Its `counted`: bytes received while a quota was set, the block that reached the quota included.
     const CUploadQuota::Ticket& Quota() const { return quota_; }
+    // What the upload bills: its `counted`, except when the connection failed (or is dropped) before a
+    // TRUNCATE upload completed, which stores nothing.
+    uint64_t BilledBytes() const { return cut_ || partial_ ? 0 : quota_.counted; }
     // Size of the file that a completed STOR replaced (as the directory held it: a link, not its target).
     uint64_t ReplacedBytes() const { return replaced_; }
     // A listing or transfer is running on this connection.
@@ -165,6 +168,7 @@ private:
 
     PathBeneath target_;                  // a TRUNCATE upload's file, written at partial_ until it is complete
     std::optional<PathBeneath> partial_;  // the hidden file while it exists
+    bool cut_ = false;                    // the connection failed while a hidden file was being written
     uint64_t replaced_ = 0;
 
     std::string quotaAccount_;

@@ -20,6 +20,8 @@ namespace {
 constexpr auto kThreadEndWait = std::chrono::milliseconds(5000);
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 constexpr auto kLookupRetry = std::chrono::milliseconds(30000);
+// Handshakes under way from one address when MaxPerIP sets no limit.
+constexpr int kHandshakesPerAddress = 10;
 
 // Port 0 (any free port) is for a program that sets the port itself; read from option.ini it is what a
 // missing or malformed number gives.
@@ -281,11 +283,12 @@ void CFtpServer::Accept(CListenSocket& listener, bool tls) {
     std::shared_ptr<CConnectThread> thread;
     if (tls) {
         thread = std::make_shared<CSslClientThread>(*this, fd, tlsContext_.get());
-        // Handshakes hold places before they are counted in (IsFull). While as many are under way as the
-        // limit allows, a further one could only be refused: it is closed unseen instead of tying up a
-        // thread for its handshake.
-        if (handshakes_ >= maxUsers_) return;  // dropping the thread object closes the socket
-        ++handshakes_;
+        // Handshakes hold places before they are counted in, against maxusers (IsFull) and MaxPerIP. While
+        // as many are under way as the limit allows, a further one could only be refused: it is closed
+        // unseen instead of tying up a thread for its handshake. One address gets no more places than
+        // its own limit, so clients that never finish a handshake cannot keep everyone else out.
+        // Dropping the thread object closes the socket.
+        if (handshakes_ >= maxUsers_ || !BeginHandshake(thread->ClientAddress())) return;
     } else {
         thread = std::make_shared<CConnectThread>(*this, fd, false);
     }
@@ -296,11 +299,34 @@ void CFtpServer::Accept(CListenSocket& listener, bool tls) {
     }
     if (!thread->Start(waker_)) {
         Unregister(thread.get());  // dropping it closes the socket; nothing counted
-        if (tls) HandshakeEnded();
+        if (tls) HandshakeEnded(thread->ClientAddress());
         return;
     }
     started_.remove_if([](const std::shared_ptr<CConnectThread>& t) { return t->Ended(); });
     started_.push_back(std::move(thread));
+}
+
+bool CFtpServer::BeginHandshake(const std::string& address) {
+    const int limit = maxPerIp_ > 0 ? maxPerIp_.load() : kHandshakesPerAddress;
+    std::lock_guard lock(handshakeMutex_);
+    auto it = handshakesFrom_.find(address);
+    if (it != handshakesFrom_.end() && it->second >= limit) return false;
+    ++handshakesFrom_[address];
+    ++handshakes_;
+    return true;
+}
+
+void CFtpServer::HandshakeEnded(const std::string& address) {
+    std::lock_guard lock(handshakeMutex_);
+    if (auto it = handshakesFrom_.find(address); it != handshakesFrom_.end() && --it->second <= 0)
+        handshakesFrom_.erase(it);
+    --handshakes_;
+}
+
+int CFtpServer::HandshakesFrom(const std::string& address) const {
+    std::lock_guard lock(handshakeMutex_);
+    auto it = handshakesFrom_.find(address);
+    return it == handshakesFrom_.end() ? 0 : it->second;
 }
 
 // ---- notification target ----
@@ -319,7 +345,7 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
             // Decided here, right after this connection's own count, so a burst of clients cannot see
             // each other's counts and be refused below the limit.
             thread->SetOverLimit(IsFull());
-            const int fromAddress = ++perAddress_[thread->ClientAddress()];
+            const int fromAddress = ++perAddress_[thread->ClientAddress()] + HandshakesFrom(thread->ClientAddress());
             thread->SetOverAddressLimit(maxPerIp_ > 0 && fromAddress > maxPerIp_);
             Notify(0, lParam ? "%s has connected to SSL server." : "%s has connected to server.",
                    thread->ClientAddress());

@@ -115,8 +115,8 @@ public:
     bool RecordLoginFailure(const std::string& address);
     void ClearLoginFailures(const std::string& address) { bans_.Clear(address); }
     bool IsBanned(const std::string& address) const { return bans_.IsBanned(address, Now()); }
-    // Connection thread: its TLS handshake has ended (either way).
-    void HandshakeEnded() { --handshakes_; }
+    // Connection thread: its TLS handshake, begun by a client from `address`, has ended (either way).
+    void HandshakeEnded(const std::string& address);
     // The port the plain listener is bound to (useful when started on port 0), or 0.
     int ListeningPort() const;
 
@@ -179,6 +179,11 @@ private:
 
     void OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam);
     void Accept(CListenSocket& listener, bool tls);
+    // Owning thread: takes a handshake place for a client from `address`; false when the address already
+    // has as many handshakes under way as MaxPerIP allows (10 without a limit).
+    bool BeginHandshake(const std::string& address);
+    // TLS handshakes under way from `address`.
+    int HandshakesFrom(const std::string& address) const;
     // Ends every thread of one registry, waiting for each while dispatching messages.
     void EndThreads(std::list<std::shared_ptr<CConnectThread>>& registry);
     // Dispatches until done() or the deadline. A quit requested meanwhile does not cut the wait short: its
@@ -237,6 +242,8 @@ private:
     uint32_t bytesReceived_ = 0, bytesSent_ = 0;
     std::atomic<int> currentConnections_{0};
     std::atomic<int> handshakes_{0};  // TLS connections accepted and not yet through their handshake
+    mutable std::mutex handshakeMutex_;  // guards handshakesFrom_
+    std::map<std::string, int> handshakesFrom_;  // handshakes_ per client address
     std::map<std::string, int> perAddress_;  // counted-in connections per client address
     int totalConnections_ = 0;
     int counters_[4] = {};

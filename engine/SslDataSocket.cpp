@@ -42,7 +42,6 @@ long CSslDataSocket::ReadSome(void* buffer, size_t length) {
     bool wouldBlock = false;
     long n = tls_ ? tls_->Read(buffer, std::min(length, kReadLimit), wouldBlock) : -1;
     if (n < 0) SetLastError(wouldBlock ? EAGAIN : ECONNRESET);
-    if (n == 0) peerEnded_ = true;
     return n;
 }
 
@@ -54,7 +53,7 @@ long CSslDataSocket::WriteSome(const void* data, size_t length) {
 }
 
 void CSslDataSocket::BeforeClose() {
-    if (tls_) tls_->Shutdown(SentEverything() || peerEnded_, kAlertFlushLimit);
+    if (tls_) tls_->Shutdown(SentEverything() || tls_->PeerClosed(), kAlertFlushLimit);
     tls_.reset();
 }
 

@@ -28,15 +28,14 @@ protected:
     bool KernelCopy() const override { return false; }
     bool TransportHolds() const override { return tls_ && tls_->Holds(); }
     // After the last byte of a listing or download the client gets the close alert, which strict clients
-    // need to tell a complete file from a cut one; so does a client that has ended its upload (and may
-    // wait for the answer to its own alert). Anything else closes without it.
+    // need to tell a complete file from a cut one; so does a client that has ended its upload with its own
+    // alert (and may wait for the answer). Anything else closes without it.
     void BeforeClose() override;
 
 private:
     std::string programDir_;
     SslContext ctx_;
     std::unique_ptr<CTlsStream> tls_;  // from the start of the handshake to the close
-    bool peerEnded_ = false;           // the client has closed its side
 };
 
 }  // namespace tw

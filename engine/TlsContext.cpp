@@ -22,7 +22,10 @@ using Bio = std::unique_ptr<BIO, BioFree>;
 
 Bio OpenSource(const std::string& source, size_t length, std::string& error) {
     Bio bio(length > 0 ? BIO_new_mem_buf(source.data(), static_cast<int>(length)) : BIO_new_file(source.c_str(), "r"));
-    if (!bio) error = length > 0 ? "Make Mem Bio Error" : "open CA certificate file error";
+    if (!bio) {
+        ERR_clear_error();  // a missing file must not be left for the thread's next TLS call to find
+        error = length > 0 ? "Make Mem Bio Error" : "open CA certificate file error";
+    }
     return bio;
 }
 
@@ -127,8 +130,9 @@ SslContext CreateSslContext(const std::string& certSource, size_t certLength, co
         error = "Create ctx error";
         return nullptr;
     }
-    // A client that ends an upload with a bare TCP close still ends the file normally.
-    SSL_CTX_set_options(ctx.get(), SSL_OP_ALL | SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF);
+    // No SSL_OP_IGNORE_UNEXPECTED_EOF: a TCP close without the close alert is a truncation (an upload cut
+    // after whole records), never the end of a file.
+    SSL_CTX_set_options(ctx.get(), SSL_OP_ALL | SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
     // TLS 1.2 only with forward secrecy and authenticated encryption; TLS 1.3 keeps its own suites.
     if (SSL_CTX_set_cipher_list(ctx.get(), kTls12Ciphers) != 1) {

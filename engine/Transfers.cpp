@@ -263,7 +263,9 @@ void CDataSocket::ReceiveFile() {
         }
         long n = ReadSome(buffer_.data(), block);
         if (n < 0) {
-            if (LastError() != EAGAIN) Finish("426 Connection error.", COUNTER_TRANSFER_FAILED);
+            if (LastError() == EAGAIN) return;
+            cut_ = partial_.has_value();
+            Finish("426 Connection error.", COUNTER_TRANSFER_FAILED);
             return;
         }
         if (n == 0) {  // the client has closed its side: the file is complete

@@ -57,6 +57,11 @@ int PollOne(int fd, short events, std::chrono::steady_clock::time_point deadline
 
 void InitSockets() { std::signal(SIGPIPE, SIG_IGN); }
 
+std::string PeerAddressOf(int fd) {
+    sockaddr_in a;
+    return SocketName(fd, true, a) ? Dotted(a) : std::string();
+}
+
 CEventSocket::CEventSocket() : alive_(std::make_shared<bool>(true)) {}
 
 CEventSocket::~CEventSocket() {
@@ -280,10 +285,7 @@ void CEventSocket::WantRead(bool on) {
     if (fd_ >= 0 && loop_) loop_->ModifyFd(fd_, Interest());
 }
 
-std::string CEventSocket::PeerAddress() const {
-    sockaddr_in a;
-    return SocketName(fd_, true, a) ? Dotted(a) : std::string();
-}
+std::string CEventSocket::PeerAddress() const { return PeerAddressOf(fd_); }
 
 uint16_t CEventSocket::PeerPort() const {
     sockaddr_in a;

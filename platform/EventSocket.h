@@ -96,4 +96,7 @@ private:
 // Process-wide socket set-up (SIGPIPE ignored: failed sends report EPIPE instead).
 void InitSockets();
 
+// The dotted peer address of a connected socket handle, or empty (e.g. reset before it was asked).
+std::string PeerAddressOf(int fd);
+
 }  // namespace tw

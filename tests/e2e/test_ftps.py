@@ -131,7 +131,7 @@ class ImplicitFtp(ftplib.FTP_TLS):
 
     def connect(self, host, port, timeout=15):
         self.host, self.port = host, port
-        raw = socket.create_connection((host, port), timeout)
+        raw = socket.create_connection((host, port), timeout, self.source_address)
         self.sock = self.context.wrap_socket(raw, server_hostname=host)
         self.af = self.sock.family
         self.file = self.sock.makefile("r", encoding=self.encoding)

@@ -12,7 +12,7 @@ import unittest
 import ftp_accounts
 from ftp_accounts import sdbtool
 from harness import GREETING, HOST, ServerProcess, wait_until
-from test_ftps import certificates
+from test_ftps import CLIENT_CONTEXT, ImplicitFtp, certificates
 
 BAD, OK = "530 username or password incorrect.", "230 User logged in. proceed."
 TOO_MANY_FAILS = "421 Too many failed logins."
@@ -280,6 +280,65 @@ class TlsTest(unittest.TestCase):
             self.assertTrue(wait_until(lambda: server.thread_count() == threads + 1, 5))
             self.assertEqual(server.client().read_line(), GREETING)
             silent.pop().close()
+
+    def silent_flood(self, server, count):
+        """`count` connections from 127.0.0.1 to the TLS port that never send a byte. Returns them once the
+        server has taken all of them: it keeps a thread for each handshake it admits and closes the rest."""
+        threads = server.thread_count()
+        flood = [socket.create_connection((HOST, server.ssl_port)) for _ in range(count)]
+        for s in flood:
+            s.setblocking(False)
+
+        def closed(s):
+            try:
+                return s.recv(1) == b""
+            except BlockingIOError:
+                return False
+            except ConnectionResetError:
+                return True
+
+        admitted = lambda: sum(1 for s in flood if not closed(s))
+        return flood, threads, admitted
+
+    def legitimate_login(self, server, source):
+        f = ImplicitFtp(context=CLIENT_CONTEXT, timeout=5, source_address=(source, 0))
+        f.connect(HOST, server.ssl_port)
+        with f:
+            return f.login("alice", "pw")
+
+    def test_silent_handshakes_from_one_address_cannot_fill_the_server(self):
+        # Handshakes under way hold places against MaxPerIP as well as maxusers, and one address gets no
+        # more of them than MaxPerIP (10 without a limit): the rest are closed at once.
+        for per_ip, bound in ((5, 5), (0, 10)):
+            with self.subTest(MaxPerIP=per_ip):
+                server = ServerProcess({"ftpsservice": 1, "maxusers": 20, "MaxPerIP": per_ip})
+                certificates().install(server)
+                ftp_accounts.add_user(server.home, "alice", "pw", os.path.join(server.home, "home"))
+                with server:
+                    flood, threads, admitted = self.silent_flood(server, 60)
+                    try:
+                        self.assertTrue(wait_until(lambda: admitted() == bound, 5), admitted())
+                        self.assertEqual(server.thread_count(), threads + bound)
+                        # Everyone else gets in, over TLS and plain, several at a time.
+                        others = []
+                        for i in range(8):
+                            others.append(ftplib.FTP(source_address=(f"127.0.0.{2 + i % 2}", 0), timeout=5))
+                            self.assertEqual(others[-1].connect(HOST, server.port), GREETING)
+                        for source in ("127.0.0.2", "127.0.0.3"):
+                            self.assertEqual(self.legitimate_login(server, source), OK)
+                        for f in others:
+                            f.close()
+                        if per_ip:
+                            # The flooding address's handshakes fill its own allowance.
+                            own = server.client()
+                            self.assertEqual(own.read_line(), "421 Too many connections from your address.")
+                            own.close()
+                    finally:
+                        for s in flood:
+                            s.close()
+                    # The places come back when the handshakes end.
+                    self.assertTrue(wait_until(lambda: server.thread_count() == threads, 5))
+                    self.assertEqual(self.legitimate_login(server, HOST), OK)
 
     def s_client(self, port, *args):
         return subprocess.run(["openssl", "s_client", "-connect", f"{HOST}:{port}", *args],
