@@ -91,7 +91,7 @@ class PasswordGuessingTest(unittest.TestCase):
 
 class AccountGuessingTest(unittest.TestCase):
     def test_guesses_from_many_addresses_lock_the_account_but_not_for_its_owner(self):
-        with Accounts(LoginFailDelay=300, BanAfterFails=3) as s:
+        with Accounts(LoginFailDelay=300, BanAfterFails=3, maxusers=100) as s:
             ftp_accounts.add_user(s.dir, "bob", "pw2", s.home)
             owner = s.server.client(source="127.0.0.2")
             self.assertEqual(owner.read_line(), GREETING)
@@ -130,6 +130,8 @@ class AccountGuessingTest(unittest.TestCase):
             self.assertEqual(other.read_line(), GREETING)
             other.command("USER bob")
             self.assertEqual(other.command("PASS pw2"), OK)
+            owner.close()
+            other.close()
             out = s.server.stdout()
             self.assertEqual(out.count(locked), 1)
             self.assertNotIn("banned after", out)
@@ -148,12 +150,15 @@ class AccountGuessingTest(unittest.TestCase):
                 if reply == BAD:
                     bob_logs_in(c)
             self.assertTrue(c.wait_closed())
+            c.close()
             c = s.greeted()
             self.assertEqual(s.fail_login(c)[0], BAD)
             bob_logs_in(c)
             self.assertEqual(s.fail_login(c)[0], TOO_MANY_FAILS)  # alice's fifth from this address
             self.assertTrue(wait_until(lambda: "127.0.0.1 banned after 5 failed logins." in s.server.stdout(), 5))
-            self.assertEqual(s.server.client().read_line(), REJECTED)
+            c.close()
+            with s.server.client() as refused:
+                self.assertEqual(refused.read_line(), REJECTED)
 
 
 class LogFloodTest(unittest.TestCase):
@@ -195,6 +200,7 @@ class LogFloodTest(unittest.TestCase):
             seconds = time.monotonic() - start
             self.assertEqual(c.command("QUIT"), "220 GoodBye")
             self.assertTrue(c.wait_closed())
+            c.close()
             # connect, greeting, USER and PASS with their replies, the NOOPs, QUIT and its reply, disconnect
             summaries = self.assert_accounted(s.server, 9 + 2 * noops, seconds)
             self.assertGreaterEqual(summaries, 2)  # one a second while the flood lasts
@@ -214,6 +220,7 @@ class LogFloodTest(unittest.TestCase):
             self.assertTrue(wait_until(lambda: "127.0.0.2 has connected to server." in s.server.log_messages(), 5))
             # Each: connect, greeting, disconnect; and the other's connect and greeting.
             self.assert_accounted(s.server, 3 * connections + 2, seconds)
+            other.close()
 
 
 class SlowAndFloodingClientsTest(unittest.TestCase):
