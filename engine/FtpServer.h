@@ -228,9 +228,9 @@ private:
     std::atomic<int> loginFailDelay_{1000}, maxLoginFails_{3}, banAfterFails_{10}, banMinutes_{10};
     std::atomic<int> loginTimeout_{60}, maxPerIp_{0};
     std::atomic<int> accountFailLimit_{kDefaultAccountFailLimit}, accountLockMinutes_{kDefaultAccountLockMinutes};
-    CLoginBans bans_;       // has its own lock
+    CLoginBans bans_;        // has its own lock
     CLogBudget lineBudget_;  // has its own lock
-    MessageLoop::TimerId lineBudgetTimer_ = 0;
+    MessageLoop::TimerId lineBudgetTimer_ = 0;  // owning thread
     mutable std::mutex textMutex_;  // guards the texts below
     std::string welcome_ = "Welcome to Tarnwick FTP Server";
     std::string goodbye_ = "GoodBye";
