@@ -4,8 +4,9 @@
 //
 // Threads: constructed, started, stopped and destroyed on the owning thread, which runs a MessageLoop
 // (the service thread or the GUI thread). Counters change only there, through messages. Connection threads
-// call the getters, IsFull, IsAllowedAddress, Notify, Now and the registry functions; the setters they read
-// are atomic or guarded (the passive address by its lock, texts by the settings lock).
+// call the getters, IsFull, IsAllowedAddress, Notify, Now, the login defences, the line budget and the
+// registry functions; the setters they read are atomic or guarded (the passive address by its lock, texts by
+// the settings lock, bans and budget by their own).
 #pragma once
 
 #include <atomic>
