@@ -203,7 +203,7 @@ class LogFloodTest(unittest.TestCase):
             c.close()
             # connect, greeting, USER and PASS with their replies, the NOOPs, QUIT and its reply, disconnect
             summaries = self.assert_accounted(s.server, 9 + 2 * noops, seconds)
-            self.assertGreaterEqual(summaries, 2)  # one a second while the flood lasts
+            self.assertLessEqual(summaries, seconds + 3)  # at most one a second
             self.assertLess(len(s.server.log_bytes()), 100 * 200 * (seconds + 2))
 
     def test_clients_reconnecting_without_logging_in(self):
