@@ -28,9 +28,10 @@ def tarnsvc_path():
 
 
 def free_port():
-    """A loopback port that was free a moment ago."""
+    """A port that was free a moment ago on every address: the server listens on all of them, so a client
+    socket of 127.0.0.2 (even in TIME_WAIT) on a port free on 127.0.0.1 would still keep it off."""
     with socket.socket() as s:
-        s.bind((HOST, 0))
+        s.bind(("", 0))
         return s.getsockname()[1]
 
 
