@@ -39,7 +39,10 @@ CControlSocket::~CControlSocket() {
     Close();
 }
 
-void CControlSocket::Log(const std::string& text, int level) { thread_.Server().NotifyText(level, text); }
+void CControlSocket::Log(const std::string& text, int level) {
+    CFtpServer& server = thread_.Server();
+    if (server.AdmitLine(thread_.ClientAddress())) server.NotifyText(level, text);
+}
 
 void CControlSocket::EndConnection() {
     Close();

@@ -45,6 +45,7 @@ public:
         return SendReplyText(fmt::sprintf(format, args...));
     }
     bool SendReplyText(const std::string& text);
+    // An event line of this connection, written within the line budget of its address.
     void Log(const std::string& text, int level);
 
     // Dispatcher.

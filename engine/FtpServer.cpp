@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -22,6 +23,12 @@ constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 constexpr auto kLookupRetry = std::chrono::milliseconds(30000);
 // Handshakes under way from one address when MaxPerIP sets no limit.
 constexpr int kHandshakesPerAddress = 10;
+constexpr auto kLineBudgetTick = std::chrono::milliseconds(1000);
+
+// The line budget runs on the monotonic clock: a step of the wall clock neither lifts nor stretches it.
+int64_t SteadySecond() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 // Port 0 (any free port) is for a program that sets the port itself; read from option.ini it is what a
 // missing or malformed number gives.
@@ -103,11 +110,14 @@ bool CFtpServer::IsAllowedAddress(const std::string& address) const {
     return FilterAdmits(filterMode_, acceptList_, rejectList_, address);
 }
 
-bool CFtpServer::RecordLoginFailure(const std::string& address) {
-    const int banAfter = banAfterFails_;
-    if (!bans_.RecordFailure(address, Now(), banAfter, static_cast<std::time_t>(banMinutes_) * 60)) return false;
-    Notify(0, "%s banned after %d failed logins.", address, banAfter);
-    return true;
+bool CFtpServer::RecordLoginFailure(const std::string& address, const std::string& account) {
+    const LoginLimits limits{banAfterFails_, static_cast<std::time_t>(banMinutes_) * 60, accountFailLimit_,
+                             static_cast<std::time_t>(accountLockMinutes_) * 60};
+    const LoginFailureOutcome outcome = bans_.RecordFailure(address, account, Now(), limits);
+    // Once per ban or lock, so outside any line budget.
+    if (outcome.addressBanned) Notify(0, "%s banned after %d failed logins.", address, limits.banAfter);
+    if (outcome.accountLocked) Notify(0, "Account %s locked after %d failed logins.", account, limits.accountFailLimit);
+    return outcome.addressBanned;
 }
 
 void CFtpServer::SetPassivePorts(int low, int high) {
@@ -149,6 +159,24 @@ void CFtpServer::NotifyText(int level, const std::string& message) {
     if (sink_) sink_->OnMessage(level, line);
 }
 
+bool CFtpServer::AdmitLine(const std::string& address) { return lineBudget_.Admit(address, SteadySecond()); }
+
+void CFtpServer::UpdateLineBudgetTimer() {
+    const bool listening = IsRunning() || IsSslRunning();
+    if (listening && !lineBudgetTimer_) {
+        lineBudgetTimer_ = loop_.SetTimer(kLineBudgetTick, [this] { ReportHeldBackLines(SteadySecond()); });
+    } else if (!listening && lineBudgetTimer_) {
+        loop_.KillTimer(lineBudgetTimer_);
+        lineBudgetTimer_ = 0;
+        ReportHeldBackLines(std::numeric_limits<int64_t>::max());
+    }
+}
+
+void CFtpServer::ReportHeldBackLines(int64_t second) {
+    for (const auto& [address, lines] : lineBudget_.TakeHeldBack(second))
+        Notify(0, "%d lines of %s not logged.", lines, address);
+}
+
 void CFtpServer::ReportUser(ThreadId thread, const std::string& user, const std::string& address) {
     if (sink_) sink_->OnUser(thread, user, address);
 }
@@ -170,6 +198,7 @@ bool CFtpServer::StartServer() {
         return false;
     }
     if (!IsSslRunning()) StartStatsTimer();
+    UpdateLineBudgetTimer();
     Notify(0, "Server is running on port %d.", port);
     return true;
 }
@@ -179,6 +208,7 @@ void CFtpServer::StopServer() {
     StopStatsTimer();
     listener_.reset();
     EndThreads(plainThreads_);
+    UpdateLineBudgetTimer();
     Notify(0, "Server is stopped.");
 }
 
@@ -198,6 +228,7 @@ bool CFtpServer::StartSslServer() {
     }
     tlsListener_ = std::move(listener);
     if (!IsRunning()) StartStatsTimer();
+    UpdateLineBudgetTimer();
     Notify(0, "SSL Server is running on port %d.", port);
     return true;
 }
@@ -207,6 +238,7 @@ void CFtpServer::StopSslServer() {
     tlsListener_.reset();
     tlsContext_.reset();  // running connections hold references of their own
     EndThreads(tlsThreads_);
+    UpdateLineBudgetTimer();
     Notify(0, "SSL Server is stopped.");
     if (!IsRunning()) StopStatsTimer();
 }
@@ -347,8 +379,9 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
             thread->SetOverLimit(IsFull());
             const int fromAddress = ++perAddress_[thread->ClientAddress()] + HandshakesFrom(thread->ClientAddress());
             thread->SetOverAddressLimit(maxPerIp_ > 0 && fromAddress > maxPerIp_);
-            Notify(0, lParam ? "%s has connected to SSL server." : "%s has connected to server.",
-                   thread->ClientAddress());
+            NotifyFrom(thread->ClientAddress(), 0,
+                       lParam ? "%s has connected to SSL server." : "%s has connected to server.",
+                       thread->ClientAddress());
             break;
         }
         case WM_FTP_DISCONNECTED: {
@@ -357,8 +390,9 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
             --currentConnections_;
             if (auto it = perAddress_.find(thread->ClientAddress()); it != perAddress_.end() && --it->second <= 0)
                 perAddress_.erase(it);
-            Notify(0, lParam ? "%s has disconnected from SSL server." : "%s has disconnected from server.",
-                   thread->ClientAddress());
+            NotifyFrom(thread->ClientAddress(), 0,
+                       lParam ? "%s has disconnected from SSL server." : "%s has disconnected from server.",
+                       thread->ClientAddress());
             if (sink_) sink_->OnDisconnect(thread->Id(), thread->UserName());
             break;
         }

@@ -4,8 +4,9 @@
 //
 // Threads: constructed, started, stopped and destroyed on the owning thread, which runs a MessageLoop
 // (the service thread or the GUI thread). Counters change only there, through messages. Connection threads
-// call the getters, IsFull, IsAllowedAddress, Notify, Now and the registry functions; the setters they read
-// are atomic or guarded (the passive address by its lock, texts by the settings lock).
+// call the getters, IsFull, IsAllowedAddress, Notify, Now, the login defences, the line budget and the
+// registry functions; the setters they read are atomic or guarded (the passive address by its lock, texts by
+// the settings lock, bans and budget by their own).
 #pragma once
 
 #include <atomic>
@@ -23,6 +24,7 @@
 #include "engine/AccessModel.h"
 #include "engine/AddressUpdater.h"
 #include "engine/Accounts.h"
+#include "engine/LogBudget.h"
 #include "engine/LogFile.h"
 #include "engine/LoginBans.h"
 #include "engine/TlsContext.h"
@@ -58,6 +60,8 @@ private:
 class CFtpServer {
 public:
     using Clock = std::function<std::time_t()>;
+    static constexpr int kDefaultAccountFailLimit = 20;
+    static constexpr int kDefaultAccountLockMinutes = 10;
 
     CFtpServer();
     ~CFtpServer();
@@ -90,6 +94,8 @@ public:
     void SetMaxLoginFails(int n) { maxLoginFails_ = n; }
     void SetBanAfterFails(int n) { banAfterFails_ = n; }
     void SetBanMinutes(int minutes) { banMinutes_ = minutes; }
+    void SetAccountFailLimit(int n) { accountFailLimit_ = n; }
+    void SetAccountLockMinutes(int minutes) { accountLockMinutes_ = minutes; }
     void SetLoginTimeout(int seconds) { loginTimeout_ = seconds; }
     void SetMaxPerIp(int n) { maxPerIp_ = n; }
 
@@ -110,11 +116,17 @@ public:
     // Connections still in their TLS handshake hold a place as well.
     bool IsFull() const { return maxUsers_ < currentConnections_ + handshakes_; }
     bool IsAllowedAddress(const std::string& address) const;
-    // Failed logins per address: a failure that bans the address is logged and returns true; a banned
-    // address is refused at connect and never logs in.
-    bool RecordLoginFailure(const std::string& address);
-    void ClearLoginFailures(const std::string& address) { bans_.Clear(address); }
+    // Failed logins per address and per account (`account` empty for a name that is no account): a
+    // failure that bans the address returns true; bans and account locks are logged. A banned address is
+    // refused at connect and never logs in; a locked account logs in only from addresses it knows.
+    bool RecordLoginFailure(const std::string& address, const std::string& account);
+    void RecordLoginSuccess(const std::string& address, const std::string& account) {
+        bans_.RecordSuccess(address, account, Now());
+    }
     bool IsBanned(const std::string& address) const { return bans_.IsBanned(address, Now()); }
+    bool IsAccountLocked(const std::string& account, const std::string& address) const {
+        return bans_.IsLocked(account, address, Now());
+    }
     // Connection thread: its TLS handshake, begun by a client from `address`, has ended (either way).
     void HandshakeEnded(const std::string& address);
     // The port the plain listener is bound to (useful when started on port 0), or 0.
@@ -145,6 +157,13 @@ public:
         NotifyText(level, fmt::sprintf(format, args...));
     }
     void NotifyText(int level, const std::string& message);
+    // An event line caused by a client: written only within the line budget of its address; what the
+    // budget holds back is counted in one line a second.
+    template <typename... Args>
+    void NotifyFrom(const std::string& address, int level, const char* format, const Args&... args) {
+        if (AdmitLine(address)) NotifyText(level, fmt::sprintf(format, args...));
+    }
+    bool AdmitLine(const std::string& address);
     // Hands a USER to the host.
     void ReportUser(ThreadId thread, const std::string& user, const std::string& address);
     // Hands a command line taken for dispatch to the host.
@@ -193,6 +212,10 @@ private:
     void StartStatsTimer();
     void StopStatsTimer();
     void PushStatistics();
+    // Runs the once-a-second count of held-back lines while a listener runs; the last stop hands out
+    // what is left.
+    void UpdateLineBudgetTimer();
+    void ReportHeldBackLines(int64_t second);
     void LoadIpLists();
     // Logs every account table of the program directory that others may read (they hold passwords).
     void WarnReadableTables();
@@ -210,7 +233,10 @@ private:
     std::atomic<int> port_{21}, sslPort_{990}, maxUsers_{10}, timeout_{5}, filterMode_{0};
     std::atomic<int> loginFailDelay_{1000}, maxLoginFails_{3}, banAfterFails_{10}, banMinutes_{10};
     std::atomic<int> loginTimeout_{60}, maxPerIp_{0};
-    CLoginBans bans_;  // has its own lock
+    std::atomic<int> accountFailLimit_{kDefaultAccountFailLimit}, accountLockMinutes_{kDefaultAccountLockMinutes};
+    CLoginBans bans_;        // has its own lock
+    CLogBudget lineBudget_;  // has its own lock
+    MessageLoop::TimerId lineBudgetTimer_ = 0;  // owning thread
     mutable std::mutex textMutex_;  // guards the texts below
     std::string welcome_ = "Welcome to Tarnwick FTP Server";
     std::string goodbye_ = "GoodBye";

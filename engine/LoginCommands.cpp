@@ -29,12 +29,16 @@ void CControlSocket::OnPass(const std::string& arg) {
     // so the answer tells nothing of whether the user exists.
     const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(server.LoginFailDelay());
     auto account = server.Access().Source().LoadAccount(UserName);
+    const std::string accountName = account ? account->userid : std::string();
+    // A locked account is refused before its password is looked at, unless the address is one it knows.
     bool accepted = account && account->status == 1 && !server.IsBanned(ClientAddress) &&
+                    !server.IsAccountLocked(accountName, ClientAddress) &&
                     ((EqualsNoCase(UserName, "anonymous") && account->password.empty()) ||
                      PasswordMatches(arg, account->password));
     if (!accepted) {
-        const bool banned = server.RecordLoginFailure(ClientAddress);
+        const bool banned = server.RecordLoginFailure(ClientAddress, accountName);
         const int maxFails = server.MaxLoginFails();
+        // Counted for the whole connection: logins that succeed in between do not reset it.
         const bool last = banned || (++loginFails_ >= maxFails && maxFails > 0);
         HoldCommands(due, [this, last] {
             if (!last) {
@@ -46,8 +50,7 @@ void CControlSocket::OnPass(const std::string& arg) {
         });
         return;
     }
-    server.ClearLoginFailures(ClientAddress);
-    loginFails_ = 0;
+    server.RecordLoginSuccess(ClientAddress, accountName);
     commandsBeforeLogin_ = 0;
     CurrentDir.assign(1, '/');  // not = "/": GCC 12 warns falsely (-Wrestrict) on that assignment
     LoginState = LOGGED_IN;

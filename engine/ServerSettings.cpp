@@ -49,6 +49,8 @@ void CFtpServer::LoadSettings(CServerEventSink* sink) {
     SetMaxLoginFails(ini.GetInt("Server", "MaxLoginFails", 3));
     SetBanAfterFails(ini.GetInt("Server", "BanAfterFails", 10));
     SetBanMinutes(ini.GetInt("Server", "BanMinutes", 10));
+    SetAccountFailLimit(ini.GetInt("Server", "AccountFailLimit", kDefaultAccountFailLimit));
+    SetAccountLockMinutes(ini.GetInt("Server", "AccountLockMinutes", kDefaultAccountLockMinutes));
     SetLoginTimeout(ini.GetInt("Server", "LoginTimeout", 60));
     SetMaxPerIp(ini.GetInt("Server", "MaxPerIP", 0));
     ftpService_ = ini.GetInt("Server", "ftpservice", 1) != 0;

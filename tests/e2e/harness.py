@@ -28,9 +28,10 @@ def tarnsvc_path():
 
 
 def free_port():
-    """A loopback port that was free a moment ago."""
+    """A port that was free a moment ago on every address: the server listens on all of them, so a client
+    socket of 127.0.0.2 (even in TIME_WAIT) on a port free on 127.0.0.1 would still keep it off."""
     with socket.socket() as s:
-        s.bind((HOST, 0))
+        s.bind(("", 0))
         return s.getsockname()[1]
 
 
@@ -226,16 +227,18 @@ class ServerProcess:
                     return int(line.split()[1])
         return 0
 
-    def client(self, timeout=5.0):
-        return Client(self.port, timeout)
+    def client(self, timeout=5.0, source=None):
+        return Client(self.port, timeout, source)
 
 
 class Client:
-    """A raw control connection: send bytes, read CR LF reply lines, see the server close."""
+    """A raw control connection: send bytes, read CR LF reply lines, see the server close. `source` is
+    the loopback address to connect from (any of 127.0.0.0/8), 127.0.0.1 by default."""
 
-    def __init__(self, port, timeout=5.0):
+    def __init__(self, port, timeout=5.0, source=None):
         self.timeout = timeout
-        self.sock = socket.create_connection((HOST, port), timeout=timeout)
+        self.sock = socket.create_connection((HOST, port), timeout=timeout,
+                                             source_address=(source, 0) if source else None)
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.buffer = b""
         self.closed_by_peer = False

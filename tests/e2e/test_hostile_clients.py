@@ -3,6 +3,7 @@ lines, links out of the tree, stored secrets, deny lists written by hand and wea
 import ftplib
 import io
 import os
+import re
 import socket
 import stat
 import subprocess
@@ -86,6 +87,141 @@ class PasswordGuessingTest(unittest.TestCase):
             refused = s.server.client()
             self.assertEqual(refused.read_line(), REJECTED)
             self.assertTrue(refused.wait_closed())
+
+
+class AccountGuessingTest(unittest.TestCase):
+    def test_guesses_from_many_addresses_lock_the_account_but_not_for_its_owner(self):
+        with Accounts(LoginFailDelay=300, BanAfterFails=3, maxusers=100) as s:
+            ftp_accounts.add_user(s.dir, "bob", "pw2", s.home)
+            owner = s.server.client(source="127.0.0.2")
+            self.assertEqual(owner.read_line(), GREETING)
+            owner.command("USER alice")
+            self.assertEqual(owner.command("PASS pw"), OK)
+            owner.close()
+
+            def guess_at_once(sources, password):
+                """One USER alice and PASS from each address, all sent before any answer is read."""
+                clients = [s.server.client(source=a) for a in sources]
+                for c in clients:
+                    self.assertEqual(c.read_line(), GREETING)
+                start = time.monotonic()
+                for c in clients:
+                    c.send(f"USER alice\r\nPASS {password}\r\n")
+                replies = [(c.read_line(), c.read_line())[1] for c in clients]
+                for c in clients:
+                    c.close()
+                return replies, time.monotonic() - start
+
+            # The default limit: 20 guesses on alice, one from each address, none of which is banned.
+            replies, _ = guess_at_once([f"127.0.0.{i}" for i in range(10, 30)], "wrong")
+            self.assertEqual(replies, [BAD] * 20)
+            locked = "Account alice locked after 20 failed logins."
+            self.assertTrue(wait_until(lambda: locked in s.server.stdout(), 5))
+            # The right password from addresses alice never logged in from is refused after the usual delay.
+            replies, took = guess_at_once([f"127.0.0.{i}" for i in range(30, 60)], "pw")
+            self.assertEqual(replies, [BAD] * 30)
+            self.assertGreater(took, 0.29)
+            # Her own address, another account and addresses of other accounts are not touched.
+            owner = s.server.client(source="127.0.0.2")
+            self.assertEqual(owner.read_line(), GREETING)
+            owner.command("USER ALICE")
+            self.assertEqual(owner.command("PASS pw"), OK)
+            other = s.server.client(source="127.0.0.60")
+            self.assertEqual(other.read_line(), GREETING)
+            other.command("USER bob")
+            self.assertEqual(other.command("PASS pw2"), OK)
+            owner.close()
+            other.close()
+            out = s.server.stdout()
+            self.assertEqual(out.count(locked), 1)
+            self.assertNotIn("banned after", out)
+
+    def test_successes_between_guesses_neither_reset_the_connection_nor_clear_other_accounts(self):
+        with Accounts(LoginFailDelay=0, MaxLoginFails=3, BanAfterFails=5) as s:
+            ftp_accounts.add_user(s.dir, "bob", "pw2", s.home)
+
+            def bob_logs_in(c):
+                self.assertEqual(c.command("USER bob"), "331 username ok, need password.")
+                self.assertEqual(c.command("PASS pw2"), OK)
+
+            c = s.greeted()
+            for reply in (BAD, BAD, TOO_MANY_FAILS):
+                self.assertEqual(s.fail_login(c)[0], reply)
+                if reply == BAD:
+                    bob_logs_in(c)
+            self.assertTrue(c.wait_closed())
+            c.close()
+            c = s.greeted()
+            self.assertEqual(s.fail_login(c)[0], BAD)
+            bob_logs_in(c)
+            self.assertEqual(s.fail_login(c)[0], TOO_MANY_FAILS)  # alice's fifth from this address
+            self.assertTrue(wait_until(lambda: "127.0.0.1 banned after 5 failed logins." in s.server.stdout(), 5))
+            c.close()
+            with s.server.client() as refused:
+                self.assertEqual(refused.read_line(), REJECTED)
+
+
+class LogFloodTest(unittest.TestCase):
+    """The lines one address causes are written up to its budget a second; the rest are counted."""
+    HELD = re.compile(r"^(\d+) lines of (\S+) not logged\.$")
+
+    def written_and_held(self, server):
+        """(lines that clients caused in the log file, lines of 127.0.0.1 held back, its summary lines)."""
+        written, held, summaries = 0, 0, 0
+        for m in server.log_messages():
+            match = self.HELD.match(m)
+            if match and match.group(2) == HOST:
+                held += int(match.group(1))
+                summaries += 1
+            elif not m.startswith("Server is running"):
+                written += 1
+        return written, held, summaries
+
+    def assert_accounted(self, server, expected, seconds):
+        """Every line is written or counted, and what was written keeps within the budget."""
+        self.assertTrue(wait_until(lambda: sum(self.written_and_held(server)[:2]) == expected, 10),
+                        (self.written_and_held(server), expected))
+        written, held, summaries = self.written_and_held(server)
+        self.assertGreater(held, 0)
+        self.assertLessEqual(written, 200 * (seconds + 3))
+        return summaries
+
+    def test_a_logged_in_client_sending_noop_as_fast_as_it_can(self):
+        with Accounts(Savelog=1) as s:
+            c = s.greeted()
+            c.command("USER alice")
+            self.assertEqual(c.command("PASS pw"), OK)
+            start, noops = time.monotonic(), 0
+            while time.monotonic() - start < 2.5 and noops < 100_000:
+                c.send("NOOP\r\n" * 500)
+                for _ in range(500):
+                    self.assertEqual(c.read_line(), "200 NOOP command successful.")
+                noops += 500
+            seconds = time.monotonic() - start
+            self.assertEqual(c.command("QUIT"), "220 GoodBye")
+            self.assertTrue(c.wait_closed())
+            c.close()
+            # connect, greeting, USER and PASS with their replies, the NOOPs, QUIT and its reply, disconnect
+            summaries = self.assert_accounted(s.server, 9 + 2 * noops, seconds)
+            self.assertLessEqual(summaries, seconds + 3)  # at most one a second
+            self.assertLess(len(s.server.log_bytes()), 100 * 200 * (seconds + 2))
+
+    def test_clients_reconnecting_without_logging_in(self):
+        with Accounts(Savelog=1) as s:
+            start, connections = time.monotonic(), 0
+            # 1,800 lines, some hundreds a second: more than the budget of one second
+            while time.monotonic() - start < 8 and connections < 600:
+                with s.server.client() as c:
+                    self.assertEqual(c.read_line(), GREETING)
+                connections += 1
+            seconds = time.monotonic() - start
+            # Another address has a budget of its own.
+            other = s.server.client(source="127.0.0.2")
+            self.assertEqual(other.read_line(), GREETING)
+            self.assertTrue(wait_until(lambda: "127.0.0.2 has connected to server." in s.server.log_messages(), 5))
+            # Each: connect, greeting, disconnect; and the other's connect and greeting.
+            self.assert_accounted(s.server, 3 * connections + 2, seconds)
+            other.close()
 
 
 class SlowAndFloodingClientsTest(unittest.TestCase):

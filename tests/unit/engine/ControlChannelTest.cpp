@@ -159,17 +159,18 @@ TEST(ControlChannel, FailedLoginsAreAnsweredLateWithoutHoldingUpOthersAndBanTheA
     guesser.Send("PASS pw\r\n");  // one failure of two allowed: the right password still logs in
     guesser.Send("PASS bad\r\n");
     EXPECT_EQ(guesser.Line(), "230 User logged in. proceed.");
-    EXPECT_EQ(guesser.Line(), "530 username or password incorrect.");
-    // A success cleared the address's count: two failures so far.
-    guesser.Send("PASS bad\r\n");
+    // The success leaves the connection's count as it was: its second failure ends it.
     EXPECT_EQ(guesser.Line(), "421 Too many failed logins.");
     EXPECT_EQ(guesser.Line(), "<closed>");
     EXPECT_FALSE(server.sink.HasLine("127.0.0.1 banned after 3 failed logins."));
 
+    // The success cleared the address's first failure: this is its second, the next its third.
     Conn third = Conn::To(server.Port());
     ASSERT_EQ(third.Line(), "220 Welcome to Tarnwick FTP Server");
     third.Send("USER nobody\r\nPASS x\r\n");
     EXPECT_EQ(third.Line(), "331 username ok, need password.");
+    EXPECT_EQ(third.Line(), "530 username or password incorrect.");
+    third.Send("PASS x\r\n");
     EXPECT_EQ(third.Line(), "421 Too many failed logins.");
     EXPECT_TRUE(Eventually([&] { return server.sink.HasLine("127.0.0.1 banned after 3 failed logins."); }));
     // A banned address is refused at connect, and its connections still open cannot log in.

@@ -114,13 +114,14 @@ TEST(SslServer, CommandLinesGatheredByOneReadAreAllServedAndOnlyTheUnfinishedRes
     ASSERT_TRUE(c.Send("USER user\r\nPASS pw\r\n"));
     ASSERT_EQ(c.Line(), "331 username ok, need password.");
     ASSERT_EQ(c.Line(), "230 User logged in. proceed.");
-    // 9,000 bytes of complete lines and an unfinished one of exactly the limit, in one record.
+    // 9,000 bytes of complete lines and an unfinished one of exactly the limit, in one record. Long lines,
+    // so that all their event lines stay within the line budget of the address.
     std::string burst;
-    for (int i = 0; i < 1500; ++i) burst += "NOOP\r\n";
+    for (int i = 0; i < 60; ++i) burst += "NOOP " + std::string(143, 'x') + "\r\n";
     ASSERT_TRUE(c.Send(burst + std::string(8192, 'Y')));
     int replies = 0;
-    while (replies < 1500 && c.Line() == "200 NOOP command successful.") ++replies;
-    EXPECT_EQ(replies, 1500);
+    while (replies < 60 && c.Line() == "200 NOOP command successful.") ++replies;
+    EXPECT_EQ(replies, 60);
     ASSERT_TRUE(c.Send("\r\n"));
     EXPECT_EQ(c.Line(), "502 Command not implemented.");  // the 8,192-byte line
     ASSERT_TRUE(c.Send("NOOP\r\n" + std::string(8193, 'Z')));
