@@ -27,12 +27,16 @@ def tarnsvc_path():
     return path
 
 
-def free_port():
+def free_port(*taken):
     """A port that was free a moment ago on every address: the server listens on all of them, so a client
-    socket of 127.0.0.2 (even in TIME_WAIT) on a port free on 127.0.0.1 would still keep it off."""
-    with socket.socket() as s:
-        s.bind(("", 0))
-        return s.getsockname()[1]
+    socket of 127.0.0.2 (even in TIME_WAIT) on a port free on 127.0.0.1 would still keep it off. Never one
+    of `taken`: a port just handed out is free again until its server binds it."""
+    while True:
+        with socket.socket() as s:
+            s.bind(("", 0))
+            port = s.getsockname()[1]
+        if port not in taken:
+            return port
 
 
 def wait_until(condition, timeout, interval=0.02):
@@ -82,7 +86,7 @@ class ServerProcess:
         if isinstance(settings, dict):
             settings = {"port": self.port, "ftpsservice": 0, **settings}
             if str(settings["ftpsservice"]) != "0":
-                self.ssl_port = int(settings.setdefault("sslport", free_port()))
+                self.ssl_port = int(settings.setdefault("sslport", free_port(self.port)))
         self.write_file("option.ini", ini_text(settings))
         if accept is not None:
             self.write_file("acceptip.txt", accept)

@@ -68,16 +68,14 @@ _certificates = None
 
 
 def certificates():
+    """One certificate set per test process, removed when it ends (every module that imports it included)."""
     global _certificates
     if _certificates is None:
+        import atexit
         import tempfile
         _certificates = Certificates(tempfile.mkdtemp(prefix="tarnwick-certs-"))
+        atexit.register(shutil.rmtree, _certificates.dir, ignore_errors=True)
     return _certificates
-
-
-def tearDownModule():
-    if _certificates is not None:
-        shutil.rmtree(_certificates.dir, ignore_errors=True)
 
 
 def ssl_line(server):
