@@ -50,14 +50,14 @@ def wait_until(condition, timeout, interval=0.02):
 
 
 def tcp_sockets():
-    """(local port, remote port, state, send queue, receive queue) of every TCP socket of the machine."""
+    """(local port, remote port, state, send queue, receive queue, inode) of every TCP socket of the machine."""
     for table in ("/proc/net/tcp", "/proc/net/tcp6"):
         with open(table) as f:
             for line in f.readlines()[1:]:
                 fields = line.split()
                 unsent, unread = (int(n, 16) for n in fields[4].split(":"))
                 yield (int(fields[1].rsplit(":", 1)[1], 16), int(fields[2].rsplit(":", 1)[1], 16), fields[3],
-                       unsent, unread)
+                       unsent, unread, int(fields[9]))
 
 
 def ini_text(settings):
@@ -209,14 +209,26 @@ class ServerProcess:
             raise AssertionError(f"tarnsvc (pid {self.proc.pid}) did not stop: {self.thread_states()}")
 
     def listening(self, port=None):
-        """Whether a socket listens on the port (our own port by default), seen without connecting, which
-        the server would count."""
-        return any(e[0] == (port or self.port) and e[2] == "0A" for e in tcp_sockets())
+        """Whether a socket of this server listens on the port (our own port by default), seen without
+        connecting, which the server would count; another process on the port does not count."""
+        try:
+            fds = os.listdir(f"/proc/{self.proc.pid}/fd")
+        except OSError:
+            return False  # the process has ended
+        inodes = set()
+        for fd in fds:
+            try:
+                target = os.readlink(f"/proc/{self.proc.pid}/fd/{fd}")
+            except OSError:
+                continue
+            if target.startswith("socket:["):
+                inodes.add(int(target[8:-1]))
+        return any(e[0] == (port or self.port) and e[2] == "0A" and e[5] in inodes for e in tcp_sockets())
 
     def queues(self, client):
         """(unsent, unread) bytes of the server's socket of this client, or None once it is gone."""
         mine = client.sock.getsockname()[1]
-        for local, remote, _, unsent, unread in tcp_sockets():
+        for local, remote, _, unsent, unread, _ in tcp_sockets():
             if local == self.port and remote == mine:
                 return unsent, unread
         return None
