@@ -40,8 +40,7 @@ CControlSocket::~CControlSocket() {
 }
 
 void CControlSocket::Log(const std::string& text, int level) {
-    CFtpServer& server = thread_.Server();
-    if (server.AdmitLine(thread_.ClientAddress())) server.NotifyText(level, text);
+    thread_.Server().NotifyTextFrom(thread_.ClientAddress(), level, text);
 }
 
 void CControlSocket::EndConnection() {

@@ -159,7 +159,9 @@ void CFtpServer::NotifyText(int level, const std::string& message) {
     if (sink_) sink_->OnMessage(level, line);
 }
 
-bool CFtpServer::AdmitLine(const std::string& address) { return lineBudget_.Admit(address, SteadySecond()); }
+void CFtpServer::NotifyTextFrom(const std::string& address, int level, const std::string& message) {
+    if (lineBudget_.Admit(address, SteadySecond())) NotifyText(level, message);
+}
 
 void CFtpServer::UpdateLineBudgetTimer() {
     const bool listening = IsRunning() || IsSslRunning();

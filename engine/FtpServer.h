@@ -161,9 +161,9 @@ public:
     // budget holds back is counted in one line a second.
     template <typename... Args>
     void NotifyFrom(const std::string& address, int level, const char* format, const Args&... args) {
-        if (AdmitLine(address)) NotifyText(level, fmt::sprintf(format, args...));
+        NotifyTextFrom(address, level, fmt::sprintf(format, args...));
     }
-    bool AdmitLine(const std::string& address);
+    void NotifyTextFrom(const std::string& address, int level, const std::string& message);
     // Hands a USER to the host.
     void ReportUser(ThreadId thread, const std::string& user, const std::string& address);
     // Hands a command line taken for dispatch to the host.
