@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 #include <map>
 
-#include "engine/AccountTables.h"
+#include "accounts/AccountStore.h"
 
 namespace tw::admin {
 
@@ -48,7 +48,7 @@ void FitColumns(QTreeWidget* list) {
 // The names of a user's groups ("3,5" -> "staff,guests"); an unknown id is shown as it is stored.
 QString GroupNames(const Account& account, const std::map<int, std::string>& names) {
     QStringList shown;
-    for (int id : account.GroupIds()) {
+    for (int id : account.groups) {
         auto it = names.find(id);
         shown << QString::fromStdString(it != names.end() ? it->second : std::to_string(id));
     }
@@ -68,13 +68,18 @@ CUsersPage::CUsersPage(std::string programDir, QWidget* parent)
 void CUsersPage::Refresh() {
     list_->clear();
     std::map<int, std::string> names;
-    for (const Group& g : LoadAllGroups(programDir_).value_or(std::vector<Group>{})) names[g.id] = g.name;
-    for (const Account& a : LoadAllAccounts(programDir_).value_or(std::vector<Account>{})) {
+    std::vector<Group> groups;
+    std::vector<Account> users;
+    CAccountStore store(programDir_);
+    store.Groups(groups);
+    store.Users(users);
+    for (const Group& g : groups) names[g.id] = g.name;
+    for (const Account& a : users) {
         // A password never appears on screen, whether stored as text, scrambled or hashed.
         const QString password = a.password.empty() ? QString() : QStringLiteral("******");
         new QTreeWidgetItem(list_, {QString::fromStdString(a.userid), password,
                                     QString::fromStdString(a.email), GroupNames(a, names),
-                                    a.status == 1 ? "Enable" : "Disable", QString::fromStdString(a.homedir)});
+                                    a.enabled ? "Enable" : "Disable", QString::fromStdString(a.homedir)});
     }
     FitColumns(list_);
 }
@@ -87,7 +92,9 @@ CGroupsPage::CGroupsPage(std::string programDir, QWidget* parent)
 
 void CGroupsPage::Refresh() {
     list_->clear();
-    for (const Group& g : LoadAllGroups(programDir_).value_or(std::vector<Group>{}))
+    std::vector<Group> groups;
+    CAccountStore(programDir_).Groups(groups);
+    for (const Group& g : groups)
         new QTreeWidgetItem(list_, {QString::number(g.id), QString::fromStdString(g.name)});
     FitColumns(list_);
 }

@@ -1,7 +1,7 @@
 #include "AdminHost.h"
 
 #include "admin/AdminTexts.h"
-#include "engine/AccountTables.h"
+#include "accounts/AccountStore.h"
 #include "engine/IpFilter.h"
 #include "platform/Autostart.h"
 #include "platform/FileSystem.h"
@@ -96,7 +96,7 @@ bool CAdminHost::LogLine(const std::string& line) {
     return newDay;
 }
 
-int CAdminHost::SweepExpiredAccounts() { return ExpirySweep(programDir_, clock_()); }
+int CAdminHost::SweepExpiredAccounts() { return CAccountStore(programDir_).ExpirySweep(clock_()); }
 
 void CAdminHost::UpdateAutostartEntry(const std::string& program) const {
     if (settings_.startup)

@@ -131,7 +131,7 @@ bool CAccessModel::MapToLocal(const std::string& user, const std::string& client
             auto own = source_.LoadFolders(FolderOwner::User, account->id);
             if (own) match = FindFolder(*own, piece);
             std::optional<std::vector<VirtualFolder>> groupFolders;
-            for (int gid : match ? std::vector<int>() : account->GroupIds()) {
+            for (int gid : match ? std::vector<int>() : account->groups) {
                 groupFolders = source_.LoadFolders(FolderOwner::Group, gid);
                 if (groupFolders && (match = FindFolder(*groupFolders, piece))) break;
             }
@@ -162,7 +162,7 @@ std::string CAccessModel::MapToClient(const std::string& user, const std::string
             return false;
         };
         if (tryFolders(FolderOwner::User, account->id)) return client;
-        for (int gid : account->GroupIds())
+        for (int gid : account->groups)
             if (tryFolders(FolderOwner::Group, gid)) return client;
     }
     return "/";  // never show a local path to a client
@@ -184,7 +184,7 @@ std::optional<RightsSet> CAccessModel::RightsAt(const std::string& user, const s
         for (const auto& f : *own)
             if (Covers(f.dir, real)) return f.rights;
     }
-    for (int gid : account->GroupIds()) {
+    for (int gid : account->groups) {
         auto folders = source_.LoadFolders(FolderOwner::Group, gid);
         if (!folders) return std::nullopt;
         for (const auto& f : *folders)

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/Accounts.h"
+#include "accounts/Accounts.h"
 #include "platform/PathBeneath.h"
 
 namespace tw {

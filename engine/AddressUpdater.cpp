@@ -2,7 +2,7 @@
 
 #include <fmt/printf.h>
 
-#include "engine/Accounts.h"
+#include "accounts/Accounts.h"
 #include "platform/IniFile.h"
 #include "platform/Text.h"
 

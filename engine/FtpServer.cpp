@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/AccountTables.h"
+#include "accounts/AccountTables.h"
 #include "engine/ConnectThread.h"
 #include "engine/IpFilter.h"
 #include "engine/Messages.h"

@@ -23,7 +23,7 @@
 
 #include "engine/AccessModel.h"
 #include "engine/AddressUpdater.h"
-#include "engine/Accounts.h"
+#include "accounts/Accounts.h"
 #include "engine/LogBudget.h"
 #include "engine/LogFile.h"
 #include "engine/LoginBans.h"

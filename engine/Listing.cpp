@@ -220,7 +220,7 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
     if (!account || WithoutTrailingSlashes(local.Full()) != WithoutTrailingSlashes(account->homedir)) return true;
     std::vector<VirtualFolder> folders;
     if (auto own = access.Source().LoadFolders(FolderOwner::User, account->id)) folders = std::move(*own);
-    for (int group : account->GroupIds())
+    for (int group : account->groups)
         if (auto more = access.Source().LoadFolders(FolderOwner::Group, group))
             folders.insert(folders.end(), more->begin(), more->end());
     for (const VirtualFolder& f : folders) {

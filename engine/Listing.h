@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/Accounts.h"
+#include "accounts/Accounts.h"
 #include "platform/DirectoryList.h"
 
 namespace tw {

@@ -31,7 +31,7 @@ void CControlSocket::OnPass(const std::string& arg) {
     auto account = server.Access().Source().LoadAccount(UserName);
     const std::string accountName = account ? account->userid : std::string();
     // A locked account is refused before its password is looked at, unless the address is one it knows.
-    bool accepted = account && account->status == 1 && !server.IsBanned(ClientAddress) &&
+    bool accepted = account && account->enabled && !server.IsBanned(ClientAddress) &&
                     !server.IsAccountLocked(accountName, ClientAddress) &&
                     ((EqualsNoCase(UserName, "anonymous") && account->password.empty()) ||
                      PasswordMatches(arg, account->password));

@@ -1,7 +1,8 @@
 // CFtpServer::LoadSettings: option.ini, the IP lists and the daily log file, read once by the service host.
 #include <cstdio>
 
-#include "engine/AccountTables.h"
+#include "accounts/AccountStore.h"
+#include "accounts/AccountTables.h"
 #include "engine/FtpServer.h"
 #include "engine/HiddenFiles.h"
 #include "engine/IpFilter.h"
@@ -63,7 +64,7 @@ void CFtpServer::LoadSettings(CServerEventSink* sink) {
     log_.OpenForToday(std::time(nullptr));
     settingsLoaded_ = true;
 
-    ExpirySweep(programDir_, std::time(nullptr));
+    CAccountStore(programDir_).ExpirySweep(std::time(nullptr));
     // Uploads and moves cut short by a crash left their hidden files behind.
     for (const std::string& dir : ServedDirectories(programDir_)) SweepHiddenFiles(dir);
     WarnReadableTables();

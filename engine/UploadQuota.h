@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/Accounts.h"
+#include "accounts/Accounts.h"
 
 namespace tw {
 

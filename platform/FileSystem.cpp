@@ -59,6 +59,10 @@ int64_t EntrySize(const std::string& path) {
 
 int RemoveFile(const std::string& path) { return Usable(path) ? Result(unlink(path.c_str())) : ENOENT; }
 
+int RenameFile(const std::string& from, const std::string& to) {
+    return Usable(from) && Usable(to) ? Result(rename(from.c_str(), to.c_str())) : ENOENT;
+}
+
 int WriteFileReplacing(const std::string& path, const std::string& content) {
     if (!Usable(path)) return ENOENT;
     std::string tmp = path + ".tmp";

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "RecordTable.h"
-#include "engine/AccountTables.h"
+#include "accounts/AccountTables.h"
 
 namespace {
 

@@ -42,8 +42,8 @@ public:
         a.id = 1;
         a.userid = "user";
         a.password = "pw";
-        a.status = 1;
-        a.group = "1,2";
+        a.enabled = true;
+        a.groups = {1, 2};
         a.homedir = root + "/home";
         a.rights = *RightsSet::FromString("RWDRALCRR");
         accounts_["user"] = a;

@@ -27,7 +27,7 @@
 #include "admin/LogPage.h"
 #include "admin/MainDlg.h"
 #include "admin/OnlinePage.h"
-#include "engine/AccountTables.h"
+#include "accounts/AccountStore.h"
 #include "engine/FtpServer.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramDir.h"
@@ -389,9 +389,9 @@ private slots:
         CMainDlg& w = Open();
         w.Start();
         std::map<std::string, int> status;
-        const auto accounts = LoadAllAccounts(dir_);
-        QVERIFY(accounts);
-        for (const Account& a : *accounts) status[a.userid] = a.status;
+        std::vector<Account> accounts;
+        QVERIFY(CAccountStore(dir_).Users(accounts));
+        for (const Account& a : accounts) status[a.userid] = a.enabled;
         QCOMPARE(status["due"], 0);
         QCOMPARE(status["past"], 0);
         QCOMPARE(status["later"], 1);

@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/Text.h"
-#include "recordengine/RecordTable.h"
+#include "accounts/AccountStore.h"
 
 namespace accounts {
 
@@ -17,6 +16,13 @@ int Fail(const std::string& message) {
 int Misuse(const std::string& message) {
     std::fprintf(stderr, "sdbtool: %s\n", message.c_str());
     return 2;
+}
+
+int Refused(const tw::AccountStatus& status) {
+    using tw::AccountFault;
+    const bool usage = status.fault == AccountFault::Empty || status.fault == AccountFault::TooLong ||
+                       status.fault == AccountFault::Invalid;
+    return usage ? Misuse(status.text) : Fail(status.text);
 }
 
 bool ProgramDirectoryArg(const std::string& arg, std::string& dir) {
@@ -45,28 +51,8 @@ bool ParseOptions(const CommandArgs& args, size_t from, const std::vector<std::s
     return true;
 }
 
-bool OpenForWriting(CRecordTable& t, const std::string& path) {
-    if (t.Open(path, OpenMode::ReadWrite)) return true;
-    Fail("cannot open " + path + ": " + t.GetErrorText());
-    return false;
-}
-
-bool FitsField(const CRecordTable& t, const std::string& field, const std::string& text, std::string& error) {
-    const int index = t.GetFieldIndex(field);
-    if (index < 0 || t.GetFieldType(index) != FT_STRING) return true;
-    const int width = t.GetHeader().FieldWidth(index);
-    if (text.size() <= static_cast<size_t>(width)) return true;
-    error = field + " takes at most " + std::to_string(width) + " characters";
-    return false;
-}
-
-bool CheckName(const CRecordTable& t, const std::string& field, const std::string& name, const std::string& what,
-               std::string& error) {
-    if (tw::Trim(name).empty()) {
-        error = what + " name must not be empty";
-        return false;
-    }
-    return FitsField(t, field, name, error);
+std::string AbsoluteDirectory(const std::string& arg) {
+    return tw::NormalizeDirectory(std::filesystem::absolute(arg).lexically_normal().string());
 }
 
 }  // namespace accounts

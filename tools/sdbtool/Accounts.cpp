@@ -1,217 +1,116 @@
-// sdbtool init / user / group / vfolder: create and edit the account tables of a program directory.
-#include <algorithm>
-#include <charconv>
-#include <chrono>
+// sdbtool init / user: create the account tables of a program directory and edit their users.
 #include <climits>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <optional>
 
 #include "AccountCommands.h"
 #include "Commands.h"
-#include "engine/AccountTables.h"
-#include "platform/IniFile.h"
-#include "platform/PasswordHash.h"
-#include "platform/Text.h"
-#include "recordengine/RecordTable.h"
+#include "accounts/AccountStore.h"
+#include "accounts/AccountTables.h"
 
 namespace {
 
 using namespace accounts;
 using tw::Account;
-using tw::FolderOwner;
-using tw::RightsSet;
-using tw::VirtualFolder;
+using tw::AccountStatus;
+using tw::UserChange;
 
-// A quantity of KB: a finite number, not negative.
-bool ParseKb(const std::string& text, double& value) {
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && *end == '\0' && std::isfinite(value) && value >= 0;
-}
+const std::vector<std::string> kUserOptions = {
+    "password", "password-hash", "password-plain", "email", "home", "rights", "groups", "status",
+    "expires", "download-speed", "upload-speed", "quota", "used"};
 
-// A speed limit in KB per second: a whole number that fits the int field, not negative.
-bool ParseSpeed(const std::string& text, int& value) {
-    const char* last = text.data() + text.size();
-    auto [end, ec] = std::from_chars(text.data(), last, value);
-    return !text.empty() && ec == std::errc() && end == last && value >= 0;
-}
-
-// A real calendar date written YYYY-MM-DD.
-bool ValidDate(const std::string& text) {
-    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
-    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-        if (text[i] < '0' || text[i] > '9') return false;
-    using namespace std::chrono;
-    const year_month_day date{year(std::stoi(text.substr(0, 4))), month(std::stoul(text.substr(5, 2))),
-                              day(std::stoul(text.substr(8, 2)))};
-    return date.ok();
-}
-
-// The id of an existing group, given by name or by decimal id.
-std::optional<int> FindGroupId(const std::string& dir, const std::string& piece) {
-    CRecordTable t;
-    if (!t.Open(tw::GroupTablePath(dir), OpenMode::Read)) return std::nullopt;
-    int id = 0;
-    const char* last = piece.data() + piece.size();
-    auto [end, ec] = std::from_chars(piece.data(), last, id);
-    const bool found = ec == std::errc() && end == last ? t.Seek("id", &id) : t.Seek("name", piece.c_str());
-    if (!found) return std::nullopt;
-    return tw::LeadingInt(t.GetFieldText("id"));
-}
-
-// "--groups" takes group names or ids, separated by ","; stored as ids.
-bool ResolveGroups(const std::string& dir, const std::string& text, std::string& ids, std::string& error) {
-    ids.clear();
-    std::string_view rest = text;
-    while (!rest.empty()) {
-        size_t comma = rest.find(',');
-        std::string piece(tw::Trim(rest.substr(0, comma)));
-        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-        if (piece.empty()) continue;
-        std::optional<int> id = FindGroupId(dir, piece);
-        if (!id) {
-            error = "unknown group '" + piece + "'";
-            return false;
-        }
-        ids += (ids.empty() ? "" : ",") + std::to_string(*id);
-    }
-    return true;
-}
-
-// Writes the user options into the current edit buffer of user.sdb.
-bool ApplyUserOptions(CRecordTable& t, const std::string& dir, const std::map<std::string, std::string>& options,
-                      std::string& error) {
-    auto set = [&](const char* field, const std::string& value) {
-        if (FitsField(t, field, value, error) && !t.SetFieldText(value, field))
-            error = std::string("cannot set ") + field + ": " + t.GetErrorText();
-        return error.empty();
-    };
+// The change the options ask for; false with `error` (and `usage` for a malformed value) otherwise.
+bool ParseUserOptions(const tw::CAccountStore& store, const std::map<std::string, std::string>& options,
+                      UserChange& change, std::string& error) {
     for (const auto& [key, value] : options) {
-        if (key == "password") {
-            set("password", value);
-        } else if (key == "password-hash") {
-            const std::string hash = tw::MakePasswordHash(value);
-            if (hash.empty()) error = "cannot hash the password";
-            else set("password", hash);
+        if (key == "password" || key == "password-hash") {
+            change.password = tw::PasswordText{value, true};
+        } else if (key == "password-plain") {
+            change.password = tw::PasswordText{value, false};
         } else if (key == "email") {
-            set("email", value);
+            change.email = value;
         } else if (key == "home") {
-            if (!std::filesystem::is_directory(value)) error = "home directory '" + value + "' does not exist";
-            else set("homedir", std::filesystem::absolute(value).lexically_normal().string());
+            if (AccountStatus s = tw::CheckDirectoryExists(value, tw::AccountField::Home); !s) error = s.text;
+            else change.homedir = AbsoluteDirectory(value);
         } else if (key == "rights") {
-            auto rights = RightsSet::FromString(value);
-            if (!rights) {
-                error = "malformed rights '" + value + "' (nine letters RWDRALCRR, '-' where denied)";
-                return false;
-            }
-            const std::pair<const char*, bool> flags[] = {
-                {"read", rights->read},           {"write", rights->write},         {"append", rights->append},
-                {"delete", rights->del},          {"rename", rights->rename},       {"dir_list", rights->dirList},
-                {"dir_create", rights->dirCreate}, {"dir_remove", rights->dirRemove}, {"dir_rename", rights->dirRename}};
-            for (auto [field, on] : flags) set(field, on ? "1" : "0");
+            change.rights = tw::RightsSet::FromString(value);
+            if (!change.rights) error = "malformed rights '" + value + "' (nine letters RWDRALCRR, '-' where denied)";
         } else if (key == "groups") {
-            std::string ids;
-            if (ResolveGroups(dir, value, ids, error)) set("group", ids);
+            std::vector<int> ids;
+            std::vector<std::string> unknown;
+            if (AccountStatus s = store.ResolveGroups(value, ids, unknown); !s) error = s.text;
+            else if (!unknown.empty()) error = "unknown group '" + unknown.front() + "'";
+            else change.groups = ids;
         } else if (key == "status") {
-            if (value == "enabled") set("status", "1");
-            else if (value == "disabled") set("status", "0");
+            if (value == "enabled" || value == "disabled") change.enabled = value == "enabled";
             else error = "status is 'enabled' or 'disabled'";
         } else if (key == "expires") {
-            if (value == "never") set("reserved", "0,");
-            else if (ValidDate(value)) set("reserved", "1," + value);
+            if (value == "never") change.expiry = tw::Expiry{};
+            else if (tw::ValidDate(value)) change.expiry = tw::Expiry{true, value};
             else error = "expiry is a date YYYY-MM-DD or 'never'";
         } else if (key == "download-speed" || key == "upload-speed") {
-            const bool down = key == "download-speed";
             int speed = 0;
-            if (!ParseSpeed(value, speed)) {
+            if (!tw::ParseSpeed(value, speed))
                 error = key + " is a whole number of KB per second up to " + std::to_string(INT_MAX) + " (0: unlimited)";
-            } else {
-                set(down ? "download_limit" : "upload_limit", speed > 0 ? "1" : "0");
-                set(down ? "download_speed" : "upload_speed", std::to_string(speed));
-            }
+            else (key == "download-speed" ? change.download : change.upload) = tw::SpeedLimit{speed > 0, speed};
         } else if (key == "quota" || key == "used") {
             double kb = 0;
-            if (!ParseKb(value, kb)) error = key + " is a number of KB, 0 or more";
-            else t.SetFieldValue(&kb, key == "quota" ? "quota_max" : "quota_current");
+            if (!tw::ParseKb(value, kb)) error = key + " is a number of KB, 0 or more";
+            else (key == "quota" ? change.quotaMax : change.quotaCurrent) = kb;
         }
         if (!error.empty()) return false;
     }
     return true;
 }
 
-const std::vector<std::string> kUserOptions = {"password", "password-hash", "email",        "home",  "rights", "groups",
-                                               "status",   "expires",       "download-speed", "upload-speed",
-                                               "quota",    "used"};
-
-int UserAdd(const std::string& dir, const std::string& name, const CommandArgs& args) {
+int UserAddOrSet(tw::CAccountStore& store, const std::string& verb, const std::string& name,
+                 const CommandArgs& args) {
     std::map<std::string, std::string> options;
     std::string error;
     if (!ParseOptions(args, 3, kUserOptions, options, error)) return Misuse(error);
-    if (!options.count("home")) return Misuse("user add needs --home DIR");
-    CRecordTable t;
-    if (!OpenForWriting(t, tw::UserTablePath(dir))) return 1;
-    if (!CheckName(t, "userid", name, "user", error)) return Misuse(error);
-    if (t.Seek("userid", name.c_str())) return Fail("user '" + name + "' exists");
-    // Defaults of a new account: enabled, no expiry, read and list only, no limits.
-    std::map<std::string, std::string> defaults = {{"status", "enabled"}, {"rights", "R----L---"}, {"expires", "never"}};
-    for (auto& [k, v] : options) defaults[k] = v;
-    if (!t.SetFieldText(name, "userid") || !ApplyUserOptions(t, dir, defaults, error)) return Fail(error);
-    if (!t.AppendRecord()) return Fail("cannot add user '" + name + "': " + t.GetErrorText());
-    std::printf("user %s added (id %d)\n", name.c_str(), t.GetLastId());
+    UserChange change;
+    if (verb == "add") {
+        if (!options.count("home")) return Misuse("user add needs --home DIR");
+        change.userid = name;
+        if (!ParseUserOptions(store, options, change, error)) return Fail(error);
+        int id = 0;
+        if (AccountStatus s = store.AddUser(change, nullptr, id); !s) return Refused(s);
+        std::printf("user %s added (id %d)\n", change.userid->c_str(), id);
+        return 0;
+    }
+    Account user;
+    if (AccountStatus s = store.FindUser(name, user); !s) return Fail(s.text);
+    if (!ParseUserOptions(store, options, change, error)) return Fail(error);
+    if (AccountStatus s = store.ChangeUser(user.id, change, nullptr); !s) return Refused(s);
     return 0;
 }
 
-int UserSet(const std::string& dir, const std::string& name, const CommandArgs& args) {
-    std::map<std::string, std::string> options;
-    std::string error;
-    if (!ParseOptions(args, 3, kUserOptions, options, error)) return Misuse(error);
-    CRecordTable t;
-    if (!OpenForWriting(t, tw::UserTablePath(dir))) return 1;
-    if (!t.Seek("userid", name.c_str())) return Fail("unknown user '" + name + "'");
-    if (!ApplyUserOptions(t, dir, options, error)) return Fail(error);
-    if (!t.UpdateRecord()) return Fail("cannot change user '" + name + "': " + t.GetErrorText());
+int UserDel(tw::CAccountStore& store, const std::string& name) {
+    Account user;
+    if (AccountStatus s = store.FindUser(name, user); !s) return Fail(s.text);
+    if (AccountStatus s = store.DeleteUser(user.id); !s) return Fail(s.text);
     return 0;
 }
 
-int UserDel(const std::string& dir, const std::string& name) {
-    CRecordTable t;
-    if (!OpenForWriting(t, tw::UserTablePath(dir))) return 1;
-    if (!t.Seek("userid", name.c_str())) return Fail("unknown user '" + name + "'");
-    int id = tw::LeadingInt(t.GetFieldText("id"));
-    if (!t.DeleteRecord()) return Fail("cannot delete user '" + name + "': " + t.GetErrorText());
-    t.Close();
-    std::error_code ignored;
-    std::filesystem::remove(tw::FolderTablePath(dir, FolderOwner::User, id), ignored);
-    return 0;
-}
+std::string SpeedText(bool on, int speed) { return on && speed > 0 ? std::to_string(speed) + " KB/s" : "unlimited"; }
 
 void PrintUser(const Account& a) {
     std::printf("userid         %s\nid             %d\nhomedir        %s\nstatus         %s\nrights         %s\n",
-                a.userid.c_str(), a.id, a.homedir.c_str(), a.status == 1 ? "enabled" : "disabled",
+                a.userid.c_str(), a.id, a.homedir.c_str(), a.enabled ? "enabled" : "disabled",
                 a.rights.ToString().c_str());
-    bool expires = !a.reserved.empty() && tw::LeadingInt(a.reserved.substr(0, 1)) == 1;
-    std::printf("groups         %s\nemail          %s\nexpires        %s\n", a.group.c_str(), a.email.c_str(),
-                expires && a.reserved.size() > 2 ? a.reserved.substr(2).c_str() : "never");
+    std::printf("groups         %s\nemail          %s\nexpires        %s\n", tw::EncodeGroupIds(a.groups).c_str(),
+                a.email.c_str(), a.expiry.on ? a.expiry.date.c_str() : "never");
     std::printf("download       %s\nupload         %s\nquota          %.0f KB, used %.0f KB\n",
-                a.downloadLimit && a.downloadSpeed > 0 ? (std::to_string(a.downloadSpeed) + " KB/s").c_str() : "unlimited",
-                a.uploadLimit && a.uploadSpeed > 0 ? (std::to_string(a.uploadSpeed) + " KB/s").c_str() : "unlimited",
+                SpeedText(a.downloadLimit, a.downloadSpeed).c_str(), SpeedText(a.uploadLimit, a.uploadSpeed).c_str(),
                 a.quotaMax, a.quotaCurrent);
 }
 
-int UserList(const std::string& dir) {
-    CRecordTable t;
-    if (!t.Open(tw::UserTablePath(dir), OpenMode::Read)) return Fail("cannot open user table: " + t.GetErrorText());
-    int key = 0;
-    for (int k = 0; k < t.GetKeyCount(); ++k)
-        if (tw::EqualsNoCase(t.GetHeader().KeyName(k), "userid")) key = k;
-    for (bool more = t.MoveFirst(key); more; more = t.MoveNext(key))
-        std::printf("%-20s %-9s %s\n", t.GetFieldText("userid").c_str(),
-                    tw::LeadingInt(t.GetFieldText("status")) == 1 ? "enabled" : "disabled",
-                    t.GetFieldText("homedir").c_str());
+int UserList(const tw::CAccountStore& store) {
+    std::vector<Account> users;
+    if (AccountStatus s = store.Users(users); !s) return Fail(s.text);
+    for (const Account& a : users)
+        std::printf("%-20s %-9s %s\n", a.userid.c_str(), a.enabled ? "enabled" : "disabled", a.homedir.c_str());
     return 0;
 }
 
@@ -220,16 +119,16 @@ int RunUserCommand(const CommandArgs& args) {
     const std::string& verb = args[0];
     std::string dir;
     if (!ProgramDirectoryArg(args[1], dir)) return 1;
-    if (verb == "list") return UserList(dir);
+    tw::CAccountStore store(dir);
+    if (verb == "list") return UserList(store);
     if (args.size() < 3) return Misuse("user " + verb + " needs a user name");
     const std::string& name = args[2];
-    if (verb == "add") return UserAdd(dir, name, args);
-    if (verb == "set") return UserSet(dir, name, args);
-    if (verb == "del") return UserDel(dir, name);
+    if (verb == "add" || verb == "set") return UserAddOrSet(store, verb, name, args);
+    if (verb == "del") return UserDel(store, name);
     if (verb == "show") {
-        auto account = tw::CSdbAccounts(dir).LoadAccount(name);
-        if (!account) return Fail("unknown user '" + name + "'");
-        PrintUser(*account);
+        Account user;
+        if (AccountStatus s = store.FindUser(name, user); !s) return Fail(s.text);
+        PrintUser(user);
         return 0;
     }
     return Misuse("unknown user command '" + verb + "'");

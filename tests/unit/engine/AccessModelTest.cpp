@@ -43,8 +43,8 @@ protected:
         u.id = 7;
         u.userid = "u";
         u.homedir = home;
-        u.group = "2, 5";
-        u.status = 1;
+        u.groups = {2, 5};
+        u.enabled = true;
         u.rights = Rights("R----L---");
         accounts.accounts["u"] = u;
         accounts.userFolders[7] = {{"Share", shared, Rights("RW---LC--")},
@@ -237,9 +237,7 @@ TEST(Accounts, RightsStringsAndGroupLists) {
     EXPECT_TRUE(RightsSet::FromString("r----l---")->dirList);
     EXPECT_FALSE(RightsSet::FromString("RWDRALCR"));
     EXPECT_FALSE(RightsSet::FromString("RWXRALCRR"));
-    Account a;
-    a.group = "2,5, 9,,";
-    EXPECT_EQ(a.GroupIds(), (std::vector<int>{2, 5, 9}));
+    EXPECT_EQ(DecodeGroupIds("2,5, 9,,"), (std::vector<int>{2, 5, 9}));
 }
 
 }  // namespace

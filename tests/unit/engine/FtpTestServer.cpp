@@ -48,7 +48,7 @@ TestServer::TestServer(const std::string& home, std::function<void(CFtpServer&)>
         a.id = 1;
         a.userid = "user";
         a.password = "pw";
-        a.status = 1;
+        a.enabled = true;
         a.homedir = home;
         a.rights = *RightsSet::FromString("RWDRALCRR");
         accounts->accounts["user"] = a;

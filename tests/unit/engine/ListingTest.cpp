@@ -86,7 +86,7 @@ protected:
         std::filesystem::create_directory(outside / "music");
         WriteFile(home / "a.txt", std::string(1234, 'a'));
         WriteFile(home / "sub/b.txt", "b");
-        server.Accounts().Update("user", [&](Account& a) { a.group = "7"; });
+        server.Accounts().Update("user", [&](Account& a) { a.groups = {7}; });
         server.Accounts().userFolders[1] = {{" Music ", outside / "music", {}}, {"Gone", outside / "missing", {}}};
         server.Accounts().groupFolders[7] = {{"Shared", outside.Path(), {}}};
     }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Accounts.h"
+#include "accounts/Accounts.h"
 
 namespace tw {
 namespace {

@@ -58,9 +58,9 @@ std::optional<RightsSet> RightsSet::FromString(const std::string& text) {
     return rights;
 }
 
-std::vector<int> Account::GroupIds() const {
+std::vector<int> DecodeGroupIds(const std::string& text) {
     std::vector<int> ids;
-    std::string_view rest = group;
+    std::string_view rest = text;
     while (!rest.empty()) {
         size_t comma = rest.find(',');
         std::string piece(Trim(rest.substr(0, comma)));
@@ -69,6 +69,18 @@ std::vector<int> Account::GroupIds() const {
     }
     return ids;
 }
+
+std::string EncodeGroupIds(const std::vector<int>& ids) {
+    std::string text;
+    for (int id : ids) text += (text.empty() ? "" : ",") + std::to_string(id);
+    return text;
+}
+
+Expiry DecodeExpiry(const std::string& text) {
+    return {!text.empty() && LeadingInt(text.substr(0, 1)) == 1, text.size() > 2 ? text.substr(2) : std::string()};
+}
+
+std::string EncodeExpiry(const Expiry& expiry) { return (expiry.on ? "1," : "0,") + expiry.date; }
 
 std::string DecodeScrambledText(const std::string& text) {
     size_t first = text.find(',');
