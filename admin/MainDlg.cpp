@@ -22,6 +22,7 @@
 #include "admin/AccountPages.h"
 #include "admin/AdminTexts.h"
 #include "admin/LogPage.h"
+#include "admin/MessageBoxes.h"
 #include "admin/OnlinePage.h"
 #include "admin/OptionsPage.h"
 
@@ -225,7 +226,7 @@ void CMainDlg::UpdateState() {
 void CMainDlg::ShowStartFailure(int port) {
     // The failure's event line waits in the queue: show it before the box holds the window.
     DrainEvents();
-    QMessageBox::critical(this, kCaption, QString::fromStdString(fmt::sprintf(kStartFailed, port)));
+    ShowError(this, QString::fromStdString(fmt::sprintf(kStartFailed, port)));
 }
 
 void CMainDlg::ShowMainWindow() {
@@ -252,8 +253,7 @@ QToolButton* CMainDlg::Button(const char* toolTip) const {
 
 void CMainDlg::closeEvent(QCloseEvent* event) {
     if (quitting_) return event->accept();  // the quit below closes the windows once more
-    const auto answer = QMessageBox::question(this, kCaption, kExitQuestion, QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes) return event->ignore();
+    if (!AskYesNo(this, kExitQuestion)) return event->ignore();
     quitting_ = true;
     StopFtp();
     event->accept();
