@@ -196,7 +196,12 @@ AccountStatus CAccountStore::AddUser(const UserChange& user, const std::vector<V
     if (!t.AppendRecord())
         return Fail(AccountFault::Table, F::None, "cannot add user " + Quoted(*c.userid) + ": " + t.GetErrorText());
     id = t.GetLastId();
-    AccountStatus s = ReplaceFolderTable(FolderTablePath(dir_, FolderOwner::User, id), folders ? *folders : std::vector<VirtualFolder>());
+    const std::string path = FolderTablePath(dir_, FolderOwner::User, id);
+    if (!folders) {
+        RemoveFile(path);  // ids are handed out again: an earlier owner's folders must not come with the id
+        return {};
+    }
+    AccountStatus s = ReplaceFolderTable(path, *folders);
     if (!s && SeekId(t, id)) t.DeleteRecord();  // all or nothing
     return s;
 }
@@ -243,7 +248,6 @@ AccountStatus CAccountStore::AddGroup(const GroupChange& group, const std::vecto
     if (!t.AppendRecord())
         return Fail(AccountFault::Table, F::None, "cannot add group " + Quoted(*c.name) + ": " + t.GetErrorText());
     id = t.GetLastId();
-    // The server denies outside the home once a group's folder table does not open, so every group has one.
     AccountStatus s = ReplaceFolderTable(FolderTablePath(dir_, FolderOwner::Group, id), folders ? *folders : std::vector<VirtualFolder>());
     if (!s && SeekId(t, id)) t.DeleteRecord();
     return s;

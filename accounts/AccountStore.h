@@ -40,9 +40,11 @@ public:
     AccountStatus ResolveGroups(const std::string& names, std::vector<int>& ids,
                                 std::vector<std::string>& unknown) const;
 
-    // Changes. `folders`, when given, replaces the owner's folder table in the same locked step; a new
-    // user or group with no `folders` gets an empty folder table. A new user without a field gets the
-    // defaults: enabled, no expiry, read and list only, no limits. `id` gets the new record's id.
+    // Changes. `folders`, when given, replaces the owner's folder table in the same locked step; a change
+    // whose folder table cannot be written keeps nothing (a new record is taken out again). Every new group
+    // gets a folder table, empty when no `folders` are given: the server denies everything outside the home
+    // of a member once a group's table does not open. A new user without a field gets the defaults:
+    // enabled, no expiry, read and list only, no limits. `id` gets the new record's id.
     AccountStatus AddUser(const UserChange& user, const std::vector<VirtualFolder>* folders, int& id);
     AccountStatus ChangeUser(int id, const UserChange& change, const std::vector<VirtualFolder>* folders);
     // Removes the record and the user's folder table.

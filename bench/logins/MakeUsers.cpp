@@ -29,15 +29,15 @@ int main(int argc, char** argv) {
     if (!tw::CreateUserTable(path, error)) return Fail("create " + path, error);
     CRecordTable t;
     if (!t.Open(path, OpenMode::ReadWrite)) return Fail("open " + path, t.GetErrorText());
-    const std::pair<const char*, const char*> fixed[] = {
-        {"password", "pw"}, {"homedir", home.c_str()}, {"status", "1"}, {"reserved", "0,"},
-        {"read", "1"}, {"dir_list", "1"}};
+    // One open table for every record: the store's AddUser would open and close it per user.
+    tw::UserChange user{.homedir = home, .password = tw::PasswordText{"pw", false}, .groups = std::vector<int>(),
+                        .enabled = true, .expiry = tw::Expiry{}, .rights = tw::RightsSet::FromString(tw::kNewRights)};
     char name[32];
     for (int i = 0; i < count; ++i) {
         std::snprintf(name, sizeof name, "user%06d", i);
-        bool ok = t.SetFieldText(name, "userid");
-        for (auto& [field, value] : fixed) ok = ok && t.SetFieldText(value, field);
-        if (!ok || !t.AppendRecord()) return Fail(std::string("append ") + name, t.GetErrorText());
+        user.userid = name;
+        if (tw::AccountStatus s = tw::PutUser(t, user); !s) return Fail(std::string("append ") + name, s.text);
+        if (!t.AppendRecord()) return Fail(std::string("append ") + name, t.GetErrorText());
     }
     t.Close();
     std::printf("%d users in %s\n", count, path.c_str());

@@ -16,7 +16,7 @@ constexpr Command kCommands[] = {
     {"dump", "dump FILE     header, fields, keys and every record in key-0 order", RunDump},
     {"check", "check FILE    validate the structure; exits 1 at the first inconsistency", RunCheck},
     {"init", "init DIR      create empty user.sdb and group.sdb in a program directory", RunInit},
-    {"user", "user add|set|del|list|show DIR [NAME] [--password P | --password-hash P] [--home DIR]\n"
+    {"user", "user add|set|del|list|show DIR [NAME] [--password P | --password-plain P] [--home DIR]\n"
              "              [--rights RWDRALCRR] [--groups G1,G2] [--status enabled|disabled]\n"
              "              [--expires YYYY-MM-DD|never] [--download-speed KB] [--upload-speed KB]\n"
              "              [--quota KB] [--used KB] [--email E]",

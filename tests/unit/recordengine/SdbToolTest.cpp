@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -194,6 +195,46 @@ TEST_F(SdbToolAccounts, RefusesValuesThatCannotBeStoredOrReached)
     EXPECT_EQ(Shown("bob", "quota"), "1000 KB, used 0 KB");
     EXPECT_EQ(Shown("bob", "groups"), "1");
     EXPECT_EQ(Tool(folder + "... " + Path("home")).status, 0);
+}
+
+// A password given as text is stored as a one-way hash unless the table must hold the text itself.
+TEST_F(SdbToolAccounts, PasswordsAreHashedUnlessAskedForText)
+{
+    ASSERT_EQ(Tool("user add " + dir_ + " bob --home " + Path("home") + " --password 's3 cret'").status, 0);
+    ASSERT_EQ(Tool("user add " + dir_ + " amy --home " + Path("home") + " --password-plain 's3 cret'").status, 0);
+    const std::string dump = Tool("dump " + Path("user.sdb")).out;
+    EXPECT_NE(dump.find("userid=\"bob\" password=\"$y$"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("userid=\"amy\" password=\"s3 cret\""), std::string::npos) << dump;
+}
+
+// Editors in several processes at once change one folder table in turn: every add and every delete lands.
+TEST_F(SdbToolAccounts, ConcurrentFolderEditorsLoseNothing)
+{
+    ASSERT_EQ(Tool("user add " + dir_ + " bob --home " + Path("home")).status, 0);
+    constexpr int kEditors = 4, kEach = 8;
+    auto run = [&](const std::string& verb) {
+        std::vector<std::string> failures[kEditors];
+        std::vector<std::thread> editors;
+        for (int e = 0; e < kEditors; ++e)
+            editors.emplace_back([&, e] {
+                for (int i = 0; i < kEach; ++i) {
+                    const std::string name = "f" + std::to_string(e) + "_" + std::to_string(i);
+                    ToolRun r = Tool("vfolder " + verb + " " + dir_ + " user bob " + name +
+                                     (verb == "add" ? " " + Path("home") : ""));
+                    if (r.status != 0)
+                        failures[e].push_back(r.out);
+                }
+            });
+        for (auto& t : editors)
+            t.join();
+        for (const auto& f : failures)
+            EXPECT_TRUE(f.empty()) << verb << ": " << f.front();
+    };
+    run("add");
+    const std::string listed = Tool("vfolder list " + dir_ + " user bob").out;
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), kEditors * kEach) << listed;
+    run("del");
+    EXPECT_EQ(Tool("vfolder list " + dir_ + " user bob").out, "");
 }
 
 } // namespace
