@@ -1,7 +1,6 @@
 #include "AdminHost.h"
 
 #include "admin/AdminTexts.h"
-#include "accounts/AccountStore.h"
 #include "engine/IpFilter.h"
 #include "platform/Autostart.h"
 #include "platform/FileSystem.h"
@@ -29,30 +28,18 @@ CAdminHost::CAdminHost(CFtpServer& server, CServerEventSink& sink, Clock clock)
     : server_(server),
       sink_(sink),
       clock_(std::move(clock)),
-      programDir_(server.ProgramDir()),
-      updater_(programDir_, [&server](const std::string& address) { server.SetPassiveAddress(address); }) {}
+      programDir_(server.ProgramDir()) {
+    server_.SetClock(clock_);
+}
 
 void CAdminHost::LoadSettings() {
     settings_ = ReadAdminSettings(programDir_ + "option.ini");
-    server_.SetFilterMode(settings_.filterMode);
-    if (EqualsNoCase(settings_.passiveIp, "Internet"))
-        RunAddressLookup();
-    else
-        server_.SetPassiveAddress(settings_.passiveIp);
-    server_.SetPassivePorts(settings_.minPort, settings_.maxPort);
-    server_.SetEventSink(&sink_);
-
-    acceptList_ = ReadSmallFile(programDir_ + "acceptip.txt");
-    rejectList_ = ReadSmallFile(programDir_ + "rejectip.txt");
-    server_.SetFilterLists(acceptList_, rejectList_);
-
-    log_.SetBaseDirectory(programDir_);
+    server_.ApplySettings(settings_, &sink_);
+    server_.GetFilterLists(acceptList_, rejectList_);
     logDate_ = LocalTimeText(clock_(), "%Y-%m-%d");
 }
 
 void CAdminHost::ApplyStartValues() {
-    server_.SetMaxUsers(settings_.maxUsers);
-    server_.SetTimeout(settings_.timeout);
     server_.SetWelcome(kWelcomeText);
     server_.SetGoodbye(kGoodbyeText);
     server_.SetStatsInterval(kStatsIntervalMs);
@@ -74,10 +61,6 @@ bool CAdminHost::StartTls(int port) {
     return true;
 }
 
-void CAdminHost::RetryAddressLookup() {
-    if (!updater_.UpdateDone()) RunAddressLookup();
-}
-
 bool CAdminHost::AddToList(IpList list, const std::string& address) {
     std::string& text = list == IpList::Allow ? acceptList_ : rejectList_;
     if (!AddAddressToList(text, address)) return false;
@@ -92,11 +75,9 @@ bool CAdminHost::LogLine(const std::string& line) {
     const std::string today = LocalTimeText(now, "%Y-%m-%d");
     const bool newDay = today != logDate_;
     logDate_ = today;
-    log_.Write(line, now);
+    server_.Log().Write(line, now);
     return newDay;
 }
-
-int CAdminHost::SweepExpiredAccounts() { return CAccountStore(programDir_).ExpirySweep(clock_()); }
 
 void CAdminHost::UpdateAutostartEntry(const std::string& program) const {
     if (settings_.startup)

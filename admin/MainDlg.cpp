@@ -184,7 +184,6 @@ void CMainDlg::Start() {
     } else {
         show();
     }
-    host_.SweepExpiredAccounts();
     usersPage_->Refresh();
     QSettings("Tarnwick Software Inc.", "tarnserver").setValue("Program/Path", QString::fromStdString(host_.ProgramDir()));
 }
