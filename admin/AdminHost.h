@@ -32,6 +32,7 @@ public:
     // The options page's edits, for what reads them later (the next start, the start-at-logon entry).
     AdminSettings& EditSettings() { return settings_; }
     const std::string& ProgramDir() const { return programDir_; }
+    CFtpServer& Server() { return server_; }
 
     // Start a listener on `port` with the program's texts, limits and statistics interval.
     bool StartPlain(int port);
