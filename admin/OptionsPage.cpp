@@ -120,8 +120,11 @@ COptionsPage::COptionsPage(CAdminHost& host, OptionsPageActions actions, QWidget
     boxes->addWidget(minimize_, 0, 1, 1, 2);
     boxes->addWidget(autoActive_, 1, 0);
     boxes->addWidget(autoActiveTls_, 1, 1, 1, 2);
-    boxes->addWidget(saveLog_, 2, 0);
-    boxes->addWidget(logFolder, 2, 1, Qt::AlignLeft);
+    auto* logRow = new QHBoxLayout;
+    logRow->addWidget(saveLog_);
+    logRow->addWidget(logFolder);
+    logRow->addStretch();
+    boxes->addLayout(logRow, 2, 0);
     boxes->setColumnStretch(2, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(ipFilter);

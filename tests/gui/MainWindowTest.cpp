@@ -32,45 +32,18 @@
 #include "platform/FileSystem.h"
 #include "platform/ProgramDir.h"
 #include "tests/common/LocalTime.h"
+#include "tests/gui/GuiTestSupport.h"
 
 using namespace tw;
 using namespace tw::admin;
 
 namespace {
 
-constexpr int kDeadlineMs = 30000;
-
+using tw::test::Client;
+using tw::test::FreePort;
+using tw::test::kDeadlineMs;
 using tw::test::LocalTime;
-
-int FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// One FTP client process; each Send is answered by one Reply line.
-class Client {
-public:
-    explicit Client(int port, bool tls = false) {
-        QStringList args{FTP_CLIENT, QString::number(port)};
-        if (tls) args << "tls";
-        process_.start(PYTHON, args);
-    }
-    ~Client() {
-        process_.closeWriteChannel();
-        if (!process_.waitForFinished(kDeadlineMs)) process_.kill();
-        process_.waitForFinished(kDeadlineMs);
-    }
-    void Send(const QString& line) { process_.write((line + "\n").toUtf8()); }
-    // The next line, waited for while the GUI thread (and with it the server) keeps running.
-    QString Reply() {
-        if (!QTest::qWaitFor([this] { return process_.canReadLine(); }, kDeadlineMs)) return "(no reply)";
-        return QString::fromUtf8(process_.readLine()).trimmed();
-    }
-
-private:
-    QProcess process_;
-};
+using tw::test::UrlRecorder;
 
 // Answers every message box that becomes modal with `button`, recording what it showed.
 class BoxAnswerer {
@@ -92,17 +65,6 @@ private:
 };
 
 }  // namespace
-
-// Takes the URLs the program asks the desktop to open.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public slots:
-    void Open(const QUrl& url) { urls << url; }
-};
 
 class MainWindowTest : public QObject {
     Q_OBJECT
