@@ -33,7 +33,7 @@ CAdminHost::CAdminHost(CFtpServer& server, CServerEventSink& sink, Clock clock)
 }
 
 void CAdminHost::LoadSettings() {
-    settings_ = ReadAdminSettings(programDir_ + "option.ini");
+    settings_ = ReadAdminSettings(SettingsPath(programDir_));
     server_.ApplySettings(settings_, &sink_);
     server_.GetFilterLists(acceptList_, rejectList_);
     logDate_ = LocalTimeText(clock_(), "%Y-%m-%d");

@@ -41,8 +41,8 @@ std::optional<int> COptionsModel::ParsePort(const std::string& text) {
 
 namespace {
 
-// A number as typed; what does not parse keeps `current`.
-int NumberOr(const std::string& text, int current) {
+// A port number as typed; what does not parse keeps `current`.
+int PortOr(const std::string& text, int current) {
     const std::optional<int> n = COptionsModel::ParsePort(text);
     return n ? *n : current;
 }
@@ -55,10 +55,10 @@ bool COptionsModel::WriteCommon(CIniFile& ini, const OptionsForm& form) {
     s.autoActive = form.autoActive;
     s.minimize = form.minimize;
     s.saveLog = form.saveLog;
-    s.port = NumberOr(form.port, s.port);
-    s.tlsPort = NumberOr(form.tlsPort, s.tlsPort);
-    s.minPort = NumberOr(form.minPort, s.minPort);
-    s.maxPort = NumberOr(form.maxPort, s.maxPort);
+    s.port = PortOr(form.port, s.port);
+    s.tlsPort = PortOr(form.tlsPort, s.tlsPort);
+    s.minPort = PortOr(form.minPort, s.minPort);
+    s.maxPort = PortOr(form.maxPort, s.maxPort);
     s.passiveIp = form.passiveIp;
     host_.UpdateAutostartEntry(programPath_);
     // Every key is tried: one that fails still leaves the others written.

@@ -62,7 +62,7 @@ public:
     // Writes the value and gives it to the server, which uses it from the next connection on.
     bool SaveConnectionValue(const ConnectionLimit& limit, int value);
 
-    std::string IniPath() const { return host_.ProgramDir() + "option.ini"; }
+    std::string IniPath() const { return SettingsPath(host_.ProgramDir()); }
     std::string LogFolder() const { return host_.ProgramDir() + "log"; }
 
 private:

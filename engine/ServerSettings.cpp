@@ -73,7 +73,7 @@ ServerSettings ReadServerSettings(const CIniFile& ini) {
 
 void CFtpServer::LoadSettings(CServerEventSink* sink) {
     if (settingsLoaded_) return;
-    ApplySettings(ReadServerSettings(CIniFile(programDir_ + "option.ini")), sink);
+    ApplySettings(ReadServerSettings(CIniFile(SettingsPath(programDir_))), sink);
 }
 
 void CFtpServer::ApplySettings(const ServerSettings& s, CServerEventSink* sink) {

@@ -12,6 +12,9 @@
 
 namespace tw {
 
+// The settings file of a program directory (which ends in "/").
+inline std::string SettingsPath(const std::string& programDir) { return programDir + "option.ini"; }
+
 struct IntKey {
     const char* section;
     const char* name;

@@ -84,7 +84,7 @@ int CServiceBase::InstallService() {
     ReportInfo("Service succesfully installed");
 
     // The service serves from now on: the desktop program neither starts at logon nor starts the server.
-    CIniFile ini(dir + "option.ini");
+    CIniFile ini(SettingsPath(dir));
     WriteFlag(ini, keys::kAutoActive, false);
     WriteFlag(ini, keys::kStartup, false);
     RemoveAutostartEntry(kAdminAutostartName);
