@@ -156,6 +156,13 @@ COptionsPage::COptionsPage(CAdminHost& host, OptionsPageActions actions, QWidget
     connect(browse, &QPushButton::clicked, this, [this] { OpenAddress(); });
     connect(port_, &QLineEdit::textEdited, restartFtp_, [this] { restartFtp_->setEnabled(true); });
     connect(tlsPort_, &QLineEdit::textEdited, restartTls_, [this] { restartTls_->setEnabled(true); });
+    // Enter in a port edit is its restart button.
+    connect(port_, &QLineEdit::returnPressed, restartFtp_, [this] {
+        if (restartFtp_->isEnabled()) restartFtp_->click();
+    });
+    connect(tlsPort_, &QLineEdit::returnPressed, restartTls_, [this] {
+        if (restartTls_->isEnabled()) restartTls_->click();
+    });
     connect(restartFtp_, &QPushButton::clicked, this, [this] { Restart(port_, restartFtp_, actions_.restartFtp); });
     connect(restartTls_, &QPushButton::clicked, this, [this] { Restart(tlsPort_, restartTls_, actions_.restartTls); });
     for (QLineEdit* edit : {minPort_, maxPort_}) connect(edit, &QLineEdit::editingFinished, this, [this] { SaveOptions(); });

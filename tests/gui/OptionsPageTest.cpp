@@ -143,7 +143,7 @@ private slots:
         QVERIFY(restartFtp->isEnabled());
         QVERIFY(!restartTls->isEnabled());
         QCOMPARE(server_->ListeningPort(), port_);  // nothing happens before the restart
-        QTest::mouseClick(restartFtp, Qt::LeftButton);
+        QTest::keyClick(page.PortEdit(), Qt::Key_Return);  // Enter is the restart button
         QVERIFY(!restartFtp->isEnabled());
         QCOMPARE(server_->ListeningPort(), newPort);
         QVERIFY(Has("Port=" + std::to_string(newPort)));
@@ -193,6 +193,29 @@ private slots:
         const QString reply = client.Reply();
         QVERIFY2(reply.startsWith("227 ") && reply.contains("(" + QString(list->itemText(chosen)).replace('.', ',') + ","),
                  qPrintable(reply));
+    }
+
+    void choosingInternetTakesThePublicAddressFromTheLookup() {
+        // A loopback page that answers like the public-address service.
+        QTcpServer lookup;
+        QVERIFY(lookup.listen(QHostAddress::LocalHost, 0));
+        connect(&lookup, &QTcpServer::newConnection, [&] {
+            QTcpSocket* peer = lookup.nextPendingConnection();
+            auto request = std::make_shared<QByteArray>();
+            connect(peer, &QTcpSocket::readyRead, peer, [peer, request] {
+                *request += peer->readAll();
+                if (!request->contains("\r\n\r\n")) return;
+                peer->write("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\nYour IP:203.0.113.9\n");
+                peer->disconnectFromHost();
+            });
+        });
+        WriteOptions("PassiveIP=10.0.0.3\n[DNS]\nLookupURL=http://127.0.0.1:" + std::to_string(lookup.serverPort()) + "/\n");
+        COptionsPage& page = Open();
+        QCOMPARE(page.PassiveIpList()->currentIndex(), 0);  // a stored address that is not in the list
+        QCOMPARE(server_->GetPassiveAddress(), std::string("10.0.0.3"));
+        page.PassiveIpList()->setCurrentIndex(1);
+        QVERIFY(Has("PassiveIP=Internet"));
+        QTRY_COMPARE_WITH_TIMEOUT(server_->GetPassiveAddress(), std::string("203.0.113.9"), kDeadlineMs);
     }
 
     void aConnectionLimitAppliesToTheRunningServer() {
