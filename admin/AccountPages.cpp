@@ -45,6 +45,16 @@ void OpenEditor(QDialog* editor, CAccountListPage* page) {
     editor->open();
 }
 
+// The editor of an existing account; one that could not be read (deleted meanwhile, a damaged table) is
+// named in a box instead, and the page shows the tables as they are now.
+template <class Editor>
+void OpenExisting(Editor* editor, CAccountListPage* page) {
+    if (editor->Loaded()) return OpenEditor(editor, page);
+    ShowError(page, editor->LoadError());
+    delete editor;
+    page->Refresh();
+}
+
 }  // namespace
 
 CAccountListPage::CAccountListPage(std::string programDir, const QStringList& columns, const QString& listName,
@@ -163,16 +173,7 @@ void CUsersPage::AddUser() {
 }
 
 void CUsersPage::EditUser() {
-    const std::optional<int> id = SelectedId();
-    if (!id) return;
-    auto* editor = new CUserEditor(store_, *id, QString(), this);
-    if (!editor->Loaded()) {
-        ShowError(this, editor->LoadError());
-        delete editor;
-        Refresh();
-        return;
-    }
-    OpenEditor(editor, this);
+    if (const std::optional<int> id = SelectedId()) OpenExisting(new CUserEditor(store_, *id, QString(), this), this);
 }
 
 void CUsersPage::DeleteUser() {
@@ -203,16 +204,7 @@ std::string CGroupsPage::Load(std::vector<AccountRow>& rows) {
 void CGroupsPage::AddGroup() { OpenEditor(new CGroupEditor(store_, std::nullopt, this), this); }
 
 void CGroupsPage::EditGroup() {
-    const std::optional<int> id = SelectedId();
-    if (!id) return;
-    auto* editor = new CGroupEditor(store_, *id, this);
-    if (!editor->Loaded()) {
-        ShowError(this, editor->LoadError());
-        delete editor;
-        Refresh();
-        return;
-    }
-    OpenEditor(editor, this);
+    if (const std::optional<int> id = SelectedId()) OpenExisting(new CGroupEditor(store_, *id, this), this);
 }
 
 void CGroupsPage::DeleteGroup() {
