@@ -39,6 +39,7 @@ public:
     // user or its folder table cannot be read: saving then could only lose what the tables hold.
     FormCheck Load(int id, const std::string& today);
 
+    CAccountStore& Store() const { return store_; }
     bool IsNew() const { return !id_; }
     std::optional<int> Id() const { return id_; }
     const UserFormValues& Values() const { return loaded_; }
