@@ -1,0 +1,46 @@
+#include "GroupSelectDialog.h"
+
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "admin/AccountTexts.h"
+#include "admin/EditorWidgets.h"
+
+namespace tw::admin {
+
+CGroupSelectDialog::CGroupSelectDialog(const CAccountStore& store, QWidget* parent)
+    : QDialog(parent), list_(new QListWidget(this)) {
+    setWindowTitle(kGroupSelectCaption);
+    list_->setAccessibleName(kGroupSelectCaption);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    std::vector<Group> groups;
+    store.Groups(groups);
+    for (const Group& g : groups) list_->addItem(Q(g.name));
+    if (list_->count() > 0) list_->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+
+    auto* ok = new QPushButton(kOk, this);
+    ok->setDefault(true);
+    ok->setAccessibleName(kOk);
+    auto* cancel = MakeButton(kCancel, this);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(list_);
+    layout->addLayout(buttons);
+    resize(300, 280);
+}
+
+std::vector<std::string> CGroupSelectDialog::Chosen() const {
+    std::vector<std::string> names;
+    for (int row = 0; row < list_->count(); ++row)
+        if (list_->item(row)->isSelected()) names.push_back(S(list_->item(row)->text()));
+    return names;
+}
+
+}  // namespace tw::admin
