@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -68,9 +68,10 @@ CAccountListPage::CAccountListPage(std::string programDir, const QStringList& co
     auto* filterLabel = new QLabel("筛选:", this);
     filterLabel->setBuddy(filter_);
     filter_->setAccessibleName("筛选" + listName);
-    filter_->setPlaceholderText("输入名称、电子邮件或目录的一部分");
     filter_->setClearButtonEnabled(true);
     connect(filter_, &QLineEdit::textChanged, this, &CAccountListPage::ApplyFilter);
+    connect(list_, &QTreeWidget::itemActivated, this, [this] { EditSelected(); });  // double click or Enter
+    list_->installEventFilter(this);
 
     list_->setHeaderLabels(columns);
     list_->setAccessibleName(listName);
@@ -91,7 +92,7 @@ CAccountListPage::CAccountListPage(std::string programDir, const QStringList& co
     left->addWidget(status_);
     buttons_->addStretch();
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 6, 6, 0);
+    layout->setContentsMargins(6, 6, 6, 6);
     layout->addLayout(left, 1);
     layout->addLayout(buttons_);
 }
@@ -139,6 +140,15 @@ std::optional<int> CAccountListPage::SelectedId() const {
     return item->data(0, Qt::UserRole).toInt();
 }
 
+bool CAccountListPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        DeleteSelected();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void CAccountListPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     Refresh();
@@ -147,12 +157,10 @@ void CAccountListPage::showEvent(QShowEvent* event) {
 CUsersPage::CUsersPage(std::string programDir, QWidget* parent)
     : CAccountListPage(std::move(programDir), {"用户", "密码", "电子邮件", "组", "状态", "主目录"}, "用户", parent) {
     AddButton("加入...", [this] { AddUser(); });
-    AddButton("编辑...", [this] { EditUser(); });
-    AddButton("删除", [this] { DeleteUser(); });
+    AddButton("编辑...", [this] { EditSelected(); });
+    AddButton("删除", [this] { DeleteSelected(); });
     AddButton("刷新", {});
-    connect(List(), &QTreeWidget::itemActivated, this, [this] { EditUser(); });  // double click or Enter
-    auto* del = new QShortcut(QKeySequence::Delete, List(), nullptr, nullptr, Qt::WidgetShortcut);
-    connect(del, &QShortcut::activated, this, [this] { DeleteUser(); });
+    Filter()->setPlaceholderText("输入用户名、电子邮件、组或主目录的一部分");
     Refresh();
 }
 
@@ -172,11 +180,11 @@ void CUsersPage::AddUser() {
     OpenEditor(new CUserEditor(store_, std::nullopt, QString::fromStdString(home), this), this);
 }
 
-void CUsersPage::EditUser() {
+void CUsersPage::EditSelected() {
     if (const std::optional<int> id = SelectedId()) OpenExisting(new CUserEditor(store_, *id, QString(), this), this);
 }
 
-void CUsersPage::DeleteUser() {
+void CUsersPage::DeleteSelected() {
     const std::optional<int> id = SelectedId();
     if (!id || !AskYesNo(this, kDeleteUserQuestion)) return;
     if (!store_.DeleteUser(*id)) ShowError(this, kDeleteUserFailed);
@@ -186,11 +194,9 @@ void CUsersPage::DeleteUser() {
 CGroupsPage::CGroupsPage(std::string programDir, QWidget* parent)
     : CAccountListPage(std::move(programDir), {"组ID", "名称"}, "组", parent) {
     AddButton("加入...", [this] { AddGroup(); });
-    AddButton("编辑...", [this] { EditGroup(); });
-    AddButton("删除", [this] { DeleteGroup(); });
-    connect(List(), &QTreeWidget::itemActivated, this, [this] { EditGroup(); });
-    auto* del = new QShortcut(QKeySequence::Delete, List(), nullptr, nullptr, Qt::WidgetShortcut);
-    connect(del, &QShortcut::activated, this, [this] { DeleteGroup(); });
+    AddButton("编辑...", [this] { EditSelected(); });
+    AddButton("删除", [this] { DeleteSelected(); });
+    Filter()->setPlaceholderText("输入组ID或名称的一部分");
     Refresh();
 }
 
@@ -203,11 +209,11 @@ std::string CGroupsPage::Load(std::vector<AccountRow>& rows) {
 
 void CGroupsPage::AddGroup() { OpenEditor(new CGroupEditor(store_, std::nullopt, this), this); }
 
-void CGroupsPage::EditGroup() {
+void CGroupsPage::EditSelected() {
     if (const std::optional<int> id = SelectedId()) OpenExisting(new CGroupEditor(store_, *id, this), this);
 }
 
-void CGroupsPage::DeleteGroup() {
+void CGroupsPage::DeleteSelected() {
     const std::optional<int> id = SelectedId();
     if (!id || !AskYesNo(this, kDeleteGroupQuestion)) return;
     if (!store_.DeleteGroup(*id)) ShowError(this, kDeleteGroupFailed);

@@ -38,7 +38,11 @@ protected:
     virtual std::string Load(std::vector<AccountRow>& rows) = 0;
     // The id of the selected row, or nothing.
     std::optional<int> SelectedId() const;
+    // Double click or Enter on a row, and the Delete key.
+    virtual void EditSelected() = 0;
+    virtual void DeleteSelected() = 0;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     CAccountStore store_;
 
@@ -55,10 +59,10 @@ class CUsersPage : public CAccountListPage {
 public:
     explicit CUsersPage(std::string programDir, QWidget* parent = nullptr);
     void AddUser();
-    void EditUser();
-    void DeleteUser();
 
 private:
+    void EditSelected() override;
+    void DeleteSelected() override;
     std::string Load(std::vector<AccountRow>& rows) override;
 };
 
@@ -66,10 +70,10 @@ class CGroupsPage : public CAccountListPage {
 public:
     explicit CGroupsPage(std::string programDir, QWidget* parent = nullptr);
     void AddGroup();
-    void EditGroup();
-    void DeleteGroup();
 
 private:
+    void EditSelected() override;
+    void DeleteSelected() override;
     std::string Load(std::vector<AccountRow>& rows) override;
 };
 
