@@ -22,7 +22,7 @@ CFolderDialog::CFolderDialog(const CFolderList& list, std::optional<int> editing
     }
     pathEdit_->setMinimumWidth(320);
     auto* browse = MakeButton(kBrowse, this);
-    browse->setAccessibleName(kBrowseTitle);
+    browse->setAccessibleDescription(kBrowseTitle);
     connect(browse, &QPushButton::clicked, this, [this] {
         const QString chosen = ChooseDirectory(this, pathEdit_->text());
         if (!chosen.isEmpty()) pathEdit_->setText(chosen);

@@ -29,6 +29,8 @@ CFolderPage::CFolderPage(CFolderList& list, bool groupColumn, QWidget* parent)
     down_ = new QAction(kMoveDown, view_);
     up_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Up));
     down_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Down));
+    // Always enabled, so that the keys never fall through to the list (which would move the cursor
+    // instead); a move that is not possible does nothing.
     for (QAction* a : {up_, down_}) {
         a->setShortcutContext(Qt::WidgetShortcut);
         view_->addAction(a);
@@ -96,8 +98,6 @@ void CFolderPage::UpdateControls() {
     rights_->setEnabled(own);
     edit_->setEnabled(own);
     delete_->setEnabled(own);
-    up_->setEnabled(list_.IsOwn(row - 1) && own);
-    down_->setEnabled(list_.IsOwn(row + 1) && own);
 }
 
 void CFolderPage::OpenDialog(std::optional<int> editing) {

@@ -75,11 +75,11 @@ QWidget* CUserEditor::BuildAccountPage() {
     hashPassword_ = MakeCheckBox(kHashPassword, page);
     groups_ = new QLineEdit(page);
     auto* chooseGroups = MakeButton(kBrowse, page);
-    chooseGroups->setAccessibleName(kGroupSelectCaption);
+    chooseGroups->setAccessibleDescription(kGroupSelectCaption);
     home_ = new QLineEdit(page);
     home_->setMinimumWidth(300);
     auto* browseHome = MakeButton(kBrowse, page);
-    browseHome->setAccessibleName(kBrowseTitle);
+    browseHome->setAccessibleDescription(kBrowseTitle);
     email_ = new QLineEdit(page);
     rights_ = new CRightsBoxes(page);
     expiryOn_ = MakeCheckBox(kExpiryLabel, page);
