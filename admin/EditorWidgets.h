@@ -24,13 +24,15 @@ QLabel* LabelFor(const QString& text, QWidget* field, QWidget* parent);
 // A push button that is never the default one (Enter stays with the dialog's default button).
 QPushButton* MakeButton(const QString& text, QWidget* parent);
 QCheckBox* MakeCheckBox(const QString& text, QWidget* parent);
+// A narrow "..." button; `opens` (what it opens) is its accessible description.
+QPushButton* MakeBrowseButton(const QString& opens, QWidget* parent);
 
 // Runs `attempt(false)`; when it asks, asks the administrator and on Yes runs `attempt(true)`. A refusal is
 // shown as an error box. Unless it went through, `focus` gets the field concerned. True when it went through.
 bool Settle(QWidget* parent, const std::function<FormCheck(bool confirmed)>& attempt,
             const std::function<void(AccountField)>& focus);
 
-// The nine right boxes: "文件权限" (读取 写入 删除 更名 追加) beside "目录权限" (显示 创建 删除 更名).
+// The nine right boxes: "文件权限" (读取 写入 删除 更名 追加) above "目录权限" (显示 创建 删除 更名).
 class CRightsBoxes : public QWidget {
 public:
     explicit CRightsBoxes(QWidget* parent = nullptr);

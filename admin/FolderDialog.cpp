@@ -20,9 +20,8 @@ CFolderDialog::CFolderDialog(const CFolderList& list, std::optional<int> editing
         nameEdit_->setText(Q(list.At(*editing).folder.name));
         pathEdit_->setText(Q(list.At(*editing).folder.dir));
     }
-    pathEdit_->setMinimumWidth(320);
-    auto* browse = MakeButton(kBrowse, this);
-    browse->setAccessibleDescription(kBrowseTitle);
+    pathEdit_->setMinimumWidth(440);
+    auto* browse = MakeBrowseButton(kBrowseTitle, this);
     connect(browse, &QPushButton::clicked, this, [this] {
         const QString chosen = ChooseDirectory(this, pathEdit_->text());
         if (!chosen.isEmpty()) pathEdit_->setText(chosen);

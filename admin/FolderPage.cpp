@@ -22,8 +22,12 @@ CFolderPage::CFolderPage(CFolderList& list, bool groupColumn, QWidget* parent)
     view_->setAccessibleName(kFoldersTab);
     view_->setRootIsDecorated(false);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
-    view_->setMinimumSize(460, 150);
-    view_->header()->setStretchLastSection(true);
+    view_->setMinimumSize(520, 150);
+    // The path takes the room left and is shortened in its middle; the other columns fit their texts.
+    view_->setTextElideMode(Qt::ElideMiddle);
+    view_->header()->setStretchLastSection(false);
+    view_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view_->header()->setSectionResizeMode(1, QHeaderView::Stretch);
     view_->setContextMenuPolicy(Qt::ActionsContextMenu);
     up_ = new QAction(kMoveUp, view_);
     down_ = new QAction(kMoveDown, view_);
@@ -83,9 +87,12 @@ void CFolderPage::Refresh() {
         view_->clear();
         for (size_t row = 0; row < list_.Size(); ++row) {
             const FolderRow& r = list_.At(row);
-            new QTreeWidgetItem(view_, {Q(r.folder.name), Q(r.folder.dir), Q(r.folder.rights.ToString()), Q(r.group)});
+            auto* item = new QTreeWidgetItem(view_, {Q(r.folder.name), Q(r.folder.dir), Q(r.folder.rights.ToString()), Q(r.group)});
+            // Inherited rows are shown greyed: they cannot be changed here.
+            if (!r.own)
+                for (int c = 0; c < view_->columnCount(); ++c)
+                    item->setForeground(c, palette().color(QPalette::Disabled, QPalette::Text));
         }
-        for (int c = 0; c < view_->columnCount(); ++c) view_->resizeColumnToContents(c);
         view_->setCurrentItem(selected >= 0 ? view_->topLevelItem(selected) : nullptr);
     }
     UpdateControls();

@@ -74,12 +74,10 @@ QWidget* CUserEditor::BuildAccountPage() {
     showPassword_ = MakeCheckBox(kShowPassword, page);
     hashPassword_ = MakeCheckBox(kHashPassword, page);
     groups_ = new QLineEdit(page);
-    auto* chooseGroups = MakeButton(kBrowse, page);
-    chooseGroups->setAccessibleDescription(kGroupSelectCaption);
+    auto* chooseGroups = MakeBrowseButton(kGroupSelectCaption, page);
     home_ = new QLineEdit(page);
     home_->setMinimumWidth(300);
-    auto* browseHome = MakeButton(kBrowse, page);
-    browseHome->setAccessibleDescription(kBrowseTitle);
+    auto* browseHome = MakeBrowseButton(kBrowseTitle, page);
     email_ = new QLineEdit(page);
     rights_ = new CRightsBoxes(page);
     expiryOn_ = MakeCheckBox(kExpiryLabel, page);

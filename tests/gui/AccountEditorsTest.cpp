@@ -592,6 +592,22 @@ private slots:
         QCOMPARE(editor.result(), int(QDialog::Accepted));
         QVERIFY(User("hank").id > 0);
 
+        {
+            CGroupEditor group(*store_, std::nullopt, nullptr);
+            group.show();
+            auto* name = Named<QLineEdit>(&group, kNameLabel);
+            QTest::keyClicks(name, "night");
+            QTest::keyClick(name, Qt::Key_Escape);
+            QCOMPARE(group.result(), int(QDialog::Rejected));
+            QCOMPARE(GroupId("night"), -1);
+        }
+        CGroupEditor group(*store_, std::nullopt, nullptr);
+        group.show();
+        QTest::keyClicks(Named<QLineEdit>(&group, kNameLabel), "night");
+        QTest::keyClick(Named<QLineEdit>(&group, kNotesLabel), Qt::Key_Return);
+        QCOMPARE(group.result(), int(QDialog::Accepted));
+        QVERIFY(GroupId("night") > 0);
+
         CFolderList list;
         CFolderDialog folder(list, std::nullopt, nullptr);
         folder.show();
@@ -602,11 +618,11 @@ private slots:
 
         // Every input control and button carries a name.
         CUserEditor user(*store_, User("hank").id, Path("home"), nullptr);
-        CGroupEditor group(*store_, GroupId("staff"), nullptr);
+        CGroupEditor groupEditor(*store_, GroupId("staff"), nullptr);
         CGroupSelectDialog select(*store_, nullptr);
         CFolderDialog folderDialog(list, std::nullopt, nullptr);
         int checked = 0;
-        for (QWidget* dialog : std::initializer_list<QWidget*>{&user, &group, &select, &folderDialog})
+        for (QWidget* dialog : std::initializer_list<QWidget*>{&user, &groupEditor, &select, &folderDialog})
             for (QWidget* w : dialog->findChildren<QWidget*>()) {
                 const bool input = qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractButton*>(w) ||
                                    qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QAbstractItemView*>(w);
@@ -711,6 +727,8 @@ private slots:
 
         CGroupEditor group(*store_, GroupId("staff"), nullptr);
         save(&group, "group-editor.png");
+        group.Tabs()->setCurrentIndex(1);
+        save(&group, "group-editor-folders.png");
     }
 };
 
