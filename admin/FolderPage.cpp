@@ -109,14 +109,15 @@ void CFolderPage::UpdateControls() {
 
 void CFolderPage::OpenDialog(std::optional<int> editing) {
     if (editing && !list_.IsOwn(*editing)) return;
-    dialog_ = new CFolderDialog(list_, editing, this);
-    connect(dialog_, &QDialog::accepted, this, [this, editing] {
-        if (editing) list_.Edit(*editing, dialog_->Name(), dialog_->Dir());
-        else list_.Add(dialog_->Name(), dialog_->Dir());
+    auto* dialog = new CFolderDialog(list_, editing, this);
+    dialog_ = dialog;
+    connect(dialog, &QDialog::accepted, this, [this, dialog, editing] {
+        if (editing) list_.Edit(*editing, dialog->Name(), dialog->Dir());
+        else list_.Add(dialog->Name(), dialog->Dir());
         Refresh();
     });
-    connect(dialog_, &QDialog::finished, dialog_, &QObject::deleteLater);
-    dialog_->open();
+    connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
+    dialog->open();
 }
 
 CFolderDialog* CFolderPage::Dialog() const { return dialog_; }

@@ -60,7 +60,7 @@ CUserEditor::CUserEditor(CAccountStore& store, std::optional<int> userId, const 
     layout->addWidget(tabs_);
     layout->addLayout(buttons);
 
-    Show(form_.Values());
+    Fill(form_.Values());
     if (!form_.IsNew()) password_->setPlaceholderText(kPasswordUnchanged);
     userid_->setFocus();
 }
@@ -155,7 +155,7 @@ QWidget* CUserEditor::BuildLimitsPage() {
     return page;
 }
 
-void CUserEditor::Show(const UserFormValues& v) {
+void CUserEditor::Fill(const UserFormValues& v) {
     enabled_->setChecked(v.enabled);
     userid_->setText(Q(v.userid));
     password_->setText(Q(v.password));
@@ -218,12 +218,13 @@ void CUserEditor::Focus(AccountField field) {
 CGroupSelectDialog* CUserEditor::GroupSelection() const { return groupSelect_; }
 
 void CUserEditor::ChooseGroups() {
-    groupSelect_ = new CGroupSelectDialog(form_.Store(), this);
-    connect(groupSelect_, &QDialog::accepted, this, [this] {
-        groups_->setText(Q(AppendGroupNames(S(groups_->text()), groupSelect_->Chosen())));
+    auto* dialog = new CGroupSelectDialog(form_.Store(), this);
+    groupSelect_ = dialog;
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        groups_->setText(Q(AppendGroupNames(S(groups_->text()), dialog->Chosen())));
     });
-    connect(groupSelect_, &QDialog::finished, groupSelect_, &QObject::deleteLater);
-    groupSelect_->open();
+    connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
+    dialog->open();
 }
 
 void CUserEditor::accept() {
