@@ -1,6 +1,7 @@
 #include "EditorWidgets.h"
 
 #include <QCheckBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -33,6 +34,20 @@ QPushButton* MakeButton(const QString& text, QWidget* parent) {
     button->setAutoDefault(false);
     button->setAccessibleName(text);
     return button;
+}
+
+QHBoxLayout* AcceptCancelRow(QDialog* dialog, const QString& acceptText) {
+    auto* accept = new QPushButton(acceptText, dialog);
+    accept->setDefault(true);
+    accept->setAccessibleName(acceptText);
+    auto* cancel = MakeButton(kCancel, dialog);
+    QObject::connect(accept, &QPushButton::clicked, dialog, &QDialog::accept);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(accept);
+    row->addWidget(cancel);
+    return row;
 }
 
 QPushButton* MakeBrowseButton(const QString& opens, QWidget* parent) {

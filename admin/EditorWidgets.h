@@ -11,6 +11,8 @@
 #include "admin/EditorChecks.h"
 
 class QCheckBox;
+class QDialog;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 
@@ -24,6 +26,9 @@ QLabel* LabelFor(const QString& text, QWidget* field, QWidget* parent);
 // A push button that is never the default one (Enter stays with the dialog's default button).
 QPushButton* MakeButton(const QString& text, QWidget* parent);
 QCheckBox* MakeCheckBox(const QString& text, QWidget* parent);
+// The row of a dialog's two buttons, right-aligned: `acceptText` ("保存" or "确定"), the default button
+// (Enter), accepts; "取消" rejects.
+QHBoxLayout* AcceptCancelRow(QDialog* dialog, const QString& acceptText);
 // A narrow "..." button; `opens` (what it opens) is its accessible description.
 QPushButton* MakeBrowseButton(const QString& opens, QWidget* parent);
 

@@ -46,19 +46,9 @@ CUserEditor::CUserEditor(CAccountStore& store, std::optional<int> userId, const 
     tabs_->addTab(folderPage_, kFoldersTab);
     tabs_->addTab(BuildLimitsPage(), kLimitsTab);
 
-    auto* save = new QPushButton(kSave, this);
-    save->setDefault(true);
-    save->setAccessibleName(kSave);
-    auto* cancel = MakeButton(kCancel, this);
-    connect(save, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(save);
-    buttons->addWidget(cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
-    layout->addLayout(buttons);
+    layout->addLayout(AcceptCancelRow(this, kSave));
 
     Fill(form_.Values());
     if (!form_.IsNew()) password_->setPlaceholderText(kPasswordUnchanged);

@@ -647,8 +647,8 @@ private slots:
             Named<QPushButton>(&user, kSave),           Named<QPushButton>(&user, kCancel)};
         QList<QWidget*> chain;
         QWidget* w = &user;
-        for (int i = 0; i < 500 && (w = w->nextInFocusChain()) != &user;)
-            if (w->focusPolicy() & Qt::TabFocus) chain << w, ++i;
+        for (int i = 0; i < 1000 && (w = w->nextInFocusChain()) != &user; ++i)
+            if (w->focusPolicy() & Qt::TabFocus) chain << w;
         int last = -1;
         for (QWidget* control : reading) {
             QVERIFY(control);
