@@ -240,6 +240,24 @@ private slots:
         QVERIFY(userid->isEnabled() && editor.AccountRights()->isEnabled() && expiry->isEnabled());
         QVERIFY(!date->isEnabled());
 
+        // The home's "..." opens the folder browser; a cancelled one leaves the field.
+        {
+            QStringList asked;
+            QString answer;
+            CDirectoryChooserScope chooser([&](const QString& title, const QString& start) {
+                asked << title << start;
+                return answer;
+            });
+            auto* home = Named<QLineEdit>(account, kHomeLabel);
+            Click(Browse(account, kBrowseTitle));
+            QCOMPARE(asked, (QStringList{kBrowseTitle, Path("home")}));
+            QCOMPARE(home->text(), Path("home"));
+            answer = Path("docs");
+            Click(Browse(account, kBrowseTitle));
+            QCOMPARE(home->text(), Path("docs"));
+            home->setText(Path("home"));
+        }
+
         QTest::keyClicks(userid, " alice ");
         QTest::keyClicks(password, "pw1");
         Named<QLineEdit>(account, kGroupsLabel)->setText("staff, ,nosuch");
