@@ -87,7 +87,8 @@ void CFolderPage::Refresh() {
         view_->clear();
         for (size_t row = 0; row < list_.Size(); ++row) {
             const FolderRow& r = list_.At(row);
-            auto* item = new QTreeWidgetItem(view_, {Q(r.folder.name), Q(r.folder.dir), Q(r.folder.rights.ToString()), Q(r.group)});
+            auto* item = new QTreeWidgetItem(
+                view_, {Q(r.folder.name), Q(r.folder.dir), Q(r.folder.rights.ToString()), Q(r.group)});
             // Inherited rows are shown greyed: they cannot be changed here.
             if (!r.own)
                 for (int c = 0; c < view_->columnCount(); ++c)

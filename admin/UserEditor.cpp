@@ -84,7 +84,8 @@ QWidget* CUserEditor::BuildAccountPage() {
         const QString chosen = ChooseDirectory(this, home_->text());
         if (!chosen.isEmpty()) home_->setText(chosen);
     });
-    connect(expiryOn_, &QCheckBox::toggled, this, [this](bool on) { expiryDate_->setEnabled(on && enabled_->isChecked()); });
+    connect(expiryOn_, &QCheckBox::toggled, this,
+            [this](bool on) { expiryDate_->setEnabled(on && enabled_->isChecked()); });
     connect(enabled_, &QCheckBox::toggled, this, [this] { FollowEnabled(); });
 
     auto* passwordOptions = new QHBoxLayout;

@@ -288,7 +288,8 @@ private slots:
         QCOMPARE(a.uploadSpeed, 30);
         QCOMPARE(a.quotaMax, 1000.0);
         QCOMPARE(a.quotaCurrent, 0.0);
-        QCOMPARE(Folders(FolderOwner::User, a.id), (std::vector<VirtualFolder>{{"docs", dir_ + "docs", *RightsSet::FromString("R----L---")}}));
+        QCOMPARE(Folders(FolderOwner::User, a.id),
+                 (std::vector<VirtualFolder>{{"docs", dir_ + "docs", *RightsSet::FromString("R----L---")}}));
 
         // With the hash box cleared the password is stored as typed; the expiry box stores "1,".
         CUserEditor plain(*store_, std::nullopt, Path("home"), nullptr);
@@ -645,7 +646,8 @@ private slots:
                 const bool input = qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractButton*>(w) ||
                                    qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QAbstractItemView*>(w);
                 if (!input || PartOfAQtControl(w)) continue;
-                QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(dialog->windowTitle() + ": " + w->metaObject()->className()));
+                QVERIFY2(!w->accessibleName().isEmpty(),
+                         qPrintable(dialog->windowTitle() + ": " + w->metaObject()->className()));
                 if (auto* b = qobject_cast<QAbstractButton*>(w)) QCOMPARE(b->accessibleName(), b->text());
                 ++checked;
             }
@@ -720,7 +722,8 @@ private slots:
         const std::vector<VirtualFolder> shared{{"shared", dir_ + "docs", *RightsSet::FromString("RWDRALCRR")}};
         QVERIFY(store_->ChangeGroup(GroupId("staff"), {}, &shared));
         const int id = MakeUser("alice", {{"docs", dir_ + "docs", *RightsSet::FromString("RW---L---")},
-                                          {"home", dir_ + "home", *RightsSet::FromString("R----L---")}}, "staff", 10240);
+                                          {"home", dir_ + "home", *RightsSet::FromString("R----L---")}},
+                                "staff", 10240);
         QVERIFY(QDir().mkpath(SCREENSHOT_DIR));
         auto save = [](QWidget* w, const char* name) {
             w->show();
