@@ -117,9 +117,10 @@ FormCheck CUserForm::MakeChange(const UserFormValues& v, UserChange& c) const {
 FormCheck CUserForm::Save(const UserFormValues& values, bool homeConfirmed) {
     UserChange change;
     if (FormCheck k = MakeChange(values, change); !k) return k;
-    if (!homeConfirmed)
-        if (FormCheck k = CheckOf(CheckDirectoryExists(NormalizeDirectory(values.homedir), F::Home), FolderOwner::User); !k)
-            return k;
+    if (!homeConfirmed) {
+        const AccountStatus home = CheckDirectoryExists(NormalizeDirectory(values.homedir), F::Home);
+        if (FormCheck k = CheckOf(home, FolderOwner::User); !k) return k;
+    }
     const std::vector<VirtualFolder> own = folders_.Own();
     AccountStatus s;
     if (id_) {

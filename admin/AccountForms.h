@@ -35,8 +35,8 @@ public:
 
     // A new user: enabled, read and list, no expiry (the picker on `today`), the home prefilled.
     void New(const std::string& defaultHome, const std::string& today);
-    // An existing user with its own folders and those of its groups. Fails (the text in Message) when the
-    // user or its folder table cannot be read: saving then could only lose what the tables hold.
+    // An existing user with its own folders and those of its groups. Refused when the user or its folder
+    // table cannot be read: a save could then only lose what the tables hold.
     FormCheck Load(int id, const std::string& today);
 
     CAccountStore& Store() const { return store_; }

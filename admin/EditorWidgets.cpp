@@ -1,6 +1,7 @@
 #include "EditorWidgets.h"
 
 #include <QCheckBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -35,6 +36,27 @@ QPushButton* MakeButton(const QString& text, QWidget* parent) {
     return button;
 }
 
+QHBoxLayout* AcceptCancelRow(QDialog* dialog, const QString& acceptText) {
+    auto* accept = new QPushButton(acceptText, dialog);
+    accept->setDefault(true);
+    accept->setAccessibleName(acceptText);
+    auto* cancel = MakeButton(kCancel, dialog);
+    QObject::connect(accept, &QPushButton::clicked, dialog, &QDialog::accept);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(accept);
+    row->addWidget(cancel);
+    return row;
+}
+
+QPushButton* MakeBrowseButton(const QString& opens, QWidget* parent) {
+    QPushButton* button = MakeButton(kBrowse, parent);
+    button->setAccessibleDescription(opens);
+    button->setFixedWidth(button->fontMetrics().horizontalAdvance(kBrowse) + 24);
+    return button;
+}
+
 QCheckBox* MakeCheckBox(const QString& text, QWidget* parent) {
     auto* box = new QCheckBox(text, parent);
     box->setAccessibleName(text);
@@ -60,24 +82,26 @@ bool Settle(QWidget* parent, const std::function<FormCheck(bool)>& attempt,
 CRightsBoxes::CRightsBoxes(QWidget* parent) : QWidget(parent) {
     auto* files = new QGroupBox(kFileRights, this);
     auto* dirs = new QGroupBox(kDirRights, this);
-    auto* fileColumn = new QVBoxLayout(files);
-    auto* dirColumn = new QVBoxLayout(dirs);
+    auto* fileRow = new QHBoxLayout(files);
+    auto* dirRow = new QHBoxLayout(dirs);
     const char* const texts[] = {kRead, kWrite, kRightDelete, kRename, kAppend, kList, kCreate, kRemove, kDirRename};
     for (int i = 0; i < 9; ++i) {
         QGroupBox* group = i < 5 ? files : dirs;
         boxes_[i] = MakeCheckBox(texts[i], group);
         // The group's title tells the two "删除" and the two "更名" apart.
         boxes_[i]->setAccessibleDescription(group->title());
-        (i < 5 ? fileColumn : dirColumn)->addWidget(boxes_[i]);
+        (i < 5 ? fileRow : dirRow)->addWidget(boxes_[i]);
         connect(boxes_[i], &QCheckBox::toggled, this, [this] {
             if (changed_) changed_();
         });
     }
-    dirColumn->addStretch();
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(files);
-    row->addWidget(dirs);
+    fileRow->addStretch();
+    dirRow->addStretch();
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(files);
+    column->addWidget(dirs);
 }
 
 RightsSet CRightsBoxes::Rights() const {

@@ -11,6 +11,8 @@
 #include "admin/EditorChecks.h"
 
 class QCheckBox;
+class QDialog;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 
@@ -24,13 +26,18 @@ QLabel* LabelFor(const QString& text, QWidget* field, QWidget* parent);
 // A push button that is never the default one (Enter stays with the dialog's default button).
 QPushButton* MakeButton(const QString& text, QWidget* parent);
 QCheckBox* MakeCheckBox(const QString& text, QWidget* parent);
+// The row of a dialog's two buttons, right-aligned: `acceptText` ("保存" or "确定"), the default button
+// (Enter), accepts; "取消" rejects.
+QHBoxLayout* AcceptCancelRow(QDialog* dialog, const QString& acceptText);
+// A narrow "..." button; `opens` (what it opens) is its accessible description.
+QPushButton* MakeBrowseButton(const QString& opens, QWidget* parent);
 
 // Runs `attempt(false)`; when it asks, asks the administrator and on Yes runs `attempt(true)`. A refusal is
 // shown as an error box. Unless it went through, `focus` gets the field concerned. True when it went through.
 bool Settle(QWidget* parent, const std::function<FormCheck(bool confirmed)>& attempt,
             const std::function<void(AccountField)>& focus);
 
-// The nine right boxes: "文件权限" (读取 写入 删除 更名 追加) beside "目录权限" (显示 创建 删除 更名).
+// The nine right boxes: "文件权限" (读取 写入 删除 更名 追加) above "目录权限" (显示 创建 删除 更名).
 class CRightsBoxes : public QWidget {
 public:
     explicit CRightsBoxes(QWidget* parent = nullptr);

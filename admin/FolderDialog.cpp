@@ -20,19 +20,12 @@ CFolderDialog::CFolderDialog(const CFolderList& list, std::optional<int> editing
         nameEdit_->setText(Q(list.At(*editing).folder.name));
         pathEdit_->setText(Q(list.At(*editing).folder.dir));
     }
-    pathEdit_->setMinimumWidth(320);
-    auto* browse = MakeButton(kBrowse, this);
-    browse->setAccessibleName(kBrowseTitle);
+    pathEdit_->setMinimumWidth(440);
+    auto* browse = MakeBrowseButton(kBrowseTitle, this);
     connect(browse, &QPushButton::clicked, this, [this] {
         const QString chosen = ChooseDirectory(this, pathEdit_->text());
         if (!chosen.isEmpty()) pathEdit_->setText(chosen);
     });
-    auto* ok = new QPushButton(kOk, this);
-    ok->setDefault(true);
-    ok->setAccessibleName(kOk);
-    auto* cancel = MakeButton(kCancel, this);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* fields = new QGridLayout;
     fields->addWidget(LabelFor(kNameLabel, nameEdit_, this), 0, 0);
@@ -40,13 +33,9 @@ CFolderDialog::CFolderDialog(const CFolderList& list, std::optional<int> editing
     fields->addWidget(LabelFor(kPathLabel, pathEdit_, this), 1, 0);
     fields->addWidget(pathEdit_, 1, 1);
     fields->addWidget(browse, 1, 2);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(fields);
-    layout->addLayout(buttons);
+    layout->addLayout(AcceptCancelRow(this, kOk));
 }
 
 void CFolderDialog::accept() {

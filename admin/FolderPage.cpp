@@ -22,13 +22,19 @@ CFolderPage::CFolderPage(CFolderList& list, bool groupColumn, QWidget* parent)
     view_->setAccessibleName(kFoldersTab);
     view_->setRootIsDecorated(false);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
-    view_->setMinimumSize(460, 150);
-    view_->header()->setStretchLastSection(true);
+    view_->setMinimumSize(520, 150);
+    // The path takes the room left and is shortened in its middle; the other columns fit their texts.
+    view_->setTextElideMode(Qt::ElideMiddle);
+    view_->header()->setStretchLastSection(false);
+    view_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view_->header()->setSectionResizeMode(1, QHeaderView::Stretch);
     view_->setContextMenuPolicy(Qt::ActionsContextMenu);
     up_ = new QAction(kMoveUp, view_);
     down_ = new QAction(kMoveDown, view_);
     up_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Up));
     down_->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Down));
+    // Always enabled, so that the keys never fall through to the list (which would move the cursor
+    // instead); a move that is not possible does nothing.
     for (QAction* a : {up_, down_}) {
         a->setShortcutContext(Qt::WidgetShortcut);
         view_->addAction(a);
@@ -81,9 +87,13 @@ void CFolderPage::Refresh() {
         view_->clear();
         for (size_t row = 0; row < list_.Size(); ++row) {
             const FolderRow& r = list_.At(row);
-            new QTreeWidgetItem(view_, {Q(r.folder.name), Q(r.folder.dir), Q(r.folder.rights.ToString()), Q(r.group)});
+            auto* item = new QTreeWidgetItem(
+                view_, {Q(r.folder.name), Q(r.folder.dir), Q(r.folder.rights.ToString()), Q(r.group)});
+            // Inherited rows are shown greyed: they cannot be changed here.
+            if (!r.own)
+                for (int c = 0; c < view_->columnCount(); ++c)
+                    item->setForeground(c, palette().color(QPalette::Disabled, QPalette::Text));
         }
-        for (int c = 0; c < view_->columnCount(); ++c) view_->resizeColumnToContents(c);
         view_->setCurrentItem(selected >= 0 ? view_->topLevelItem(selected) : nullptr);
     }
     UpdateControls();
@@ -96,20 +106,19 @@ void CFolderPage::UpdateControls() {
     rights_->setEnabled(own);
     edit_->setEnabled(own);
     delete_->setEnabled(own);
-    up_->setEnabled(list_.IsOwn(row - 1) && own);
-    down_->setEnabled(list_.IsOwn(row + 1) && own);
 }
 
 void CFolderPage::OpenDialog(std::optional<int> editing) {
     if (editing && !list_.IsOwn(*editing)) return;
-    dialog_ = new CFolderDialog(list_, editing, this);
-    connect(dialog_, &QDialog::accepted, this, [this, editing] {
-        if (editing) list_.Edit(*editing, dialog_->Name(), dialog_->Dir());
-        else list_.Add(dialog_->Name(), dialog_->Dir());
+    auto* dialog = new CFolderDialog(list_, editing, this);
+    dialog_ = dialog;
+    connect(dialog, &QDialog::accepted, this, [this, dialog, editing] {
+        if (editing) list_.Edit(*editing, dialog->Name(), dialog->Dir());
+        else list_.Add(dialog->Name(), dialog->Dir());
         Refresh();
     });
-    connect(dialog_, &QDialog::finished, dialog_, &QObject::deleteLater);
-    dialog_->open();
+    connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
+    dialog->open();
 }
 
 CFolderDialog* CFolderPage::Dialog() const { return dialog_; }

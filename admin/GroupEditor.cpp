@@ -1,10 +1,8 @@
 #include "GroupEditor.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -33,19 +31,9 @@ CGroupEditor::CGroupEditor(CAccountStore& store, std::optional<int> groupId, QWi
     folderPage_ = new CFolderPage(form_.Folders(), false, tabs_);
     tabs_->addTab(folderPage_, kFoldersTab);
 
-    auto* save = new QPushButton(kSave, this);
-    save->setDefault(true);
-    save->setAccessibleName(kSave);
-    auto* cancel = MakeButton(kCancel, this);
-    connect(save, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(save);
-    buttons->addWidget(cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
-    layout->addLayout(buttons);
+    layout->addLayout(AcceptCancelRow(this, kSave));
     name_->setFocus();
 }
 

@@ -1,8 +1,6 @@
 #include "GroupSelectDialog.h"
 
-#include <QHBoxLayout>
 #include <QListWidget>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "admin/AccountTexts.h"
@@ -20,19 +18,9 @@ CGroupSelectDialog::CGroupSelectDialog(const CAccountStore& store, QWidget* pare
     for (const Group& g : groups) list_->addItem(Q(g.name));
     if (list_->count() > 0) list_->setCurrentRow(0, QItemSelectionModel::NoUpdate);
 
-    auto* ok = new QPushButton(kOk, this);
-    ok->setDefault(true);
-    ok->setAccessibleName(kOk);
-    auto* cancel = MakeButton(kCancel, this);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(list_);
-    layout->addLayout(buttons);
+    layout->addLayout(AcceptCancelRow(this, kOk));
     resize(300, 280);
 }
 

@@ -46,21 +46,11 @@ CUserEditor::CUserEditor(CAccountStore& store, std::optional<int> userId, const 
     tabs_->addTab(folderPage_, kFoldersTab);
     tabs_->addTab(BuildLimitsPage(), kLimitsTab);
 
-    auto* save = new QPushButton(kSave, this);
-    save->setDefault(true);
-    save->setAccessibleName(kSave);
-    auto* cancel = MakeButton(kCancel, this);
-    connect(save, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(save);
-    buttons->addWidget(cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
-    layout->addLayout(buttons);
+    layout->addLayout(AcceptCancelRow(this, kSave));
 
-    Show(form_.Values());
+    Fill(form_.Values());
     if (!form_.IsNew()) password_->setPlaceholderText(kPasswordUnchanged);
     userid_->setFocus();
 }
@@ -74,12 +64,10 @@ QWidget* CUserEditor::BuildAccountPage() {
     showPassword_ = MakeCheckBox(kShowPassword, page);
     hashPassword_ = MakeCheckBox(kHashPassword, page);
     groups_ = new QLineEdit(page);
-    auto* chooseGroups = MakeButton(kBrowse, page);
-    chooseGroups->setAccessibleName(kGroupSelectCaption);
+    auto* chooseGroups = MakeBrowseButton(kGroupSelectCaption, page);
     home_ = new QLineEdit(page);
     home_->setMinimumWidth(300);
-    auto* browseHome = MakeButton(kBrowse, page);
-    browseHome->setAccessibleName(kBrowseTitle);
+    auto* browseHome = MakeBrowseButton(kBrowseTitle, page);
     email_ = new QLineEdit(page);
     rights_ = new CRightsBoxes(page);
     expiryOn_ = MakeCheckBox(kExpiryLabel, page);
@@ -96,7 +84,8 @@ QWidget* CUserEditor::BuildAccountPage() {
         const QString chosen = ChooseDirectory(this, home_->text());
         if (!chosen.isEmpty()) home_->setText(chosen);
     });
-    connect(expiryOn_, &QCheckBox::toggled, this, [this](bool on) { expiryDate_->setEnabled(on && enabled_->isChecked()); });
+    connect(expiryOn_, &QCheckBox::toggled, this,
+            [this](bool on) { expiryDate_->setEnabled(on && enabled_->isChecked()); });
     connect(enabled_, &QCheckBox::toggled, this, [this] { FollowEnabled(); });
 
     auto* passwordOptions = new QHBoxLayout;
@@ -157,7 +146,7 @@ QWidget* CUserEditor::BuildLimitsPage() {
     return page;
 }
 
-void CUserEditor::Show(const UserFormValues& v) {
+void CUserEditor::Fill(const UserFormValues& v) {
     enabled_->setChecked(v.enabled);
     userid_->setText(Q(v.userid));
     password_->setText(Q(v.password));
@@ -220,12 +209,13 @@ void CUserEditor::Focus(AccountField field) {
 CGroupSelectDialog* CUserEditor::GroupSelection() const { return groupSelect_; }
 
 void CUserEditor::ChooseGroups() {
-    groupSelect_ = new CGroupSelectDialog(form_.Store(), this);
-    connect(groupSelect_, &QDialog::accepted, this, [this] {
-        groups_->setText(Q(AppendGroupNames(S(groups_->text()), groupSelect_->Chosen())));
+    auto* dialog = new CGroupSelectDialog(form_.Store(), this);
+    groupSelect_ = dialog;
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        groups_->setText(Q(AppendGroupNames(S(groups_->text()), dialog->Chosen())));
     });
-    connect(groupSelect_, &QDialog::finished, groupSelect_, &QObject::deleteLater);
-    groupSelect_->open();
+    connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
+    dialog->open();
 }
 
 void CUserEditor::accept() {

@@ -43,7 +43,7 @@ public:
 private:
     QWidget* BuildAccountPage();
     QWidget* BuildLimitsPage();
-    void Show(const UserFormValues& v);
+    void Fill(const UserFormValues& v);
     void FollowEnabled();
     UserFormValues Values() const;
     void Focus(AccountField field);

@@ -166,7 +166,8 @@ TEST_F(UserForm, ANewUserStartsWithTheDefaultsAndNamesEveryField) {
     EXPECT_EQ(c.userid, "alice");
     EXPECT_EQ(c.groups, std::vector<int>{staff});
     EXPECT_EQ(c.expiry, (Expiry{false, "2031-03-15"}));
-    ASSERT_TRUE(c.password && c.download && c.upload && c.quotaMax && c.quotaCurrent && c.email && c.enabled && c.rights);
+    ASSERT_TRUE(c.password && c.download && c.upload && c.quotaMax && c.quotaCurrent && c.email && c.enabled &&
+                c.rights);
     EXPECT_FALSE(c.password->hashed);
 
     ASSERT_TRUE(form.Save(v, false));
@@ -261,8 +262,10 @@ TEST_F(UserForm, RefusesBadValuesWithTheFieldAndItsText) {
     for (const char* bad : {"-0.5", "inf", "nan", "1e999", "12KB"})
         expect(refused([bad](UserFormValues& v) { v.quotaMax = bad; }), F::QuotaMax, kQuotaMaxInvalid);
     expect(refused([](UserFormValues& v) { v.quotaCurrent = "-3"; }), F::QuotaCurrent, kQuotaCurrentInvalid);
-    expect(refused([](UserFormValues& v) { v.userid = std::string(65, 'u'); }), F::UserName, "用户名不能超过 64 个字节!");
-    expect(refused([](UserFormValues& v) { v.email = std::string(129, 'e'); }), F::Email, "电子邮件不能超过 128 个字节!");
+    expect(refused([](UserFormValues& v) { v.userid = std::string(65, 'u'); }), F::UserName,
+           "用户名不能超过 64 个字节!");
+    expect(refused([](UserFormValues& v) { v.email = std::string(129, 'e'); }), F::Email,
+           "电子邮件不能超过 128 个字节!");
     std::vector<Account> users;
     ASSERT_TRUE(store.Users(users));
     EXPECT_TRUE(users.empty());
