@@ -11,10 +11,8 @@
 #include <QTabBar>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -36,13 +34,16 @@
 #include "engine/FtpServer.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgramDir.h"
+#include "tests/gui/GuiTestSupport.h"
 
 using namespace tw;
 using namespace tw::admin;
 
 namespace {
 
-constexpr int kDeadlineMs = 30000;
+using test::Boxes;
+using test::Client;
+using test::kDeadlineMs;
 
 // The child of `root` of type W whose accessible name is `name`.
 template <class W>
@@ -81,38 +82,6 @@ void Click(QAbstractButton* button) {
     const QPoint at = qobject_cast<QCheckBox*>(button) ? QPoint(8, button->height() / 2) : button->rect().center();
     QTest::mouseClick(button, Qt::LeftButton, {}, at);
 }
-
-// Every box the editors show, answered with `yes` for questions.
-struct Boxes {
-    QStringList texts;
-    bool yes = true;
-    CBoxAnswererScope scope{[this](BoxKind, const QString& text) {
-        texts << text;
-        return yes;
-    }};
-};
-
-// One FTP client process; each Send is answered by one Reply line.
-class Client {
-public:
-    explicit Client(int port) { process_.start(PYTHON, {FTP_CLIENT, QString::number(port)}); }
-    ~Client() {
-        process_.closeWriteChannel();
-        if (!process_.waitForFinished(kDeadlineMs)) process_.kill();
-        process_.waitForFinished(kDeadlineMs);
-    }
-    QString Ask(const QString& line) {
-        process_.write((line + "\n").toUtf8());
-        return Reply();
-    }
-    QString Reply() {
-        if (!QTest::qWaitFor([this] { return process_.canReadLine(); }, kDeadlineMs)) return "(no reply)";
-        return QString::fromUtf8(process_.readLine()).trimmed();
-    }
-
-private:
-    QProcess process_;
-};
 
 }  // namespace
 
@@ -680,10 +649,7 @@ private slots:
 
     void aUserMadeInTheEditorsSeesItsGroupsFolderOverFtp() {
         CEngineLoop loop;
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        const int port = probe.serverPort();
-        probe.close();
+        const int port = test::FreePort();
         QCOMPARE(WriteFileReplacing(dir_ + "option.ini", "[Server]\nport=" + std::to_string(port) +
                                                           "\nAutoActive=1\nSavelog=0\n"), 0);
         qputenv("TARNWICK_HOME", QByteArray::fromStdString(dir_));

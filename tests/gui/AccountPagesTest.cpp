@@ -17,9 +17,11 @@
 #include "admin/MessageBoxes.h"
 #include "admin/UserEditor.h"
 #include "platform/FileSystem.h"
+#include "tests/gui/GuiTestSupport.h"
 
 using namespace tw;
 using namespace tw::admin;
+using tw::test::Boxes;
 
 namespace {
 
@@ -41,17 +43,6 @@ void Select(QTreeWidget* list, const QString& name, int column = 0) {
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         if (list->topLevelItem(i)->text(column) == name) list->setCurrentItem(list->topLevelItem(i));
 }
-
-// Records every box and answers questions with `yes`.
-struct Boxes {
-    explicit Boxes(bool yes)
-        : scope([this, yes](BoxKind, const QString& text) {
-              texts << text;
-              return yes;
-          }) {}
-    QStringList texts;
-    CBoxAnswererScope scope;
-};
 
 }  // namespace
 
