@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/FileSystem.h"
+
 extern char** environ;
 
 namespace tw {
@@ -109,7 +111,7 @@ std::string FindInPath(const std::string& name) {
         const size_t colon = dirs.find(':');
         const std::string_view dir = dirs.substr(0, colon);
         // An empty entry is the working directory.
-        const std::string candidate = (dir.empty() ? std::string(".") : std::string(dir)) + "/" + name;
+        const std::string candidate = JoinPath(dir.empty() ? std::string(".") : std::string(dir), name);
         struct stat st;
         if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0)
             return candidate;

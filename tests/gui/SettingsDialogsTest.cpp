@@ -110,6 +110,7 @@ private:
     std::unique_ptr<CFtpServer> server_;
     std::unique_ptr<CEventSinkAdapter> sink_;
     std::unique_ptr<CAdminHost> host_;
+    const QByteArray path_ = qgetenv("PATH");
 
     std::string Read(const std::string& name) const { return ReadSmallFile(dir_ + name); }
     void Write(const std::string& name, const std::string& text) const {
@@ -144,6 +145,46 @@ private:
         QVERIFY(!dialog.AddressDialog());
     }
 
+    // Fakes that use only shell built-ins and absolute paths, so that PATH can be made to hold nothing but
+    // the fake pkexec (or nothing at all). tarnsvc records its switch and does to a unit directory and a
+    // state file what the real one does to systemd, exiting 1 on success; "-e" fails with a message.
+    // pkexec records its arguments, one a line, and runs them; systemctl answers the state file.
+    struct Fakes {
+        std::string tools, bin, units, nothing;
+    };
+    Fakes WriteFakes() {
+        Fakes f{dir_ + "tool dir/", dir_ + "bin/", dir_ + "units/", dir_ + "empty/"};
+        for (const std::string& d : {f.tools, f.bin, f.units, f.nothing}) EnsureDirectory(d);
+        const std::string unit = f.units + "tarnwick-ftp.service", state = dir_ + "state";
+        WriteScript(f.tools + "tarnsvc", "#!/bin/sh\n"
+                                         "printf '%s\\n' \"$*\" >> '" + dir_ + "calls'\n"
+                                         "case \"$1\" in\n"
+                                         "  -i) : > '" + unit + "'; echo 'Service succesfully installed';;\n"
+                                         "  -u) /bin/rm -f '" + unit + "';;\n"
+                                         "  -s) echo active > '" + state + "';;\n"
+                                         "  -e) echo \"Couldn't stop the service\" >&2; exit 0;;\n"
+                                         "esac\n"
+                                         "exit 1\n");
+        WriteScript(f.bin + "pkexec", "#!/bin/sh\n"
+                                      "for a in \"$@\"; do printf '%s\\n' \"$a\"; done >> '" + dir_ + "pkexec-args'\n"
+                                      "exec \"$@\"\n");
+        WriteScript(f.bin + "systemctl", "#!/bin/sh\nread -r s < '" + state + "'\necho \"$s\"\n");
+        Write("state", "inactive\n");
+        qputenv("TARNWICK_UNIT_DIR", QByteArray::fromStdString(f.units));
+        qputenv("TARNWICK_SYSTEMCTL", QByteArray::fromStdString(f.bin + "systemctl"));
+        return f;
+    }
+    // Clicks a switch's button and waits for the run to be shown.
+    void RunButton(CServicePanel& panel, ServiceSwitch which) {
+        QSignalSpy refreshed(&panel, &CServicePanel::Refreshed);
+        QTest::mouseClick(panel.Button(which), Qt::LeftButton);
+        QVERIFY(panel.Busy());
+        QVERIFY(!panel.Button(ServiceSwitch::Install)->isEnabled());  // one run at a time
+        QVERIFY(refreshed.wait(kDeadlineMs));
+        QVERIFY(!panel.Busy());
+    }
+    QString State(const CServicePanel& panel) const { return panel.StateLabel()->text(); }
+
 private slots:
     void initTestCase() {
         QVERIFY(temp_.isValid());
@@ -157,6 +198,7 @@ private slots:
     }
 
     void cleanup() {
+        qputenv("PATH", path_);
         host_.reset();
         server_.reset();
         sink_.reset();
@@ -311,6 +353,99 @@ private slots:
         QVERIFY(Activate(&opened));
         QTest::keyClick(opened.Field(0), Qt::Key_Escape);
         QCOMPARE(opened.result(), int(QDialog::Rejected));
+    }
+
+
+    void servicePanelRunsTheSwitchesThroughPkexecAndStartingTheServiceEndsTheAutomaticStarts() {
+        Write("option.ini", "[Server]\r\nAutoActive=1\r\nAutoActiveSSL=1\r\nftpservice=0\r\n");
+        const Fakes f = WriteFakes();
+        qputenv("PATH", QByteArray::fromStdString(f.bin));
+        QString callsAtStop = "(not stopped)";
+        auto stopListeners = [&] { callsAtStop = QString::fromStdString(Read("calls")); };
+        CServicePanel panel(dir_, f.tools, stopListeners, false);
+        QSignalSpy opened(&panel, &CServicePanel::Refreshed);
+        QVERIFY(Activate(&panel));
+        QVERIFY(opened.wait(kDeadlineMs));
+        QCOMPARE(panel.windowTitle(), QString("服务"));
+        QCOMPARE(State(panel), QString("服务状态: 未安装"));
+        QVERIFY(!panel.FtpBox()->isChecked());
+        QVERIFY(panel.TlsBox()->isChecked());  // missing: on
+
+        // Tab goes through the controls in reading order.
+        const QList<QWidget*> order{panel.Button(ServiceSwitch::Install), panel.Button(ServiceSwitch::Uninstall),
+                                    panel.Button(ServiceSwitch::Start),   panel.Button(ServiceSwitch::Stop),
+                                    panel.FtpBox(),                       panel.TlsBox(),
+                                    panel.CloseButton()};
+        order[0]->setFocus();
+        for (int i = 1; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), order[i]);
+        }
+
+        Boxes boxes;
+        RunButton(panel, ServiceSwitch::Install);
+        const std::string tarnsvc = f.tools + "tarnsvc";
+        QCOMPARE(Read("pkexec-args"), tarnsvc + "\n-i\n");  // the path with its blank is one argument
+        QCOMPARE(State(panel), QString("服务状态: 已安装, 未运行 (inactive)"));
+
+        RunButton(panel, ServiceSwitch::Start);
+        QCOMPARE(callsAtStop, QString("-i\n"));  // the listeners were stopped before the service started
+        QCOMPARE(Read("calls"), std::string("-i\n-s\n"));
+        QCOMPARE(State(panel), QString("服务状态: 已安装, 正在运行"));
+        const std::string options = Read("option.ini");
+        QVERIFY(options.find("AutoActive=0\r\n") != std::string::npos);
+        QVERIFY(options.find("AutoActiveSSL=0\r\n") != std::string::npos);
+        QVERIFY(boxes.texts.isEmpty());
+
+        // A switch that fails shows its exit status and what it wrote.
+        RunButton(panel, ServiceSwitch::Stop);
+        QCOMPARE(boxes.texts, QStringList{QString::fromStdString("命令失败: " + f.bin + "pkexec '" + tarnsvc +
+                                                                 "' -e\n退出状态: 0\nCouldn't stop the service")});
+        QCOMPARE(State(panel), QString("服务状态: 已安装, 正在运行"));
+
+        QTest::keyClick(panel.FtpBox(), Qt::Key_Space);
+        QTest::keyClick(panel.TlsBox(), Qt::Key_Space);
+        QVERIFY(Read("option.ini").find("ftpservice=1\r\n") != std::string::npos);
+        QVERIFY(Read("option.ini").find("ftpsservice=0\r\n") != std::string::npos);
+        Screenshot(&panel, "service-panel.png");
+
+        // Without pkexec nothing runs: the box names the command to run as root.
+        qputenv("PATH", QByteArray::fromStdString(f.nothing));
+        boxes.texts.clear();
+        QSignalSpy refreshed(&panel, &CServicePanel::Refreshed);
+        QTest::mouseClick(panel.Button(ServiceSwitch::Uninstall), Qt::LeftButton);
+        QCOMPARE(boxes.texts, QStringList{QString::fromStdString("需要管理员权限: 请以root身份运行 '" + tarnsvc + "' -u")});
+        QVERIFY(!panel.Busy());
+        QCOMPARE(refreshed.count(), 0);
+        QCOMPARE(Read("calls"), std::string("-i\n-s\n-e\n"));
+
+        QTest::keyClick(&panel, Qt::Key_Escape);
+        QVERIFY(!panel.isVisible());
+    }
+
+    void servicePanelAsRootRunsTarnsvcItself() {
+        const Fakes f = WriteFakes();
+        qputenv("PATH", QByteArray::fromStdString(f.bin));
+        QVERIFY(WriteFileReplacing(f.units + "tarnwick-ftp.service", "[Unit]\n") == 0);
+        bool stopped = false;
+        CServicePanel panel(dir_, f.tools, [&] { stopped = true; }, true);
+        QSignalSpy opened(&panel, &CServicePanel::Refreshed);
+        QVERIFY(Activate(&panel));
+        QVERIFY(opened.wait(kDeadlineMs));
+        QCOMPARE(State(panel), QString("服务状态: 已安装, 未运行 (inactive)"));
+        QVERIFY(panel.FtpBox()->isChecked() && panel.TlsBox()->isChecked());
+
+        Boxes boxes;
+        RunButton(panel, ServiceSwitch::Uninstall);
+        QCOMPARE(Read("calls"), std::string("-u\n"));
+        QVERIFY(!PathExists(dir_ + "pkexec-args"));
+        QVERIFY(!stopped);  // only starting the service stops this program's listeners
+        QCOMPARE(State(panel), QString("服务状态: 未安装"));
+        QVERIFY(boxes.texts.isEmpty());
+        QVERIFY(!PathExists(dir_ + "option.ini"));  // nothing but "启动服务" and the boxes writes option.ini
+
+        QTest::mouseClick(panel.CloseButton(), Qt::LeftButton);
+        QVERIFY(!panel.isVisible());
     }
 };
 

@@ -71,6 +71,8 @@ TEST(FindInPath, FindsExecutableFilesOnlyInPathOrder) {
     EXPECT_EQ(FindInPath("tool"), (root / "b" / "tool").string());
     EXPECT_EQ(FindInPath("missing"), "");
     EXPECT_EQ(FindInPath(b + "/tool"), "");  // a path is not looked up
+    setenv("PATH", (a + ":" + b + "/").c_str(), 1);
+    EXPECT_EQ(FindInPath("tool"), (root / "b" / "tool").string());  // a trailing "/" is not doubled
     setenv("PATH", (c + ":" + a).c_str(), 1);
     EXPECT_EQ(FindInPath("tool"), "");
 
