@@ -46,6 +46,7 @@ CIpFilterDialog::CIpFilterDialog(CAdminHost& host, QWidget* parent)
     list_ = new QListWidget(this);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     listLabel->setBuddy(list_);
+    list_->setAccessibleName(listLabel->text());  // a list view does not take its name from the buddy label
     connect(list_, &QListWidget::currentRowChanged, this, [this](int row) { editor_.Select(row); });
     connect(list_, &QListWidget::itemDoubleClicked, this, [this] { edit_->click(); });
 

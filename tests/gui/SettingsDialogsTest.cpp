@@ -1,6 +1,7 @@
 // The settings dialogs through their real widgets: the IP filter editor over an in-process server that a
 // real FTP client (Python's ftplib) connects to, the IP address dialog's key filter, and the service panel
 // running a fake tarnsvc directly, through a fake pkexec, or not at all.
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -75,10 +76,18 @@ void Type(const QString& keys) {
     for (QChar c : keys) QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
 }
 
+// The spy's signal has come, or comes within the deadline (the loop may have run since the spy was made).
+bool Signalled(QSignalSpy& spy) { return !spy.isEmpty() || spy.wait(kDeadlineMs); }
+
 bool Activate(QWidget* window) {
     window->show();
     window->activateWindow();
     return QTest::qWaitFor([window] { return QApplication::activeWindow() == window; }, kDeadlineMs);
+}
+
+QString AccessibleName(QWidget* widget) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+    return accessible ? accessible->text(QAccessible::Name) : QString();
 }
 
 QStringList Rows(const QListWidget* list) {
@@ -180,7 +189,7 @@ private:
         QTest::mouseClick(panel.Button(which), Qt::LeftButton);
         QVERIFY(panel.Busy());
         QVERIFY(!panel.Button(ServiceSwitch::Install)->isEnabled());  // one run at a time
-        QVERIFY(refreshed.wait(kDeadlineMs));
+        QVERIFY(Signalled(refreshed));
         QVERIFY(!panel.Busy());
     }
     QString State(const CServicePanel& panel) const { return panel.StateLabel()->text(); }
@@ -219,6 +228,16 @@ private slots:
         QCOMPARE(Rows(dialog.List()), (QStringList{"10.1.1.1", "10.1.1.2"}));
         QTest::mouseClick(dialog.ModeButton(1), Qt::LeftButton);
         QCOMPARE(Rows(dialog.List()), QStringList{"10.9.9.9"});
+        QCOMPARE(AccessibleName(dialog.List()), QString("IP 过滤:"));
+        QCOMPARE(AccessibleName(dialog.ModeButton(1)), QString("拒绝所有来自IP地址列表中的IP的访问"));
+        // Tab goes through the controls in reading order (the checked mode stands for its group).
+        const QList<QWidget*> order{dialog.ModeButton(1), dialog.List(),     dialog.AddButton(), dialog.EditButton(),
+                                    dialog.DeleteButton(), dialog.OkButton(), dialog.CancelButton()};
+        order[0]->setFocus();
+        for (int i = 1; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), order[i]);
+        }
 
         AddThroughDialog(dialog, "127.0.0.1");
         AddThroughDialog(dialog, "127.0.0.1");
@@ -315,7 +334,10 @@ private slots:
         CIpAddressDialog dialog;
         QVERIFY(Activate(&dialog));
         QCOMPARE(dialog.windowTitle(), QString("IP地址"));
-        for (int i = 0; i < 4; ++i) QCOMPARE(dialog.Field(i)->maxLength(), 3);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(dialog.Field(i)->maxLength(), 3);
+            QVERIFY(AccessibleName(dialog.Field(i)).startsWith("输入IP地址:"));
+        }
         QCOMPARE(QApplication::focusWidget(), dialog.Field(0));
         // Letters and other keys are dropped; "." goes on to the next field; a fourth character does not fit.
         Type("1a9x2.");
@@ -365,7 +387,7 @@ private slots:
         CServicePanel panel(dir_, f.tools, stopListeners, false);
         QSignalSpy opened(&panel, &CServicePanel::Refreshed);
         QVERIFY(Activate(&panel));
-        QVERIFY(opened.wait(kDeadlineMs));
+        QVERIFY(Signalled(opened));
         QCOMPARE(panel.windowTitle(), QString("服务"));
         QCOMPARE(State(panel), QString("服务状态: 未安装"));
         QVERIFY(!panel.FtpBox()->isChecked());
@@ -431,7 +453,7 @@ private slots:
         CServicePanel panel(dir_, f.tools, [&] { stopped = true; }, true);
         QSignalSpy opened(&panel, &CServicePanel::Refreshed);
         QVERIFY(Activate(&panel));
-        QVERIFY(opened.wait(kDeadlineMs));
+        QVERIFY(Signalled(opened));
         QCOMPARE(State(panel), QString("服务状态: 已安装, 未运行 (inactive)"));
         QVERIFY(panel.FtpBox()->isChecked() && panel.TlsBox()->isChecked());
 
