@@ -47,7 +47,10 @@ CIpFilterDialog::CIpFilterDialog(CAdminHost& host, QWidget* parent)
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     listLabel->setBuddy(list_);
     list_->setAccessibleName(listLabel->text());  // a list view does not take its name from the buddy label
-    connect(list_, &QListWidget::currentRowChanged, this, [this](int row) { editor_.Select(row); });
+    connect(list_, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem*> selected = list_->selectedItems();
+        editor_.Select(selected.isEmpty() ? -1 : list_->row(selected.first()));
+    });
     connect(list_, &QListWidget::itemDoubleClicked, this, [this] { edit_->click(); });
 
     add_ = new QPushButton("加入", this);
@@ -117,6 +120,7 @@ void CIpFilterDialog::ShowList() {
     list_->clear();
     for (const std::string& entry : editor_.Entries()) list_->addItem(QString::fromStdString(entry));
     list_->setCurrentRow(editor_.Selected());
+    if (editor_.Selected() < 0) list_->clearSelection();
     for (QPushButton* b : {add_, edit_, delete_}) b->setEnabled(editor_.HasList());
 }
 
