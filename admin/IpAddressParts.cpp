@@ -18,7 +18,9 @@ AddressParts SplitAddress(const std::string& address) {
     return parts;
 }
 
-std::string JoinAddress(const AddressParts& parts) { return parts[0] + "." + parts[1] + "." + parts[2] + "." + parts[3]; }
+std::string JoinAddress(const AddressParts& parts) {
+    return parts[0] + "." + parts[1] + "." + parts[2] + "." + parts[3];
+}
 
 bool IsPartCharacter(char c) { return (c >= '0' && c <= '9') || c == '*'; }
 

@@ -31,7 +31,9 @@ CIpFilterEditor::CIpFilterEditor(int mode, std::string allowText, std::string de
 
 void CIpFilterEditor::SetMode(int mode) {
     mode_ = mode;
-    entries_ = mode == 1 ? SplitListText(denyText_) : mode == 2 ? SplitListText(allowText_) : std::vector<std::string>{};
+    entries_ = mode == 1   ? SplitListText(denyText_)
+               : mode == 2 ? SplitListText(allowText_)
+                           : std::vector<std::string>{};
     selected_ = -1;
 }
 
