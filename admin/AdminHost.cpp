@@ -1,6 +1,7 @@
 #include "AdminHost.h"
 
 #include "admin/AdminTexts.h"
+#include "admin/ServerOptions.h"
 #include "accounts/AccountStore.h"
 #include "engine/IpFilter.h"
 #include "platform/Autostart.h"
@@ -103,6 +104,23 @@ void CAdminHost::UpdateAutostartEntry(const std::string& program) const {
         WriteAutostartEntry(kAdminAutostartName, kCaption, program);
     else
         RemoveAutostartEntry(kAdminAutostartName);
+}
+
+std::string CAdminHost::ApplyFilter(int mode, const std::string& allowText, const std::string& denyText) {
+    settings_.filterMode = mode;
+    acceptList_ = allowText;
+    rejectList_ = denyText;
+    server_.SetFilterMode(mode);
+    server_.SetFilterLists(acceptList_, rejectList_);
+
+    std::string unwritten;
+    auto note = [&unwritten](bool written, const std::string& path) {
+        if (!written && unwritten.empty()) unwritten = path;
+    };
+    note(WriteServerOption(programDir_, "FilterMode", std::to_string(mode)), programDir_ + "option.ini");
+    note(WriteFileReplacing(programDir_ + "rejectip.txt", rejectList_) == 0, programDir_ + "rejectip.txt");
+    note(WriteFileReplacing(programDir_ + "acceptip.txt", acceptList_) == 0, programDir_ + "acceptip.txt");
+    return unwritten;
 }
 
 }  // namespace tw::admin

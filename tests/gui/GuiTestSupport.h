@@ -1,0 +1,62 @@
+// What the GUI tests share: a free loopback port, a real FTP client process, and a recorder that answers the
+// program's message boxes.
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+#include <QTcpServer>
+#include <QtTest>
+
+#include "admin/MessageBoxes.h"
+
+namespace tw::test {
+
+constexpr int kDeadlineMs = 30000;
+
+// A loopback port that was free a moment ago.
+inline int FreePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// One FTP client process (Python's ftplib, FTP_CLIENT); each Send is answered by one Reply line.
+class Client {
+public:
+    explicit Client(int port, bool tls = false) {
+        QStringList args{FTP_CLIENT, QString::number(port)};
+        if (tls) args << "tls";
+        process_.start(PYTHON, args);
+    }
+    ~Client() {
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(kDeadlineMs)) process_.kill();
+        process_.waitForFinished(kDeadlineMs);
+    }
+    void Send(const QString& line) { process_.write((line + "\n").toUtf8()); }
+    // The next line, waited for while the GUI thread (and with it the server) keeps running.
+    QString Reply() {
+        if (!QTest::qWaitFor([this] { return process_.canReadLine(); }, kDeadlineMs)) return "(no reply)";
+        return QString::fromUtf8(process_.readLine()).trimmed();
+    }
+    QString Ask(const QString& line) {
+        Send(line);
+        return Reply();
+    }
+
+private:
+    QProcess process_;
+};
+
+// Every box the program shows while it lives, answered with `yes` for questions.
+struct Boxes {
+    explicit Boxes(bool answer = true) : yes(answer) {}
+    QStringList texts;
+    bool yes;
+    admin::CBoxAnswererScope scope{[this](admin::BoxKind, const QString& text) {
+        texts << text;
+        return yes;
+    }};
+};
+
+}  // namespace tw::test
