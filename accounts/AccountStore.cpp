@@ -56,6 +56,24 @@ AccountStatus ReplaceFolderTable(const std::string& path, const std::vector<Virt
     return {};
 }
 
+// Appends the record in `t`'s edit buffer and writes the new owner's folder table in the same locked step;
+// when the table cannot be written the record is taken out again. A group always gets a table (the server
+// denies everything outside a member's home once one does not open); a user without folders gets none, and
+// loses one that an earlier holder of the id left behind.
+AccountStatus AppendOwner(CRecordTable& t, FolderOwner owner, const std::string& what, const std::string& dir,
+                          const std::vector<VirtualFolder>* folders, int& id) {
+    if (!t.AppendRecord()) return Fail(AccountFault::Table, F::None, "cannot add " + what + ": " + t.GetErrorText());
+    id = t.GetLastId();
+    const std::string path = FolderTablePath(dir, owner, id);
+    if (!folders && owner == FolderOwner::User) {
+        RemoveFile(path);
+        return {};
+    }
+    AccountStatus s = ReplaceFolderTable(path, folders ? *folders : std::vector<VirtualFolder>());
+    if (!s && SeekId(t, id)) t.DeleteRecord();
+    return s;
+}
+
 // A name as stored: trimmed, not empty.
 AccountStatus TrimName(std::optional<std::string>& name, AccountField field, const char* what) {
     if (!name) return {};
@@ -193,17 +211,7 @@ AccountStatus CAccountStore::AddUser(const UserChange& user, const std::vector<V
     if (AccountStatus s = OpenUsers(t, dir_, OpenMode::ReadWrite); !s) return s;
     if (SeekUser(t, *c.userid)) return Fail(AccountFault::Exists, F::UserName, "user " + Quoted(*c.userid) + " exists");
     if (AccountStatus s = PutUser(t, c); !s) return s;
-    if (!t.AppendRecord())
-        return Fail(AccountFault::Table, F::None, "cannot add user " + Quoted(*c.userid) + ": " + t.GetErrorText());
-    id = t.GetLastId();
-    const std::string path = FolderTablePath(dir_, FolderOwner::User, id);
-    if (!folders) {
-        RemoveFile(path);  // ids are handed out again: an earlier owner's folders must not come with the id
-        return {};
-    }
-    AccountStatus s = ReplaceFolderTable(path, *folders);
-    if (!s && SeekId(t, id)) t.DeleteRecord();  // all or nothing
-    return s;
+    return AppendOwner(t, FolderOwner::User, "user " + Quoted(*c.userid), dir_, folders, id);
 }
 
 AccountStatus CAccountStore::ChangeUser(int id, const UserChange& change, const std::vector<VirtualFolder>* folders) {
@@ -245,12 +253,7 @@ AccountStatus CAccountStore::AddGroup(const GroupChange& group, const std::vecto
     if (AccountStatus s = OpenGroups(t, dir_, OpenMode::ReadWrite); !s) return s;
     if (SeekGroup(t, *c.name)) return Fail(AccountFault::Exists, F::GroupName, "group " + Quoted(*c.name) + " exists");
     if (AccountStatus s = PutGroup(t, c); !s) return s;
-    if (!t.AppendRecord())
-        return Fail(AccountFault::Table, F::None, "cannot add group " + Quoted(*c.name) + ": " + t.GetErrorText());
-    id = t.GetLastId();
-    AccountStatus s = ReplaceFolderTable(FolderTablePath(dir_, FolderOwner::Group, id), folders ? *folders : std::vector<VirtualFolder>());
-    if (!s && SeekId(t, id)) t.DeleteRecord();
-    return s;
+    return AppendOwner(t, FolderOwner::Group, "group " + Quoted(*c.name), dir_, folders, id);
 }
 
 AccountStatus CAccountStore::ChangeGroup(int id, const GroupChange& change, const std::vector<VirtualFolder>* folders) {

@@ -86,4 +86,22 @@ void CAdminHost::UpdateAutostartEntry(const std::string& program) const {
         RemoveAutostartEntry(kAdminAutostartName);
 }
 
+std::string CAdminHost::ApplyFilter(int mode, const std::string& allowText, const std::string& denyText) {
+    settings_.filterMode = mode;
+    acceptList_ = allowText;
+    rejectList_ = denyText;
+    server_.SetFilterMode(mode);
+    server_.SetFilterLists(acceptList_, rejectList_);
+
+    std::string unwritten;
+    auto note = [&unwritten](bool written, const std::string& path) {
+        if (!written && unwritten.empty()) unwritten = path;
+    };
+    CIniFile ini(SettingsPath(programDir_));
+    note(WriteInt(ini, keys::kFilterMode, mode), ini.Path());
+    note(WriteFileReplacing(programDir_ + "rejectip.txt", rejectList_) == 0, programDir_ + "rejectip.txt");
+    note(WriteFileReplacing(programDir_ + "acceptip.txt", acceptList_) == 0, programDir_ + "acceptip.txt");
+    return unwritten;
+}
+
 }  // namespace tw::admin

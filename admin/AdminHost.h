@@ -57,6 +57,12 @@ public:
     // silent (an unwritable directory only loses the entry).
     void UpdateAutostartEntry(const std::string& program) const;
 
+    // The IP filter editor's result: gives the server the mode and both texts, keeps them as the program's
+    // copies and writes "FilterMode", rejectip.txt and acceptip.txt (each text exactly, replacing the file).
+    // Returns the path of the first file that could not be written (the others are written all the same),
+    // empty when all three were.
+    std::string ApplyFilter(int mode, const std::string& allowText, const std::string& denyText);
+
 private:
     // The values the program gives the server before each start.
     void ApplyStartValues();

@@ -56,6 +56,7 @@ inline constexpr IntKey kStartup{"Server", "startup", 0};
 inline constexpr IntKey kAutoActive{"Server", "AutoActive", 0};
 inline constexpr IntKey kAutoActiveTls{"Server", "AutoActiveSSL", 0};
 inline constexpr IntKey kMinimize{"Server", "Minimize", 0};
+inline constexpr TextKey kDefaultDir{"Server", "defaultdir", ""};  // the home proposed for a new user
 // The user information of the ready-made addresses in the desktop program's address list.
 inline constexpr TextKey kDefaultUser{"DEFAULT", "USER", ""};
 inline constexpr TextKey kDefaultPassword{"DEFAULT", "PASS", ""};

@@ -17,6 +17,18 @@ bool Usable(const std::string& path) { return !path.empty() && path.find('\0') =
 
 int Result(int rc) { return rc == 0 ? 0 : errno; }
 
+// Writes all of `content` to `fd`; 0 or the errno value.
+int WriteAll(int fd, const std::string& content) {
+    for (size_t done = 0; done < content.size();) {
+        ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            return n == 0 ? EIO : errno;
+    }
+    return 0;
+}
+
 }  // namespace
 
 FileKind KindOf(const std::string& path) {
@@ -63,19 +75,22 @@ int RenameFile(const std::string& from, const std::string& to) {
     return Usable(from) && Usable(to) ? Result(rename(from.c_str(), to.c_str())) : ENOENT;
 }
 
+int CreateFileExclusive(const std::string& path, const std::string& content, int mode) {
+    if (!Usable(path)) return ENOENT;
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (fd < 0) return errno;
+    int error = WriteAll(fd, content);
+    if (close(fd) != 0 && !error) error = errno;
+    if (error) unlink(path.c_str());
+    return error;
+}
+
 int WriteFileReplacing(const std::string& path, const std::string& content) {
     if (!Usable(path)) return ENOENT;
     std::string tmp = path + ".tmp";
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return errno;
-    int error = 0;
-    for (size_t done = 0; done < content.size() && !error;) {
-        ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n > 0)
-            done += static_cast<size_t>(n);
-        else if (n == 0 || errno != EINTR)
-            error = n == 0 ? EIO : errno;
-    }
+    int error = WriteAll(fd, content);
     if (close(fd) != 0 && !error) error = errno;
     if (!error && rename(tmp.c_str(), path.c_str()) != 0) error = errno;
     if (error) unlink(tmp.c_str());

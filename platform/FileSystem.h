@@ -31,6 +31,9 @@ int64_t EntrySize(const std::string& path);
 int RemoveFile(const std::string& path);
 // Moves `from` over `to` in one step (both in one file system): a reader sees the old `to` or the new one.
 int RenameFile(const std::string& from, const std::string& to);
+// Creates `path` with permission bits `mode`, only when nothing of that name exists (a link included), and
+// writes `content`; a failed write removes it again.
+int CreateFileExclusive(const std::string& path, const std::string& content, int mode);
 // Writes `content` to path + ".tmp" and moves it over `path`: a reader sees the old file or the whole new
 // one, and a failure leaves `path` as it was.
 int WriteFileReplacing(const std::string& path, const std::string& content);

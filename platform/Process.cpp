@@ -6,10 +6,15 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/FileSystem.h"
 
 extern char** environ;
 
@@ -28,7 +33,7 @@ int Reap(pid_t pid) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, std::chrono::milliseconds limit) {
+ProcessResult RunProcess(const std::vector<std::string>& argv, std::chrono::milliseconds limit, ErrorOutput errors) {
     ProcessResult result;
     if (argv.empty()) return result;
     int out[2];
@@ -38,6 +43,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::chrono::mill
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    if (errors == ErrorOutput::Captured) posix_spawn_file_actions_adddup2(&actions, out[1], 2);
     // The child gets the default signal mask: the host blocks SIGTERM and SIGINT for its signal descriptor.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -95,6 +101,26 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::chrono::mill
     result.finished = true;
     return result;
 }
+
+std::string FindInPath(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return {};
+    const char* path = std::getenv("PATH");
+    // An unset PATH searches what execvp's default would.
+    std::string_view dirs = path ? path : "/bin:/usr/bin";
+    while (true) {
+        const size_t colon = dirs.find(':');
+        const std::string_view dir = dirs.substr(0, colon);
+        // An empty entry is the working directory.
+        const std::string candidate = JoinPath(dir.empty() ? std::string(".") : std::string(dir), name);
+        struct stat st;
+        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        if (colon == std::string_view::npos) return {};
+        dirs.remove_prefix(colon + 1);
+    }
+}
+
+bool RunningAsRoot() { return geteuid() == 0; }
 
 void RaiseDescriptorLimit() {
     rlimit limit;

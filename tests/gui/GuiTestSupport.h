@@ -1,22 +1,26 @@
-// What the GUI tests share: a free loopback port, a real FTP client process, a recorder of opened URLs.
+// What the GUI tests share: a free loopback port, a real FTP client process, and a recorder that answers the
+// program's message boxes.
 #pragma once
 
 #include <QProcess>
+#include <QStringList>
 #include <QTcpServer>
-#include <QUrl>
 #include <QtTest>
+
+#include "admin/MessageBoxes.h"
 
 namespace tw::test {
 
-inline constexpr int kDeadlineMs = 30000;
+constexpr int kDeadlineMs = 30000;
 
+// A loopback port that was free a moment ago.
 inline int FreePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
 }
 
-// One FTP client process (Python's ftplib); each Send is answered by one Reply line.
+// One FTP client process (Python's ftplib, FTP_CLIENT); each Send is answered by one Reply line.
 class Client {
 public:
     explicit Client(int port, bool tls = false) {
@@ -35,20 +39,24 @@ public:
         if (!QTest::qWaitFor([this] { return process_.canReadLine(); }, kDeadlineMs)) return "(no reply)";
         return QString::fromUtf8(process_.readLine()).trimmed();
     }
+    QString Ask(const QString& line) {
+        Send(line);
+        return Reply();
+    }
 
 private:
     QProcess process_;
 };
 
-// Takes the URLs the program asks the desktop to open (QDesktopServices::setUrlHandler).
-class UrlRecorder : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public slots:
-    void Open(const QUrl& url) { urls << url; }
+// Every box the program shows while it lives, answered with `yes` for questions.
+struct Boxes {
+    explicit Boxes(bool answer = true) : yes(answer) {}
+    QStringList texts;
+    bool yes;
+    admin::CBoxAnswererScope scope{[this](admin::BoxKind, const QString& text) {
+        texts << text;
+        return yes;
+    }};
 };
 
 }  // namespace tw::test

@@ -30,7 +30,17 @@ using namespace tw::admin;
 using tw::test::Client;
 using tw::test::FreePort;
 using tw::test::kDeadlineMs;
-using tw::test::UrlRecorder;
+
+// Takes the URLs the page asks the desktop to open.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void Open(const QUrl& url) { urls << url; }
+};
 
 class OptionsPageTest : public QObject {
     Q_OBJECT

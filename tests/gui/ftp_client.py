@@ -1,5 +1,6 @@
 """An FTP client (Python's ftplib) driven line by line: each line on stdin is a command sent as it stands,
-or "quit"; each reply is printed on one line. A connection the server ends prints "closed".
+or "quit"; each reply is printed on one line. "NLST [path]" runs the listing over a passive data connection
+and prints the names on one line, separated by "|". A connection the server ends prints "closed".
 Usage: ftp_client.py PORT [tls]"""
 import ftplib
 import socket
@@ -27,6 +28,9 @@ for line in sys.stdin:
         if command == "quit":
             print(ftp.quit(), flush=True)
             break
+        if command.upper().startswith("NLST"):
+            print("|".join(ftp.nlst(*command.split()[1:])), flush=True)
+            continue
         print(ftp.sendcmd(command), flush=True)
     except (EOFError, OSError):
         print("closed", flush=True)

@@ -1,5 +1,5 @@
 // The administration program's plain classes: the event-sink adapter, the log-page and online-list
-// models, the settings it reads, the IP list additions and the daily log step.
+// models, the account pages' rows and filter, the settings it reads, the IP list additions and the daily log step.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include "admin/AccountRows.h"
 #include "admin/AdminHost.h"
 #include "admin/AdminSettings.h"
 #include "admin/EventSinkAdapter.h"
@@ -305,6 +306,30 @@ TEST_F(TempDir, AutostartEntryUnderSudoOrPkexecIsTheInvokingUsers) {
     unsetenv("SUDO_USER");
     unsetenv("XDG_CONFIG_HOME");
     EXPECT_FALSE(fs::exists(dir / "autostart"));
+}
+
+// The users page shows names for group ids and never a password; the filter narrows by every word typed.
+TEST(AccountRows, ColumnsAndFilter) {
+    Account alice{.id = 3, .userid = "Alice", .password = "$y$j9T$salt$hash", .email = "alice@example.org",
+                  .homedir = "/srv/ftp/alice", .groups = {2, 9}, .enabled = true};
+    Account bob{.id = 4, .userid = "bob", .homedir = "/srv/ftp/bob"};
+    const std::vector<AccountRow> rows = UserRows({alice, bob}, {{2, "staff", ""}, {5, "guests", ""}});
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].id, 3);
+    EXPECT_EQ(rows[0].columns, (std::vector<std::string>{"Alice", "******", "alice@example.org", "staff,9", "Enable",
+                                                          "/srv/ftp/alice"}));
+    EXPECT_EQ(rows[1].columns[1], "");  // no password set
+    EXPECT_EQ(rows[1].columns[4], "Disable");
+    EXPECT_EQ(GroupRows({{5, "guests", "n"}})[0].columns, (std::vector<std::string>{"5", "guests"}));
+
+    EXPECT_TRUE(RowMatches(rows[0], ""));
+    EXPECT_TRUE(RowMatches(rows[0], "  "));
+    EXPECT_TRUE(RowMatches(rows[0], "ALI"));
+    EXPECT_TRUE(RowMatches(rows[0], "staff example"));  // words in different columns
+    EXPECT_FALSE(RowMatches(rows[0], "staff bob"));
+    EXPECT_FALSE(RowMatches(rows[1], "srv/ftp/alice"));
+    EXPECT_FALSE(RowMatches(rows[0], "hash"));  // a hidden password is not searched
+    EXPECT_TRUE(RowMatches({1, {"用户甲"}}, "甲"));
 }
 
 }  // namespace

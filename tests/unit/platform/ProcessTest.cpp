@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/InstanceLock.h"
 
@@ -39,6 +41,43 @@ TEST(RunProcess, IsBoundedByItsLimitAndByTheChildItself) {
     ASSERT_GT(descendant, 0) << left.output;
     kill(descendant, SIGKILL);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+}
+
+TEST(RunProcess, CapturesStandardErrorInOrderWhenAsked) {
+    ProcessResult both = RunProcess({"sh", "-c", "echo one; echo two >&2; echo three; exit 1"}, 10s,
+                                    ErrorOutput::Captured);
+    EXPECT_TRUE(both.finished);
+    EXPECT_EQ(both.exitCode, 1);
+    EXPECT_EQ(both.output, "one\ntwo\nthree\n");
+}
+
+TEST(FindInPath, FindsExecutableFilesOnlyInPathOrder) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("tarnwick-path-" + std::to_string(getpid()));
+    fs::create_directories(root / "a");
+    fs::create_directories(root / "b");
+    fs::create_directories(root / "c" / "tool");  // a directory of that name is no program
+    auto write = [](const fs::path& file, fs::perms perms) {
+        std::ofstream(file) << "#!/bin/sh\n";
+        fs::permissions(file, perms);
+    };
+    write(root / "a" / "tool", fs::perms::owner_read);  // not executable
+    write(root / "b" / "tool", fs::perms::owner_all);
+    const char* saved = std::getenv("PATH");
+    const std::string savedPath = saved ? saved : "";
+    const std::string a = (root / "a").string(), b = (root / "b").string(), c = (root / "c").string();
+
+    setenv("PATH", (c + ":" + a + ":" + b).c_str(), 1);
+    EXPECT_EQ(FindInPath("tool"), (root / "b" / "tool").string());
+    EXPECT_EQ(FindInPath("missing"), "");
+    EXPECT_EQ(FindInPath(b + "/tool"), "");  // a path is not looked up
+    setenv("PATH", (a + ":" + b + "/").c_str(), 1);
+    EXPECT_EQ(FindInPath("tool"), (root / "b" / "tool").string());  // a trailing "/" is not doubled
+    setenv("PATH", (c + ":" + a).c_str(), 1);
+    EXPECT_EQ(FindInPath("tool"), "");
+
+    setenv("PATH", savedPath.c_str(), 1);
+    fs::remove_all(root);
 }
 
 TEST(InstanceLock, OneHolderAtATime) {
