@@ -100,14 +100,15 @@ void CFtpServer::ApplySettings(const ServerSettings& s, CServerEventSink* sink) 
     ftpService_ = s.ftpService;
     ftpsService_ = s.ftpsService;
 
-    LoadIpLists();
-
+    // The log first: what the steps below report goes to the program directory's day file.
     log_.SetBaseDirectory(programDir_);
     log_.SetErrorReporter(ReportLogFileError);
     // The service host opens the day's file even without Savelog (an empty file shows that it ran); the
     // desktop program makes no log directory unless it saves the log.
     if (saveLog_ || serviceWindow_) log_.OpenForToday(Now());
     settingsLoaded_ = true;
+
+    LoadIpLists();
 
     CAccountStore(programDir_).ExpirySweep(Now());
     // Uploads and moves cut short by a crash left their hidden files behind.

@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/FtpServer.h"
+#include "engine/LogFile.h"
+#include "platform/MessageLoop.h"
 #include "platform/ProgramDir.h"
 
 namespace tw {
@@ -124,6 +127,24 @@ TEST_F(ServerSettingsTest, AFileThatCannotBeWrittenIsReported) {
     CIniFile ini((dir / "absent" / "option.ini").string());
     EXPECT_FALSE(WriteInt(ini, keys::kPort, 2121));
     EXPECT_FALSE(fs::exists(dir / "absent"));
+}
+
+TEST_F(ServerSettingsTest, TheServiceHostWritesWhatItsStartReportsToTheProgramDirectorysDayFile) {
+    Write("[Server]\nSavelog=1\n");
+    std::ofstream(dir / "acceptip.txt") << "127.0.*";
+    setenv("TARNWICK_HOME", dir.c_str(), 1);
+    MessageLoop loop;
+    struct ServiceWindow : MessageTarget {
+        void OnMessage(unsigned, uintptr_t, intptr_t) override {}
+    } window;
+    {
+        CFtpServer server;
+        server.SetServiceWindow(&window);
+        server.LoadSettings(nullptr);
+    }
+    unsetenv("TARNWICK_HOME");
+    const std::string day = ReadSmallFile((dir / "log" / (LocalTimeText(std::time(nullptr), "%Y%m%d") + ".txt")).string());
+    EXPECT_NE(day.find("IP list acceptip.txt: ignored entry \"127.0.*\"."), std::string::npos) << day;
 }
 
 }  // namespace
