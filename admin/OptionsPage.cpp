@@ -165,7 +165,8 @@ COptionsPage::COptionsPage(CAdminHost& host, OptionsPageActions actions, QWidget
     });
     connect(restartFtp_, &QPushButton::clicked, this, [this] { Restart(port_, restartFtp_, actions_.restartFtp); });
     connect(restartTls_, &QPushButton::clicked, this, [this] { Restart(tlsPort_, restartTls_, actions_.restartTls); });
-    for (QLineEdit* edit : {minPort_, maxPort_}) connect(edit, &QLineEdit::editingFinished, this, [this] { SaveOptions(); });
+    for (QLineEdit* edit : {minPort_, maxPort_})
+        connect(edit, &QLineEdit::editingFinished, this, [this] { SaveOptions(); });
     connect(passiveIp_, &QComboBox::currentIndexChanged, this, [this] {
         if (!filling_) SaveOptions();
     });

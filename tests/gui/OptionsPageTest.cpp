@@ -201,8 +201,8 @@ private slots:
         QVERIFY(client.Reply().startsWith("230"));
         client.Send("PASV");
         const QString reply = client.Reply();
-        QVERIFY2(reply.startsWith("227 ") && reply.contains("(" + QString(list->itemText(chosen)).replace('.', ',') + ","),
-                 qPrintable(reply));
+        const QString address = QString(list->itemText(chosen)).replace('.', ',');
+        QVERIFY2(reply.startsWith("227 ") && reply.contains("(" + address + ","), qPrintable(reply));
     }
 
     void choosingInternetTakesThePublicAddressFromTheLookup() {
@@ -219,7 +219,8 @@ private slots:
                 peer->disconnectFromHost();
             });
         });
-        WriteOptions("PassiveIP=10.0.0.3\n[DNS]\nLookupURL=http://127.0.0.1:" + std::to_string(lookup.serverPort()) + "/\n");
+        WriteOptions("PassiveIP=10.0.0.3\n[DNS]\nLookupURL=http://127.0.0.1:" + std::to_string(lookup.serverPort()) +
+                     "/\n");
         COptionsPage& page = Open();
         QCOMPARE(page.PassiveIpList()->currentIndex(), 0);  // a stored address that is not in the list
         QCOMPARE(server_->GetPassiveAddress(), std::string("10.0.0.3"));

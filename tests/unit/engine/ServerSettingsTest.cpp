@@ -143,7 +143,8 @@ TEST_F(ServerSettingsTest, TheServiceHostWritesWhatItsStartReportsToTheProgramDi
         server.LoadSettings(nullptr);
     }
     unsetenv("TARNWICK_HOME");
-    const std::string day = ReadSmallFile((dir / "log" / (LocalTimeText(std::time(nullptr), "%Y%m%d") + ".txt")).string());
+    const fs::path today = dir / "log" / (LocalTimeText(std::time(nullptr), "%Y%m%d") + ".txt");
+    const std::string day = ReadSmallFile(today.string());
     EXPECT_NE(day.find("IP list acceptip.txt: ignored entry \"127.0.*\"."), std::string::npos) << day;
 }
 
