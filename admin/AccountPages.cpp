@@ -13,6 +13,7 @@
 #include "admin/GroupEditor.h"
 #include "admin/MessageBoxes.h"
 #include "admin/UserEditor.h"
+#include "engine/ServerSettings.h"
 #include "platform/IniFile.h"
 
 namespace tw::admin {
@@ -176,7 +177,7 @@ std::string CUsersPage::Load(std::vector<AccountRow>& rows) {
 }
 
 void CUsersPage::AddUser() {
-    const std::string home = CIniFile(store_.Dir() + "option.ini").GetString("Server", "defaultdir");
+    const std::string home = ReadText(CIniFile(SettingsPath(store_.Dir())), keys::kDefaultDir);
     OpenEditor(new CUserEditor(store_, std::nullopt, QString::fromStdString(home), this), this);
 }
 

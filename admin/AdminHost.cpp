@@ -1,8 +1,6 @@
 #include "AdminHost.h"
 
 #include "admin/AdminTexts.h"
-#include "admin/ServerOptions.h"
-#include "accounts/AccountStore.h"
 #include "engine/IpFilter.h"
 #include "platform/Autostart.h"
 #include "platform/FileSystem.h"
@@ -30,30 +28,18 @@ CAdminHost::CAdminHost(CFtpServer& server, CServerEventSink& sink, Clock clock)
     : server_(server),
       sink_(sink),
       clock_(std::move(clock)),
-      programDir_(server.ProgramDir()),
-      updater_(programDir_, [&server](const std::string& address) { server.SetPassiveAddress(address); }) {}
+      programDir_(server.ProgramDir()) {
+    server_.SetClock(clock_);
+}
 
 void CAdminHost::LoadSettings() {
-    settings_ = ReadAdminSettings(programDir_ + "option.ini");
-    server_.SetFilterMode(settings_.filterMode);
-    if (EqualsNoCase(settings_.passiveIp, "Internet"))
-        RunAddressLookup();
-    else
-        server_.SetPassiveAddress(settings_.passiveIp);
-    server_.SetPassivePorts(settings_.minPort, settings_.maxPort);
-    server_.SetEventSink(&sink_);
-
-    acceptList_ = ReadSmallFile(programDir_ + "acceptip.txt");
-    rejectList_ = ReadSmallFile(programDir_ + "rejectip.txt");
-    server_.SetFilterLists(acceptList_, rejectList_);
-
-    log_.SetBaseDirectory(programDir_);
+    settings_ = ReadAdminSettings(SettingsPath(programDir_));
+    server_.ApplySettings(settings_, &sink_);
+    server_.GetFilterLists(acceptList_, rejectList_);
     logDate_ = LocalTimeText(clock_(), "%Y-%m-%d");
 }
 
 void CAdminHost::ApplyStartValues() {
-    server_.SetMaxUsers(settings_.maxUsers);
-    server_.SetTimeout(settings_.timeout);
     server_.SetWelcome(kWelcomeText);
     server_.SetGoodbye(kGoodbyeText);
     server_.SetStatsInterval(kStatsIntervalMs);
@@ -75,10 +61,6 @@ bool CAdminHost::StartTls(int port) {
     return true;
 }
 
-void CAdminHost::RetryAddressLookup() {
-    if (!updater_.UpdateDone()) RunAddressLookup();
-}
-
 bool CAdminHost::AddToList(IpList list, const std::string& address) {
     std::string& text = list == IpList::Allow ? acceptList_ : rejectList_;
     if (!AddAddressToList(text, address)) return false;
@@ -93,11 +75,9 @@ bool CAdminHost::LogLine(const std::string& line) {
     const std::string today = LocalTimeText(now, "%Y-%m-%d");
     const bool newDay = today != logDate_;
     logDate_ = today;
-    log_.Write(line, now);
+    server_.Log().Write(line, now);
     return newDay;
 }
-
-int CAdminHost::SweepExpiredAccounts() { return CAccountStore(programDir_).ExpirySweep(clock_()); }
 
 void CAdminHost::UpdateAutostartEntry(const std::string& program) const {
     if (settings_.startup)
@@ -117,7 +97,8 @@ std::string CAdminHost::ApplyFilter(int mode, const std::string& allowText, cons
     auto note = [&unwritten](bool written, const std::string& path) {
         if (!written && unwritten.empty()) unwritten = path;
     };
-    note(WriteServerOption(programDir_, "FilterMode", std::to_string(mode)), programDir_ + "option.ini");
+    CIniFile ini(SettingsPath(programDir_));
+    note(WriteInt(ini, keys::kFilterMode, mode), ini.Path());
     note(WriteFileReplacing(programDir_ + "rejectip.txt", rejectList_) == 0, programDir_ + "rejectip.txt");
     note(WriteFileReplacing(programDir_ + "acceptip.txt", acceptList_) == 0, programDir_ + "acceptip.txt");
     return unwritten;

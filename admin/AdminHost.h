@@ -1,6 +1,6 @@
 // CAdminHost: what the administration program does with the server object, apart from showing it:
-// start-up settings, the IP lists it edits, starts and stops with its own texts, the daily log file,
-// the expiry sweep and the start-at-logon entry.
+// start-up settings (applied the service host's way, plus the program's own keys), the IP lists it edits,
+// starts with its own texts, the daily log step and the start-at-logon entry.
 //
 // Threads: the GUI thread, which owns the server object.
 #pragma once
@@ -10,9 +10,7 @@
 #include <string>
 
 #include "admin/AdminSettings.h"
-#include "engine/AddressUpdater.h"
 #include "engine/FtpServer.h"
-#include "engine/LogFile.h"
 
 namespace tw::admin {
 
@@ -24,13 +22,17 @@ public:
     using Clock = std::function<std::time_t()>;
     enum class IpList { Allow, Deny };
 
+    // `clock` becomes the server's clock too: the expiry sweep and the log's days follow it.
     CAdminHost(CFtpServer& server, CServerEventSink& sink, Clock clock);
 
-    // Reads option.ini and the IP lists of the program directory, gives the server its values and the
-    // sink, points the daily log at the program directory and remembers today's date.
+    // Reads option.ini, applies it to the server with the sink (CFtpServer::ApplySettings), takes the
+    // IP lists the server loaded and remembers today's date.
     void LoadSettings();
     const AdminSettings& Settings() const { return settings_; }
+    // The options page's edits, for what reads them later (the next start, the start-at-logon entry).
+    AdminSettings& EditSettings() { return settings_; }
     const std::string& ProgramDir() const { return programDir_; }
+    CFtpServer& Server() { return server_; }
 
     // Start a listener on `port` with the program's texts, limits and statistics interval.
     bool StartPlain(int port);
@@ -38,10 +40,8 @@ public:
     bool FtpRunning() const { return server_.IsRunning(); }
     bool TlsRunning() const { return server_.IsSslRunning(); }
 
-    // The public-address lookup and dynamic-DNS update, when option.ini asks for them; the retry repeats
-    // it until one reply has been handled.
-    void RunAddressLookup() { updater_.StartAddressLookup(); }
-    void RetryAddressLookup();
+    void RunAddressLookup() { server_.StartAddressLookup(); }
+    void RetryAddressLookup() { server_.RetryAddressLookup(); }
 
     // Adds an address to the allow or deny list and, when it was not there yet, writes the list file
     // (a file that cannot be written is skipped: the running filter keeps the address). True when added.
@@ -53,8 +53,6 @@ public:
     // line (the caller empties its log list); the line goes to that day's file.
     bool LogLine(const std::string& line);
 
-    // Disables the accounts whose expiry date has come; the count.
-    int SweepExpiredAccounts();
     // Writes the start-at-logon entry for `program` when "Startup" is 1, else removes it; failures are
     // silent (an unwritable directory only loses the entry).
     void UpdateAutostartEntry(const std::string& program) const;
@@ -75,9 +73,7 @@ private:
     const std::string programDir_;
     AdminSettings settings_;
     std::string acceptList_, rejectList_;
-    CLogFile log_;
     std::string logDate_;  // "%Y-%m-%d" of the last logged event
-    CAddressUpdater updater_;
 };
 
 }  // namespace tw::admin

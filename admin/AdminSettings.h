@@ -1,24 +1,18 @@
-// The settings the administration program reads from option.ini, section "Server", at start-up.
+// The settings of the administration program: the server's, which it applies like the service host, and
+// its own start-up keys, all read from option.ini in one pass.
 #pragma once
 
 #include <string>
 
+#include "engine/ServerSettings.h"
+
 namespace tw::admin {
 
-struct AdminSettings {
-    bool startup = false;        // "Startup": keep the start-at-logon entry
-    bool autoActive = false;     // "AutoActive": start FTP with the program
-    bool autoActiveTls = false;  // "AutoActiveSSL"
-    bool minimize = false;       // "Minimize": start minimised
-    bool saveLog = false;        // "Savelog": write event lines to the daily log file
-    int filterMode = 0;
-    int maxUsers = 20;
-    int timeout = 10;  // minutes
-    int port = 21;
-    int tlsPort = 990;
-    int minPort = 1024;
-    int maxPort = 65535;
-    std::string passiveIp;  // "Internet" asks for the public-address lookup
+struct AdminSettings : ServerSettings {
+    bool startup = keys::kStartup.def != 0;            // keep the start-at-logon entry
+    bool autoActive = keys::kAutoActive.def != 0;      // start FTP with the program
+    bool autoActiveTls = keys::kAutoActiveTls.def != 0;
+    bool minimize = keys::kMinimize.def != 0;          // start minimised
 };
 
 // A missing or unreadable file gives the defaults; so does a value that does not start with a number.

@@ -71,8 +71,10 @@ CMainDlg::CMainDlg(CFtpServer& server, Clock clock)
     auto* bar = new QWidget(central);
     BuildButtons(bar);
     tabs_ = new QTabWidget(central);
-    optionsPage_ = new COptionsPage(
-        host_.Settings(), [this] { StopFtp(); StartFtp(); }, [this] { StopTls(); StartTls(); }, tabs_);
+    optionsPage_ = new COptionsPage(host_,
+                                    {.restartFtp = [this] { StopFtp(); StartFtp(); },
+                                     .restartTls = [this] { StopTls(); StartTls(); }},
+                                    tabs_);
     logPage_ = new CLogPage(tabs_);
     usersPage_ = new CUsersPage(host_.ProgramDir(), tabs_);
     groupsPage_ = new CGroupsPage(host_.ProgramDir(), tabs_);
@@ -184,7 +186,6 @@ void CMainDlg::Start() {
     } else {
         show();
     }
-    host_.SweepExpiredAccounts();
     usersPage_->Refresh();
     QSettings("Tarnwick Software Inc.", "tarnserver").setValue("Program/Path", QString::fromStdString(host_.ProgramDir()));
 }

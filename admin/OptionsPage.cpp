@@ -1,79 +1,259 @@
 #include "OptionsPage.h"
 
 #include <QCheckBox>
-#include <QFormLayout>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNetworkInterface>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace tw::admin {
 
 namespace {
 
-QLineEdit* MakePortEdit(int value, QWidget* parent) {
-    auto* edit = new QLineEdit(QString::number(value), parent);
-    edit->setValidator(new QIntValidator(1, 65535, edit));
-    edit->setMaximumWidth(90);
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// A label that names `field` for the keyboard and for assistive tools.
+QLabel* LabelFor(const QString& text, QWidget* field, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setBuddy(field);
+    QString name = text;
+    if (name.endsWith(':')) name.chop(1);
+    field->setAccessibleName(name);
+    return label;
+}
+
+QLineEdit* NumberEdit(QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setMaximumWidth(80);
     return edit;
-}
-
-// An edit with its "重启" button on one row.
-QHBoxLayout* WithRestart(QLineEdit* edit, std::function<void()> restart, QWidget* parent) {
-    auto* button = new QPushButton("重启", parent);
-    QObject::connect(button, &QPushButton::clicked, parent, std::move(restart));
-    auto* row = new QHBoxLayout;
-    row->addWidget(edit);
-    row->addWidget(button);
-    row->addStretch();
-    return row;
-}
-
-int PortOf(const QLineEdit* edit, int fallback) {
-    bool ok = false;
-    const int port = edit->text().toInt(&ok);
-    return ok && port >= 1 && port <= 65535 ? port : fallback;
 }
 
 }  // namespace
 
-COptionsPage::COptionsPage(const AdminSettings& settings, std::function<void()> restartFtp,
-                           std::function<void()> restartTls, QWidget* parent)
-    : QWidget(parent), settings_(settings), port_(MakePortEdit(settings.port, this)), tlsPort_(MakePortEdit(settings.tlsPort, this)) {
-    auto* ports = new QFormLayout;
-    ports->addRow("端口:", WithRestart(port_, std::move(restartFtp), this));
-    ports->addRow("SSL 端口:", WithRestart(tlsPort_, std::move(restartTls), this));
+COptionsPage::COptionsPage(CAdminHost& host, OptionsPageActions actions, QWidget* parent)
+    : QWidget(parent),
+      host_(host),
+      model_(host, QCoreApplication::applicationFilePath().toStdString()),
+      actions_(std::move(actions)) {
+    // Created in reading order, which is the Tab order.
+    address_ = new QComboBox(this);
+    address_->setMinimumContentsLength(36);
+    auto* browse = new QPushButton("浏览", this);
+    port_ = NumberEdit(this);
+    restartFtp_ = new QPushButton("重启", this);
+    tlsPort_ = NumberEdit(this);
+    restartTls_ = new QPushButton("重启", this);
+    restartFtp_->setAccessibleName("重启 FTP");
+    restartTls_->setAccessibleName("重启 SSL");
+
+    auto* top = new QGridLayout;
+    top->addWidget(LabelFor("地址:", address_, this), 0, 0);
+    top->addWidget(address_, 0, 1, 1, 4);
+    top->addWidget(browse, 0, 5);
+    top->addWidget(LabelFor("端口:", port_, this), 1, 0);
+    top->addWidget(port_, 1, 1);
+    top->addWidget(restartFtp_, 1, 2);
+    top->addWidget(LabelFor("SSL 端口:", tlsPort_, this), 1, 3);
+    top->addWidget(tlsPort_, 1, 4);
+    top->addWidget(restartTls_, 1, 5);
+    top->setColumnStretch(6, 1);
 
     auto* passive = new QGroupBox("被动模式选项", this);
-    auto* passiveForm = new QFormLayout(passive);
-    passiveForm->addRow("端口范围", new QLabel(QString("%1 ~ %2").arg(settings.minPort).arg(settings.maxPort), passive));
-    passiveForm->addRow("IP地址", new QLabel(settings.passiveIp.empty() ? QString("Default")
-                                                                         : QString::fromStdString(settings.passiveIp),
-                                             passive));
+    minPort_ = NumberEdit(passive);
+    maxPort_ = NumberEdit(passive);
+    passiveIp_ = new QComboBox(passive);
+    passiveIp_->setMinimumContentsLength(16);
+    auto* passiveGrid = new QGridLayout(passive);
+    passiveGrid->addWidget(LabelFor("端口范围", minPort_, passive), 0, 0);
+    passiveGrid->addWidget(minPort_, 0, 1);
+    passiveGrid->addWidget(new QLabel("~", passive), 0, 2);
+    passiveGrid->addWidget(maxPort_, 0, 3);
+    maxPort_->setAccessibleName("端口范围 上限");
+    passiveGrid->addWidget(LabelFor("IP地址", passiveIp_, passive), 1, 0);
+    passiveGrid->addWidget(passiveIp_, 1, 1, 1, 3);
+    passiveGrid->setRowStretch(2, 1);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(ports);
-    layout->addWidget(passive);
-    const std::pair<const char*, bool> flags[] = {
-        {"随系统启动自动运行程序", settings.startup},
-        {"启动最小化", settings.minimize},
-        {"随程序运行自动启动FTP服务器", settings.autoActive},
-        {"随程序运行自动启动SSL FTP服务器", settings.autoActiveTls},
-        {"保存日志到文件", settings.saveLog},
-    };
-    for (const auto& [text, on] : flags) {
-        auto* box = new QCheckBox(text, this);
-        box->setChecked(on);
-        box->setEnabled(false);
-        layout->addWidget(box);
+    auto* connection = new QGroupBox("连接", this);
+    auto* connectionGrid = new QGridLayout(connection);
+    int index = 0;
+    for (const ConnectionLimit& limit : kConnectionLimits) {
+        auto* spin = new QSpinBox(connection);
+        spin->setRange(limit.min, limit.max);
+        spin->setValue(model_.ConnectionValue(limit));
+        const int row = index / 2, column = index % 2 * 2;
+        connectionGrid->addWidget(LabelFor(limit.label, spin, connection), row, column);
+        connectionGrid->addWidget(spin, row, column + 1);
+        connect(spin, &QSpinBox::valueChanged, this, [this, &limit](int value) {
+            Report(model_.SaveConnectionValue(limit, value));
+        });
+        ++index;
     }
+    connectionGrid->addWidget(new QLabel("修改立即用于运行中的服务器。", connection), 4, 0, 1, 4);
+
+    startup_ = new QCheckBox("随系统启动自动运行程序", this);
+    minimize_ = new QCheckBox("启动最小化", this);
+    autoActive_ = new QCheckBox("随程序运行自动启动FTP服务器", this);
+    autoActiveTls_ = new QCheckBox("随程序运行自动启动SSL FTP服务器", this);
+    saveLog_ = new QCheckBox("保存日志到文件", this);
+    auto* logFolder = new QPushButton("...", this);
+    logFolder->setAccessibleName("打开日志文件夹");
+    logFolder->setMaximumWidth(40);
+    auto* ipFilter = new QPushButton("IP过滤...", this);
+    auto* service = new QPushButton("服务...", this);
+    auto* dynamicDns = new QPushButton("Dynamic DNS...", this);
+    status_ = new QLabel(this);
+
+    auto* groups = new QHBoxLayout;
+    groups->addWidget(passive);
+    groups->addWidget(connection, 1);
+    auto* boxes = new QGridLayout;
+    boxes->addWidget(startup_, 0, 0);
+    boxes->addWidget(minimize_, 0, 1, 1, 2);
+    boxes->addWidget(autoActive_, 1, 0);
+    boxes->addWidget(autoActiveTls_, 1, 1, 1, 2);
+    auto* logRow = new QHBoxLayout;
+    logRow->addWidget(saveLog_);
+    logRow->addWidget(logFolder);
+    logRow->addStretch();
+    boxes->addLayout(logRow, 2, 0);
+    boxes->setColumnStretch(2, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(ipFilter);
+    buttons->addWidget(service);
+    buttons->addWidget(dynamicDns);
+    buttons->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(groups);
+    layout->addLayout(boxes);
+    layout->addLayout(buttons);
+    layout->addWidget(status_);
     layout->addStretch();
+
+    const OptionsForm form = model_.Form();
+    port_->setText(Q(form.port));
+    tlsPort_->setText(Q(form.tlsPort));
+    minPort_->setText(Q(form.minPort));
+    maxPort_->setText(Q(form.maxPort));
+    startup_->setChecked(form.startup);
+    minimize_->setChecked(form.minimize);
+    autoActive_->setChecked(form.autoActive);
+    autoActiveTls_->setChecked(form.autoActiveTls);
+    saveLog_->setChecked(form.saveLog);
+    restartFtp_->setEnabled(false);
+    restartTls_->setEnabled(false);
+    Refresh();
+
+    connect(browse, &QPushButton::clicked, this, [this] { OpenAddress(); });
+    connect(port_, &QLineEdit::textEdited, restartFtp_, [this] { restartFtp_->setEnabled(true); });
+    connect(tlsPort_, &QLineEdit::textEdited, restartTls_, [this] { restartTls_->setEnabled(true); });
+    // Enter in a port edit is its restart button.
+    connect(port_, &QLineEdit::returnPressed, restartFtp_, [this] {
+        if (restartFtp_->isEnabled()) restartFtp_->click();
+    });
+    connect(tlsPort_, &QLineEdit::returnPressed, restartTls_, [this] {
+        if (restartTls_->isEnabled()) restartTls_->click();
+    });
+    connect(restartFtp_, &QPushButton::clicked, this, [this] { Restart(port_, restartFtp_, actions_.restartFtp); });
+    connect(restartTls_, &QPushButton::clicked, this, [this] { Restart(tlsPort_, restartTls_, actions_.restartTls); });
+    for (QLineEdit* edit : {minPort_, maxPort_})
+        connect(edit, &QLineEdit::editingFinished, this, [this] { SaveOptions(); });
+    connect(passiveIp_, &QComboBox::currentIndexChanged, this, [this] {
+        if (!filling_) SaveOptions();
+    });
+    for (QCheckBox* box : {startup_, minimize_, autoActive_, saveLog_})
+        connect(box, &QCheckBox::toggled, this, [this] { SaveOptions(); });
+    connect(autoActiveTls_, &QCheckBox::toggled, this, [this] { SaveTlsOption(); });
+    connect(logFolder, &QPushButton::clicked, this, [this] { OpenLogFolder(); });
+    connect(ipFilter, &QPushButton::clicked, this, [this] {
+        if (actions_.ipFilter) actions_.ipFilter();
+    });
+    connect(service, &QPushButton::clicked, this, [this] {
+        if (actions_.service) actions_.service();
+    });
 }
 
-int COptionsPage::Port() const { return PortOf(port_, settings_.port); }
-int COptionsPage::TlsPort() const { return PortOf(tlsPort_, settings_.tlsPort); }
+int COptionsPage::Port() const { return host_.Settings().port; }
+int COptionsPage::TlsPort() const { return host_.Settings().tlsPort; }
+
+std::vector<std::string> COptionsPage::LocalAddresses() {
+    std::vector<std::string> addresses, loopback;
+    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
+        if (a.protocol() != QAbstractSocket::IPv4Protocol) continue;
+        (a.isLoopback() ? loopback : addresses).push_back(a.toString().toStdString());
+    }
+    addresses.insert(addresses.end(), loopback.begin(), loopback.end());
+    return addresses;
+}
+
+void COptionsPage::Refresh() {
+    filling_ = true;
+    const std::vector<std::string> local = LocalAddresses();
+    address_->clear();
+    for (const std::string& a : model_.AddressList(local)) address_->addItem(Q(a));
+    address_->setCurrentIndex(0);
+    const std::vector<std::string> passive = COptionsModel::PassiveIpList(local);
+    passiveIp_->clear();
+    for (const std::string& a : passive) passiveIp_->addItem(Q(a));
+    passiveIp_->setCurrentIndex(model_.PassiveIpSelection(passive));
+    filling_ = false;
+}
+
+void COptionsPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Refresh();
+    restartFtp_->setEnabled(false);
+    restartTls_->setEnabled(false);
+}
+
+OptionsForm COptionsPage::ReadForm() const {
+    OptionsForm form;
+    form.port = port_->text().toStdString();
+    form.tlsPort = tlsPort_->text().toStdString();
+    form.minPort = minPort_->text().toStdString();
+    form.maxPort = maxPort_->text().toStdString();
+    form.passiveIp = passiveIp_->currentText().toStdString();
+    form.startup = startup_->isChecked();
+    form.minimize = minimize_->isChecked();
+    form.autoActive = autoActive_->isChecked();
+    form.autoActiveTls = autoActiveTls_->isChecked();
+    form.saveLog = saveLog_->isChecked();
+    return form;
+}
+
+void COptionsPage::Report(bool written) {
+    status_->setText(written ? QString() : QString("无法写入 %1").arg(Q(model_.IniPath())));
+}
+
+void COptionsPage::SaveOptions() { Report(model_.SaveOptions(ReadForm())); }
+
+void COptionsPage::SaveTlsOption() { Report(model_.SaveTlsOption(ReadForm())); }
+
+void COptionsPage::Restart(QLineEdit* edit, QPushButton* button, const std::function<void()>& restart) {
+    if (!COptionsModel::ParsePort(edit->text().toStdString())) {
+        status_->setText("端口号无效");
+        return;
+    }
+    SaveOptions();
+    button->setEnabled(false);
+    if (restart) restart();
+}
+
+void COptionsPage::OpenAddress() {
+    const std::string address = address_->currentText().toStdString();
+    Report(model_.OpenAddress(address));
+    QDesktopServices::openUrl(QUrl(Q(address)));
+}
+
+void COptionsPage::OpenLogFolder() { QDesktopServices::openUrl(QUrl::fromLocalFile(Q(model_.LogFolder()))); }
 
 }  // namespace tw::admin

@@ -1,19 +1,17 @@
 #include "ServerOptions.h"
 
-#include "platform/IniFile.h"
+#include "engine/ServerSettings.h"
 
 namespace tw::admin {
 
-namespace {
-constexpr const char* kSection = "Server";
-}  // namespace
-
+// Through the settings module, so that these keys follow its number rule like every other.
 bool WriteServerOption(const std::string& programDir, const std::string& key, const std::string& value) {
-    return CIniFile(programDir + "option.ini").WriteString(kSection, key, value);
+    CIniFile ini(SettingsPath(programDir));
+    return WriteText(ini, TextKey{"Server", key.c_str(), ""}, value);
 }
 
 bool ReadServerSwitch(const std::string& programDir, const std::string& key, bool def) {
-    return CIniFile(programDir + "option.ini").GetInt(kSection, key, def ? 1 : 0) != 0;
+    return ReadFlag(CIniFile(SettingsPath(programDir)), IntKey{"Server", key.c_str(), def ? 1 : 0});
 }
 
 }  // namespace tw::admin

@@ -3,7 +3,7 @@
 #include <fmt/printf.h>
 
 #include "accounts/Accounts.h"
-#include "platform/IniFile.h"
+#include "engine/ServerSettings.h"
 #include "platform/Text.h"
 
 namespace tw {
@@ -11,13 +11,12 @@ namespace tw {
 namespace {
 
 constexpr const char* kReplyPrefix = "Your IP:";
-constexpr const char* kDefaultLookupUrl = "http://myip.tarnwick.invalid/myip.php";
 // "http://dyndns.tarnwick.invalid/", scrambled like a stored password.
 constexpr const char* kDefaultUpdateBase =
     ",217,233,227,226,156,148,155,213,238,221,214,208,216,154,229,214,225,224,217,206,207,220,163,216,224,216,"
     "198,216,218,217,158";
 
-bool IsInternet(const CIniFile& ini) { return EqualsNoCase(ini.GetString("Server", "PassiveIP"), "Internet"); }
+bool IsInternet(const CIniFile& ini) { return EqualsNoCase(ReadText(ini, keys::kPassiveIp), "Internet"); }
 
 }  // namespace
 
@@ -46,9 +45,9 @@ CAddressUpdater::CAddressUpdater(std::string programDir, AddressSink setPassiveA
 
 void CAddressUpdater::StartAddressLookup() {
     CIniFile ini(IniPath());
-    if (!IsInternet(ini) && ini.GetInt("DNS", "Enable", 0) != 1) return;
+    if (!IsInternet(ini) && ReadInt(ini, keys::kDnsEnable) != 1) return;
     fetcher_.SetNotifyTarget(this);
-    fetcher_.Fetch(ini.GetString("DNS", "LookupURL", kDefaultLookupUrl), LOOKUP);
+    fetcher_.Fetch(ReadText(ini, keys::kDnsLookupUrl), LOOKUP);
 }
 
 void CAddressUpdater::OnMessage(unsigned id, uintptr_t wParam, intptr_t lParam) {
@@ -61,11 +60,11 @@ void CAddressUpdater::OnAddressReply(bool ok, const std::string& response) {
     if (address.empty()) return;  // not a public-address answer (the update's own reply included)
     CIniFile ini(IniPath());
     if (IsInternet(ini)) setPassiveAddress_(address);
-    if (ini.GetInt("DNS", "Enable", 0) != 0) {
-        std::string ownUrl = fmt::sprintf("http://%s:%d", address, ini.GetInt("Server", "port", 21));
-        std::string base = ini.GetString("DNS", "UpdateURL", DecodeScrambledText(kDefaultUpdateBase));
-        fetcher_.Fetch(BuildUpdateUrl(base, ini.GetString("DNS", "Name"), ini.GetString("DNS", "Password"), ownUrl),
-                       UPDATE);
+    if (ReadFlag(ini, keys::kDnsEnable)) {
+        std::string ownUrl = fmt::sprintf("http://%s:%d", address, ReadInt(ini, keys::kPort));
+        std::string base = ReadText(ini, keys::kDnsUpdateUrl, DecodeScrambledText(kDefaultUpdateBase));
+        fetcher_.Fetch(
+            BuildUpdateUrl(base, ReadText(ini, keys::kDnsName), ReadText(ini, keys::kDnsPassword), ownUrl), UPDATE);
     }
     updateDone_ = true;
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/HttpFetcher.h"
+#include "engine/ServerSettings.h"
 #include "platform/MessageLoop.h"
 
 namespace tw {
@@ -38,7 +39,7 @@ private:
     // lookup page cannot start update after update.
     enum Request : uintptr_t { LOOKUP = 0, UPDATE = 1 };
 
-    std::string IniPath() const { return programDir_ + "option.ini"; }
+    std::string IniPath() const { return SettingsPath(programDir_); }
 
     std::string programDir_;
     AddressSink setPassiveAddress_;

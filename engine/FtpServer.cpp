@@ -56,7 +56,8 @@ void CListenSocket::PauseAccepting() {
 CFtpServer::CFtpServer()
     : programDir_(ProgramDirectory()),
       loop_(*MessageLoop::Current()),
-      clock_([] { return std::time(nullptr); }) {
+      clock_([] { return std::time(nullptr); }),
+      updater_(programDir_, [this](const std::string& address) { SetPassiveAddress(address); }) {
     InitSockets();  // kernel copies and TLS writes to a closed peer must fail, not raise SIGPIPE
     window_ = std::make_unique<Window>(*this);
     waker_ = loop_.GetWaker();
@@ -103,6 +104,12 @@ void CFtpServer::SetFilterLists(const std::string& acceptText, const std::string
     std::lock_guard lock(textMutex_);
     acceptList_ = acceptText;
     rejectList_ = rejectText;
+}
+
+void CFtpServer::GetFilterLists(std::string& acceptText, std::string& rejectText) const {
+    std::lock_guard lock(textMutex_);
+    acceptText = acceptList_;
+    rejectText = rejectList_;
 }
 
 bool CFtpServer::IsAllowedAddress(const std::string& address) const {
@@ -155,7 +162,7 @@ bool CFtpServer::ThreadsRunning() const {
 void CFtpServer::NotifyText(int level, const std::string& message) {
     std::time_t now = std::time(nullptr);
     std::string line = FormatEventLine(now, message);
-    if (settingsLoaded_ && saveLog_) log_.Write(line, now);
+    if (serviceWindow_ && saveLog_) log_.Write(line, now);
     if (sink_) sink_->OnMessage(level, line);
 }
 
@@ -421,11 +428,9 @@ void CFtpServer::SetStatsInterval(int ms) {
 
 void CFtpServer::StartStatsTimer() {
     StopStatsTimer();
-    if (updater_) {
+    if (serviceWindow_) {
         // Service host: timer 1 pushes no statistics; it repeats the public-address lookup until a reply came.
-        statsTimer_ = loop_.SetTimer(kLookupRetry, [this] {
-            if (!updater_->UpdateDone()) updater_->StartAddressLookup();
-        });
+        statsTimer_ = loop_.SetTimer(kLookupRetry, [this] { RetryAddressLookup(); });
     } else if (statsInterval_ > 0)
         statsTimer_ = loop_.SetTimer(std::chrono::milliseconds(statsInterval_), [this] { PushStatistics(); });
 }

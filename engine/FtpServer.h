@@ -27,6 +27,7 @@
 #include "engine/LogBudget.h"
 #include "engine/LogFile.h"
 #include "engine/LoginBans.h"
+#include "engine/ServerSettings.h"
 #include "engine/TlsContext.h"
 #include "engine/UploadQuota.h"
 #include "platform/EventSocket.h"
@@ -60,8 +61,6 @@ private:
 class CFtpServer {
 public:
     using Clock = std::function<std::time_t()>;
-    static constexpr int kDefaultAccountFailLimit = 20;
-    static constexpr int kDefaultAccountLockMinutes = 10;
 
     CFtpServer();
     ~CFtpServer();
@@ -78,12 +77,14 @@ public:
     void SetEventSink(CServerEventSink* sink) { sink_ = sink; }
     void SetFilterMode(int mode) { filterMode_ = mode; }
     void SetFilterLists(const std::string& acceptText, const std::string& rejectText);
+    void GetFilterLists(std::string& acceptText, std::string& rejectText) const;
     void SetPassivePorts(int low, int high);
     void GetPassivePorts(int& low, int& high) const;
     void SetPassiveAddress(const std::string& address);
     void SetStatsInterval(int ms);
     // Service host: the target that gets WM_SERVICE_STOP when the plain listener cannot be opened.
-    // Also makes the server write event lines to the daily log file itself.
+    // Also makes the server write event lines to the daily log file itself (the desktop program writes
+    // the lines it shows, through Log()).
     void SetServiceWindow(MessageTarget* window) { serviceWindow_ = window; }
     // Where accounts are read from: the tables of the program directory unless replaced (tests).
     void SetAccountSource(std::unique_ptr<CAccountSource> source);
@@ -144,10 +145,23 @@ public:
     // Whether a connection thread still runs, also one that a stop gave up waiting for. Such a thread
     // still uses this object, which must not be destroyed meanwhile; the destructor waits for it.
     bool ThreadsRunning() const;
-    // Reads option.ini, the IP lists and opens today's log file; once per process (service host). With
-    // PassiveIP "Internet" it starts the public-address lookup, which timer 1 repeats every 30 s until
-    // one reply has been handled.
+    // Service host: reads option.ini and applies it; once per process (a second call does nothing).
+    // Timer 1 repeats a public-address lookup every 30 s until one reply has been handled.
     void LoadSettings(CServerEventSink* sink);
+    // Both hosts: gives the server the settings and the sink, loads the IP lists, points the daily log at
+    // the program directory (opening today's file for the service host or when Savelog is on), disables
+    // expired accounts, removes hidden files that cut-short uploads left and warns of account tables that
+    // others can read. With PassiveIP "Internet" it starts the public-address lookup.
+    void ApplySettings(const ServerSettings& settings, CServerEventSink* sink);
+    // The public-address lookup and dynamic-DNS update, when option.ini asks for them; the retry repeats
+    // it until one reply has been handled.
+    void StartAddressLookup() { updater_.StartAddressLookup(); }
+    void RetryAddressLookup() {
+        if (!updater_.UpdateDone()) updater_.StartAddressLookup();
+    }
+    CLogFile& Log() { return log_; }
+    // The values the server runs with, in the form they were given (the passive address as stored).
+    ServerSettings AppliedSettings() const;
     bool FtpServiceEnabled() const { return ftpService_; }
     bool FtpsServiceEnabled() const { return ftpsService_; }
 
@@ -231,9 +245,10 @@ private:
     Clock clock_;
 
     std::atomic<int> port_{21}, sslPort_{990}, maxUsers_{10}, timeout_{5}, filterMode_{0};
-    std::atomic<int> loginFailDelay_{1000}, maxLoginFails_{3}, banAfterFails_{10}, banMinutes_{10};
-    std::atomic<int> loginTimeout_{60}, maxPerIp_{0};
-    std::atomic<int> accountFailLimit_{kDefaultAccountFailLimit}, accountLockMinutes_{kDefaultAccountLockMinutes};
+    std::atomic<int> loginFailDelay_{keys::kLoginFailDelay.def}, maxLoginFails_{keys::kMaxLoginFails.def};
+    std::atomic<int> banAfterFails_{keys::kBanAfterFails.def}, banMinutes_{keys::kBanMinutes.def};
+    std::atomic<int> loginTimeout_{keys::kLoginTimeout.def}, maxPerIp_{keys::kMaxPerIp.def};
+    std::atomic<int> accountFailLimit_{keys::kAccountFailLimit.def}, accountLockMinutes_{keys::kAccountLockMinutes.def};
     CLoginBans bans_;        // has its own lock
     CLogBudget lineBudget_;  // has its own lock
     MessageLoop::TimerId lineBudgetTimer_ = 0;  // owning thread
@@ -261,7 +276,7 @@ private:
     bool saveLog_ = false;
     CLogFile log_;
 
-    std::unique_ptr<CAddressUpdater> updater_;  // service host: made by LoadSettings
+    CAddressUpdater updater_;  // sets the passive address from the public-address lookup
 
     int statsInterval_ = 0;
     MessageLoop::TimerId statsTimer_ = 0;  // timer 1

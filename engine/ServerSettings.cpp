@@ -1,4 +1,7 @@
-// CFtpServer::LoadSettings: option.ini, the IP lists and the daily log file, read once by the service host.
+// option.ini's reader and writer, and CFtpServer's application of what it read: the one path of both
+// hosts from the settings file to a serving server object.
+#include "engine/ServerSettings.h"
+
 #include <cstdio>
 
 #include "accounts/AccountStore.h"
@@ -8,7 +11,6 @@
 #include "engine/IpFilter.h"
 #include "platform/DirectoryList.h"
 #include "platform/FileSystem.h"
-#include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "platform/Text.h"
 
@@ -22,52 +24,119 @@ void ReportLogFileError(const std::string& fileName) {
 
 }  // namespace
 
+int ReadInt(const CIniFile& ini, const IntKey& key) {
+    const std::string text = ini.GetString(key.section, key.name);
+    const std::string_view value = Trim(text);
+    const size_t digit = !value.empty() && (value[0] == '-' || value[0] == '+') ? 1 : 0;
+    if (value.size() <= digit || value[digit] < '0' || value[digit] > '9') return key.def;
+    return LeadingInt(std::string(value));
+}
+
+std::string ReadText(const CIniFile& ini, const TextKey& key) { return ini.GetString(key.section, key.name, key.def); }
+
+std::string ReadText(const CIniFile& ini, const TextKey& key, const std::string& fallback) {
+    return ini.GetString(key.section, key.name, fallback);
+}
+
+bool WriteInt(CIniFile& ini, const IntKey& key, int value) {
+    return ini.WriteString(key.section, key.name, std::to_string(value));
+}
+
+bool WriteText(CIniFile& ini, const TextKey& key, const std::string& value) {
+    return ini.WriteString(key.section, key.name, value);
+}
+
+ServerSettings ReadServerSettings(const CIniFile& ini) {
+    using namespace keys;
+    ServerSettings s;
+    s.saveLog = ReadFlag(ini, kSaveLog);
+    s.filterMode = ReadInt(ini, kFilterMode);
+    s.port = ReadInt(ini, kPort);
+    s.tlsPort = ReadInt(ini, kTlsPort);
+    s.maxUsers = ReadInt(ini, kMaxUsers);
+    s.timeout = ReadInt(ini, kTimeout);
+    s.minPort = ReadInt(ini, kMinPort);
+    s.maxPort = ReadInt(ini, kMaxPort);
+    s.passiveIp = ReadText(ini, kPassiveIp);
+    s.loginFailDelay = ReadInt(ini, kLoginFailDelay);
+    s.maxLoginFails = ReadInt(ini, kMaxLoginFails);
+    s.banAfterFails = ReadInt(ini, kBanAfterFails);
+    s.banMinutes = ReadInt(ini, kBanMinutes);
+    s.accountFailLimit = ReadInt(ini, kAccountFailLimit);
+    s.accountLockMinutes = ReadInt(ini, kAccountLockMinutes);
+    s.loginTimeout = ReadInt(ini, kLoginTimeout);
+    s.maxPerIp = ReadInt(ini, kMaxPerIp);
+    s.ftpService = ReadFlag(ini, kFtpService);
+    s.ftpsService = ReadFlag(ini, kFtpsService);
+    return s;
+}
+
 void CFtpServer::LoadSettings(CServerEventSink* sink) {
     if (settingsLoaded_) return;
-    sink_ = sink;
+    ApplySettings(ReadServerSettings(CIniFile(SettingsPath(programDir_))), sink);
+}
 
-    CIniFile ini(programDir_ + "option.ini");
-    saveLog_ = ini.GetInt("Server", "Savelog", 0) != 0;
-    SetFilterMode(ini.GetInt("Server", "FilterMode", 0));
-    port_ = ini.GetInt("Server", "port", 21);
-    sslPort_ = ini.GetInt("Server", "sslport", 990);
-    maxUsers_ = ini.GetInt("Server", "maxusers", 20);
-    timeout_ = ini.GetInt("Server", "timeout", 10);
-    {
-        // stored as read: the service host does not raise MaxPort to MinPort
-        std::lock_guard lock(passiveMutex_);
-        passiveLow_ = ini.GetInt("Server", "MinPort", 1024);
-        passiveHigh_ = ini.GetInt("Server", "MaxPort", 65535);
-    }
-    updater_ = std::make_unique<CAddressUpdater>(programDir_,
-                                                 [this](const std::string& address) { SetPassiveAddress(address); });
-    std::string passiveIp = ini.GetString("Server", "PassiveIP");
-    if (!EqualsNoCase(passiveIp, "Internet"))
-        SetPassiveAddress(passiveIp);
+void CFtpServer::ApplySettings(const ServerSettings& s, CServerEventSink* sink) {
+    sink_ = sink;
+    saveLog_ = s.saveLog;
+    SetFilterMode(s.filterMode);
+    SetPort(s.port);
+    SetSslPort(s.tlsPort);
+    SetMaxUsers(s.maxUsers);
+    SetTimeout(s.timeout);
+    SetPassivePorts(s.minPort, s.maxPort);
+    if (EqualsNoCase(s.passiveIp, "Internet"))
+        StartAddressLookup();
     else
-        updater_->StartAddressLookup();
-    SetLoginFailDelay(ini.GetInt("Server", "LoginFailDelay", 1000));
-    SetMaxLoginFails(ini.GetInt("Server", "MaxLoginFails", 3));
-    SetBanAfterFails(ini.GetInt("Server", "BanAfterFails", 10));
-    SetBanMinutes(ini.GetInt("Server", "BanMinutes", 10));
-    SetAccountFailLimit(ini.GetInt("Server", "AccountFailLimit", kDefaultAccountFailLimit));
-    SetAccountLockMinutes(ini.GetInt("Server", "AccountLockMinutes", kDefaultAccountLockMinutes));
-    SetLoginTimeout(ini.GetInt("Server", "LoginTimeout", 60));
-    SetMaxPerIp(ini.GetInt("Server", "MaxPerIP", 0));
-    ftpService_ = ini.GetInt("Server", "ftpservice", 1) != 0;
-    ftpsService_ = ini.GetInt("Server", "ftpsservice", 1) != 0;
+        SetPassiveAddress(s.passiveIp);
+    SetLoginFailDelay(s.loginFailDelay);
+    SetMaxLoginFails(s.maxLoginFails);
+    SetBanAfterFails(s.banAfterFails);
+    SetBanMinutes(s.banMinutes);
+    SetAccountFailLimit(s.accountFailLimit);
+    SetAccountLockMinutes(s.accountLockMinutes);
+    SetLoginTimeout(s.loginTimeout);
+    SetMaxPerIp(s.maxPerIp);
+    ftpService_ = s.ftpService;
+    ftpsService_ = s.ftpsService;
+
+    // The log first: what the steps below report goes to the program directory's day file.
+    log_.SetBaseDirectory(programDir_);
+    log_.SetErrorReporter(ReportLogFileError);
+    // The service host opens the day's file even without Savelog (an empty file shows that it ran); the
+    // desktop program makes no log directory unless it saves the log.
+    if (saveLog_ || serviceWindow_) log_.OpenForToday(Now());
+    settingsLoaded_ = true;
 
     LoadIpLists();
 
-    log_.SetBaseDirectory(programDir_);
-    log_.SetErrorReporter(ReportLogFileError);
-    log_.OpenForToday(std::time(nullptr));
-    settingsLoaded_ = true;
-
-    CAccountStore(programDir_).ExpirySweep(std::time(nullptr));
+    CAccountStore(programDir_).ExpirySweep(Now());
     // Uploads and moves cut short by a crash left their hidden files behind.
     for (const std::string& dir : ServedDirectories(programDir_)) SweepHiddenFiles(dir);
     WarnReadableTables();
+}
+
+ServerSettings CFtpServer::AppliedSettings() const {
+    ServerSettings s;
+    s.saveLog = saveLog_;
+    s.filterMode = filterMode_;
+    s.port = port_;
+    s.tlsPort = sslPort_;
+    s.maxUsers = maxUsers_;
+    s.timeout = timeout_;
+    GetPassivePorts(s.minPort, s.maxPort);
+    s.passiveIp = GetPassiveAddress();
+    s.loginFailDelay = loginFailDelay_;
+    s.maxLoginFails = maxLoginFails_;
+    s.banAfterFails = banAfterFails_;
+    s.banMinutes = banMinutes_;
+    s.accountFailLimit = accountFailLimit_;
+    s.accountLockMinutes = accountLockMinutes_;
+    s.loginTimeout = loginTimeout_;
+    s.maxPerIp = maxPerIp_;
+    s.ftpService = ftpService_;
+    s.ftpsService = ftpsService_;
+    return s;
 }
 
 void CFtpServer::WarnReadableTables() {

@@ -94,11 +94,6 @@ std::string CIniFile::GetString(const std::string& section, const std::string& k
     return value;
 }
 
-int CIniFile::GetInt(const std::string& section, const std::string& key, int def) const {
-    if (FindKey(section, key, nullptr) < 0) return def;
-    return LeadingInt(GetString(section, key));
-}
-
 bool CIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
     long sectionEnd;
     long at = FindKey(section, key, &sectionEnd);

@@ -2,7 +2,7 @@
 //
 // Rules: section and key names compare without regard to case; the first matching key of the first
 // matching section wins; values are trimmed and cut to 255 characters; a missing file, section or key
-// gives the caller's default; numbers are the leading decimal integer of the value (non-numeric reads 0).
+// gives the caller's default. Reading numbers out of values is the callers' (LeadingInt helps).
 // Writing keeps every other line of the file as it was.
 #pragma once
 
@@ -19,7 +19,6 @@ public:
 
     const std::string& Path() const { return path_; }
     std::string GetString(const std::string& section, const std::string& key, const std::string& def = {}) const;
-    int GetInt(const std::string& section, const std::string& key, int def) const;
 
     // Replaces the first matching key's value, or appends the key (and the section when missing),
     // then rewrites the file whole. False when the file cannot be written.

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "engine/Messages.h"
+#include "engine/ServerSettings.h"
 #include "platform/Autostart.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -83,9 +84,9 @@ int CServiceBase::InstallService() {
     ReportInfo("Service succesfully installed");
 
     // The service serves from now on: the desktop program neither starts at logon nor starts the server.
-    CIniFile ini(dir + "option.ini");
-    ini.WriteString("Server", "AutoActive", "0");
-    ini.WriteString("Server", "startup", "0");
+    CIniFile ini(SettingsPath(dir));
+    WriteFlag(ini, keys::kAutoActive, false);
+    WriteFlag(ini, keys::kStartup, false);
     RemoveAutostartEntry(kAdminAutostartName);
     return 1;
 }

@@ -15,6 +15,8 @@
 #include "admin/EventSinkAdapter.h"
 #include "admin/LogPageModel.h"
 #include "admin/OnlineListModel.h"
+#include "accounts/AccountStore.h"
+#include "accounts/AccountTables.h"
 #include "platform/Autostart.h"
 #include "platform/ProgramDir.h"
 #include "tests/common/LocalTime.h"
@@ -155,6 +157,85 @@ protected:
     std::time_t now = LocalTime(2026, 12, 8, 23, 59, 58);
     CEventSinkAdapter sink{[] {}, [this] { return now; }};
 };
+
+// One option.ini, both hosts: the service host's path (CFtpServer::LoadSettings) and the desktop
+// program's (CAdminHost) give the server object the same values and do the same start-up work.
+TEST_F(HostTest, BothHostsApplyOneSettingsFileAlike) {
+    std::ofstream(dir / "option.ini") << "[Server]\nport=abc\nSSLPORT=2990\nmaxusers=7x\ntimeout=3\nMinPort=6000\n"
+                                         "MaxPort=5000\nPassiveIP=10.9.8.7\nFilterMode=1\nLoginFailDelay=5\n"
+                                         "MaxLoginFails=4\nBanAfterFails=6\nBanMinutes=8\nAccountFailLimit=9\n"
+                                         "AccountLockMinutes=11\nLoginTimeout=12\nMaxPerIP=1\nftpservice=0\n"
+                                         "Savelog=1\nAutoActive=1\n";
+    std::ofstream(dir / "rejectip.txt") << "10.1.1.1";
+    std::string error;
+    ASSERT_TRUE(CreateUserTable(UserTablePath(Dir()), error)) << error;
+    ASSERT_TRUE(CreateGroupTable(GroupTablePath(Dir()), error)) << error;
+    fs::permissions(UserTablePath(Dir()), fs::perms::others_read, fs::perm_options::add);
+    fs::create_directories(dir / "home");
+    CAccountStore store(Dir());
+    int id = 0;
+    ASSERT_TRUE(store.AddUser({.userid = "old", .homedir = (dir / "home").string(), .enabled = true,
+                               .expiry = Expiry{true, "2020-01-01"}},
+                              nullptr, id));
+    const fs::path hidden = dir / "home" / ".tarnwick-upload.left";
+
+    // Checks the start-up work of one host and makes it undone for the next.
+    auto expectStartupWork = [&](const char* host) {
+        SCOPED_TRACE(host);
+        EXPECT_FALSE(fs::exists(hidden));
+        Account user;
+        ASSERT_TRUE(store.FindUser("old", user));
+        EXPECT_FALSE(user.enabled);
+        bool warned = false;
+        for (const ServerEvent& e : sink.Take())
+            warned |= e.line.find(UserTablePath(Dir()) + " is readable by other users.") != std::string::npos;
+        EXPECT_TRUE(warned);
+        EXPECT_TRUE(fs::exists(dir / "log"));
+        fs::remove_all(dir / "log");
+        ASSERT_TRUE(store.ChangeUser(id, {.enabled = true}, nullptr));
+    };
+
+    ServerSettings service, desktop;
+    std::ofstream(hidden) << "partial";
+    {
+        CFtpServer server;
+        server.LoadSettings(&sink);
+        service = server.AppliedSettings();
+        EXPECT_FALSE(server.IsAllowedAddress("10.1.1.1"));
+        expectStartupWork("service host");
+    }
+    std::ofstream(hidden) << "partial";
+    {
+        CFtpServer server;
+        CAdminHost host(server, sink, [this] { return now; });
+        host.LoadSettings();
+        desktop = server.AppliedSettings();
+        EXPECT_FALSE(server.IsAllowedAddress("10.1.1.1"));
+        EXPECT_EQ(host.DenyList(), "10.1.1.1");
+        EXPECT_TRUE(host.Settings().autoActive);
+        expectStartupWork("desktop program");
+    }
+    EXPECT_EQ(service, desktop);
+    ServerSettings expected;
+    expected.saveLog = true;
+    expected.filterMode = 1;
+    expected.tlsPort = 2990;
+    expected.maxUsers = 7;
+    expected.timeout = 3;
+    expected.minPort = expected.maxPort = 6000;  // a range below its start is raised to it
+    expected.passiveIp = "10.9.8.7";
+    expected.loginFailDelay = 5;
+    expected.maxLoginFails = 4;
+    expected.banAfterFails = 6;
+    expected.banMinutes = 8;
+    expected.accountFailLimit = 9;
+    expected.accountLockMinutes = 11;
+    expected.loginTimeout = 12;
+    expected.maxPerIp = 1;
+    expected.ftpService = false;
+    EXPECT_EQ(desktop, expected);
+    EXPECT_EQ(desktop.port, 21);
+}
 
 TEST_F(HostTest, ListAdditionsWriteTheFileOnlyWhenTheListChanges) {
     std::ofstream(dir / "acceptip.txt") << "127.0.0.1";

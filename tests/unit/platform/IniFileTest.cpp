@@ -22,29 +22,28 @@ protected:
 TEST_F(IniFileTest, SectionsAndKeysIgnoreCaseAndTheFirstMatchWins) {
     Write("[other]\nport=1\n[SERVER]\r\nPORT = 2121 \r\nport=99\n[server]\nport=5\n");
     CIniFile ini(path);
-    EXPECT_EQ(ini.GetInt("Server", "port", 21), 2121);
-    EXPECT_EQ(ini.GetInt("Server", "Port", 21), 2121);
-    EXPECT_EQ(ini.GetInt("other", "PORT", 21), 1);
+    EXPECT_EQ(ini.GetString("Server", "port", "21"), "2121");
+    EXPECT_EQ(ini.GetString("Server", "Port", "21"), "2121");
+    EXPECT_EQ(ini.GetString("other", "PORT", "21"), "1");
 }
 
 TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefault) {
     CIniFile missing(path + ".absent");
-    EXPECT_EQ(missing.GetInt("Server", "maxusers", 20), 20);
+    EXPECT_EQ(missing.GetString("Server", "maxusers", "20"), "20");
     EXPECT_EQ(missing.GetString("Server", "PassiveIP", "x"), "x");
     Write("[Server]\nport=1\n");
     CIniFile ini(path);
-    EXPECT_EQ(ini.GetInt("Server", "timeout", 10), 10);
-    EXPECT_EQ(ini.GetInt("DNS", "port", 7), 7);
+    EXPECT_EQ(ini.GetString("Server", "timeout", "10"), "10");
+    EXPECT_EQ(ini.GetString("DNS", "port", "7"), "7");
 }
 
-TEST_F(IniFileTest, NumbersAreTheLeadingDecimalInteger) {
-    Write("[S]\na=42abc\nb=abc\nc=-3\nd=\ne=99999999999\n");
-    CIniFile ini(path);
-    EXPECT_EQ(ini.GetInt("S", "a", 1), 42);
-    EXPECT_EQ(ini.GetInt("S", "b", 1), 0);
-    EXPECT_EQ(ini.GetInt("S", "c", 1), -3);
-    EXPECT_EQ(ini.GetInt("S", "d", 1), 0);  // present but empty
-    EXPECT_EQ(ini.GetInt("S", "e", 1), 2147483647);
+TEST(LeadingInt, TakesTheLeadingDecimalIntegerClamped) {
+    EXPECT_EQ(LeadingInt("42abc"), 42);
+    EXPECT_EQ(LeadingInt("abc"), 0);
+    EXPECT_EQ(LeadingInt(" -3"), -3);
+    EXPECT_EQ(LeadingInt(""), 0);
+    EXPECT_EQ(LeadingInt("99999999999"), 2147483647);
+    EXPECT_EQ(LeadingInt("-99999999999"), -2147483647 - 1);
 }
 
 TEST_F(IniFileTest, ValuesAreCutTo255Characters) {
@@ -61,9 +60,9 @@ TEST_F(IniFileTest, WritingReplacesOrAppendsAndKeepsOtherLines) {
         ASSERT_TRUE(ini.WriteString("DEFAULT", "USER", "anonymous"));
     }
     CIniFile ini(path);
-    EXPECT_EQ(ini.GetInt("Server", "PORT", 0), 2121);
-    EXPECT_EQ(ini.GetInt("Server", "savelog", 0), 1);
-    EXPECT_EQ(ini.GetInt("DNS", "Enable", 5), 0);
+    EXPECT_EQ(ini.GetString("Server", "PORT", "0"), "2121");
+    EXPECT_EQ(ini.GetString("Server", "savelog", "0"), "1");
+    EXPECT_EQ(ini.GetString("DNS", "Enable", "5"), "0");
     EXPECT_EQ(ini.GetString("default", "user"), "anonymous");
     std::ifstream in(path);
     std::string first;
