@@ -8,6 +8,7 @@
 #include <array>
 
 #include "admin/AdminHost.h"
+#include "admin/IpAddressDialog.h"
 #include "admin/IpFilterEditor.h"
 
 class QListWidget;
@@ -15,8 +16,6 @@ class QPushButton;
 class QRadioButton;
 
 namespace tw::admin {
-
-class CIpAddressDialog;
 
 class CIpFilterDialog : public QDialog {
 public:

@@ -21,10 +21,12 @@
 
 #include "admin/AccountPages.h"
 #include "admin/AdminTexts.h"
+#include "admin/IpFilterDialog.h"
 #include "admin/LogPage.h"
 #include "admin/MessageBoxes.h"
 #include "admin/OnlinePage.h"
 #include "admin/OptionsPage.h"
+#include "admin/ServicePanel.h"
 
 namespace tw::admin {
 
@@ -73,7 +75,9 @@ CMainDlg::CMainDlg(CFtpServer& server, Clock clock)
     tabs_ = new QTabWidget(central);
     optionsPage_ = new COptionsPage(host_,
                                     {.restartFtp = [this] { StopFtp(); StartFtp(); },
-                                     .restartTls = [this] { StopTls(); StartTls(); }},
+                                     .restartTls = [this] { StopTls(); StartTls(); },
+                                     .ipFilter = [this] { OpenDialog(new CIpFilterDialog(host_, this)); },
+                                     .service = [this] { OpenService(); }},
                                     tabs_);
     logPage_ = new CLogPage(tabs_);
     usersPage_ = new CUsersPage(host_.ProgramDir(), tabs_);
@@ -228,6 +232,17 @@ void CMainDlg::ShowStartFailure(int port) {
     // The failure's event line waits in the queue: show it before the box holds the window.
     DrainEvents();
     ShowError(this, QString::fromStdString(fmt::sprintf(kStartFailed, port)));
+}
+
+void CMainDlg::OpenDialog(QDialog* dialog) {
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void CMainDlg::OpenService() {
+    // tarnsvc lies beside this program, whichever directory holds the data files.
+    const std::string tools = QCoreApplication::applicationDirPath().toStdString() + "/";
+    OpenDialog(new CServicePanel(host_.ProgramDir(), tools, [this] { StopFtp(); StopTls(); }, RunningAsRoot(), this));
 }
 
 void CMainDlg::ShowMainWindow() {

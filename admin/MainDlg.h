@@ -12,6 +12,7 @@
 #include "admin/EventSinkAdapter.h"
 
 class QAction;
+class QDialog;
 class QLabel;
 class QTabWidget;
 class QTimer;
@@ -70,6 +71,9 @@ private:
     void ShowStartFailure(int port);
     void ShowHelp();
     void ShowAbout();
+    // The options page's dialogs: shown without blocking the window, deleted when closed.
+    void OpenDialog(QDialog* dialog);
+    void OpenService();
     // Takes the events queued by the adapter and shows them; once per event-loop turn.
     void DrainEvents();
 

@@ -22,9 +22,12 @@
 #include "admin/AccountPages.h"
 #include "admin/AdminTexts.h"
 #include "admin/EngineLoop.h"
+#include "admin/IpFilterDialog.h"
 #include "admin/LogPage.h"
 #include "admin/MainDlg.h"
 #include "admin/OnlinePage.h"
+#include "admin/OptionsPage.h"
+#include "admin/ServicePanel.h"
 #include "accounts/AccountStore.h"
 #include "engine/FtpServer.h"
 #include "platform/FileSystem.h"
@@ -405,6 +408,32 @@ private slots:
         Open().Start();
         QTRY_COMPARE_WITH_TIMEOUT(server_->GetPassiveAddress(), std::string("203.0.113.7"), kDeadlineMs);
         QCOMPARE(requests, 1);
+    }
+
+    // The options page's "IP过滤..." and "服务..." open their dialogs over the window, which keeps running.
+    void theOptionsPageOpensTheFilterEditorAndTheServicePanel() {
+        WriteOptions("");
+        CMainDlg& w = Open();
+        w.Start();
+        auto button = [&](const char* text) {
+            for (QPushButton* b : w.OptionsPage()->findChildren<QPushButton*>())
+                if (b->text() == text) return b;
+            return static_cast<QPushButton*>(nullptr);
+        };
+        QVERIFY(button("IP过滤...") && button("服务..."));
+        QTest::mouseClick(button("IP过滤..."), Qt::LeftButton);
+        auto* filter = w.findChild<CIpFilterDialog*>();
+        QVERIFY(filter && filter->isVisible());
+        QCOMPARE(filter->windowTitle(), QString("IP 过滤"));
+        QPointer<CIpFilterDialog> closed = filter;
+        filter->reject();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!closed);
+        QTest::mouseClick(button("服务..."), Qt::LeftButton);
+        auto* service = w.findChild<CServicePanel*>();
+        QVERIFY(service && service->isVisible());
+        QCOMPARE(service->windowTitle(), QString("服务"));
+        service->reject();
     }
 
     void screenshotsOfEveryPage() {
