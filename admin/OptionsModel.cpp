@@ -2,6 +2,11 @@
 
 #include <fmt/printf.h>
 
+#include <algorithm>
+
+#include "engine/SelfSignedCertificates.h"
+#include "engine/TlsContext.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/Text.h"
 
@@ -145,6 +150,27 @@ bool COptionsModel::SaveConnectionValue(const ConnectionLimit& limit, int value)
     (host_.Server().*limit.apply)(value);
     CIniFile ini(IniPath());
     return WriteInt(ini, *limit.key, value);
+}
+
+CertificateState COptionsModel::Certificates() const {
+    const std::string& dir = host_.ProgramDir();
+    CertificateState state;
+    state.missing = true;
+    for (const char* file : {kServerKeyFile, kServerCertFile, kRootCertFile})
+        state.missing = state.missing && !PathExists(dir + file);
+    if (!state.missing && !CreateServerContext(dir, state.problem)) return state;
+    state.problem.clear();
+    return state;
+}
+
+bool COptionsModel::MakeCertificates(const std::vector<std::string>& hostNames, const std::vector<std::string>& addresses,
+                                     std::string& error) const {
+    CertificateSubject subject;
+    for (const std::string& name : hostNames)
+        if (!name.empty() && std::find(subject.dnsNames.begin(), subject.dnsNames.end(), name) == subject.dnsNames.end())
+            subject.dnsNames.push_back(name);
+    subject.ipAddresses = addresses;
+    return MakeSelfSignedCertificates(host_.ProgramDir(), subject, error);
 }
 
 }  // namespace tw::admin

@@ -30,6 +30,13 @@ struct ConnectionLimit {
 };
 extern const ConnectionLimit kConnectionLimits[8];
 
+// The certificate files of the TLS listener: none of the three there, or a set that does not load (the
+// reason names the file), or a usable one (both empty).
+struct CertificateState {
+    bool missing = false;
+    std::string problem;
+};
+
 class COptionsModel {
 public:
     // `programPath` is the program the start-at-logon entry starts.
@@ -61,6 +68,11 @@ public:
     int ConnectionValue(const ConnectionLimit& limit) const;
     // Writes the value and gives it to the server, which uses it from the next connection on.
     bool SaveConnectionValue(const ConnectionLimit& limit, int value);
+
+    CertificateState Certificates() const;
+    // A self-signed set for the host's names and addresses (never over an existing file); false with `error`.
+    bool MakeCertificates(const std::vector<std::string>& hostNames, const std::vector<std::string>& addresses,
+                          std::string& error) const;
 
     std::string IniPath() const { return SettingsPath(host_.ProgramDir()); }
     std::string LogFolder() const { return host_.ProgramDir() + "log"; }

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGridLayout>
+#include <QHostInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,6 +15,8 @@
 #include <QSpinBox>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include "admin/MessageBoxes.h"
 
 namespace tw::admin {
 
@@ -54,6 +57,8 @@ COptionsPage::COptionsPage(CAdminHost& host, OptionsPageActions actions, QWidget
     restartTls_ = new QPushButton("重启", this);
     restartFtp_->setAccessibleName("重启 FTP");
     restartTls_->setAccessibleName("重启 SSL");
+    certificates_ = new QLabel(this);
+    makeCertificates_ = new QPushButton("生成自签名证书", this);
 
     auto* top = new QGridLayout;
     top->addWidget(LabelFor("地址:", address_, this), 0, 0);
@@ -65,6 +70,11 @@ COptionsPage::COptionsPage(CAdminHost& host, OptionsPageActions actions, QWidget
     top->addWidget(LabelFor("SSL 端口:", tlsPort_, this), 1, 3);
     top->addWidget(tlsPort_, 1, 4);
     top->addWidget(restartTls_, 1, 5);
+    auto* certificateRow = new QHBoxLayout;
+    certificateRow->addWidget(certificates_);
+    certificateRow->addWidget(makeCertificates_);
+    certificateRow->addStretch();
+    top->addLayout(certificateRow, 2, 3, 1, 4);
     top->setColumnStretch(6, 1);
 
     auto* passive = new QGroupBox("被动模式选项", this);
@@ -165,6 +175,7 @@ COptionsPage::COptionsPage(CAdminHost& host, OptionsPageActions actions, QWidget
     });
     connect(restartFtp_, &QPushButton::clicked, this, [this] { Restart(port_, restartFtp_, actions_.restartFtp); });
     connect(restartTls_, &QPushButton::clicked, this, [this] { Restart(tlsPort_, restartTls_, actions_.restartTls); });
+    connect(makeCertificates_, &QPushButton::clicked, this, &COptionsPage::MakeCertificates);
     for (QLineEdit* edit : {minPort_, maxPort_})
         connect(edit, &QLineEdit::editingFinished, this, [this] { SaveOptions(); });
     connect(passiveIp_, &QComboBox::currentIndexChanged, this, [this] {
@@ -208,9 +219,30 @@ void COptionsPage::Refresh() {
     filling_ = false;
 }
 
+void COptionsPage::ShowCertificates() {
+    const CertificateState state = model_.Certificates();
+    certificates_->setText(state.missing ? "未找到证书"
+                                         : state.problem.empty() ? QString() : "证书无法使用: " + Q(state.problem));
+    certificates_->setVisible(!certificates_->text().isEmpty());
+    makeCertificates_->setVisible(state.missing);
+}
+
+void COptionsPage::MakeCertificates() {
+    std::vector<std::string> addresses = LocalAddresses();
+    addresses.push_back("::1");
+    std::string error;
+    if (!model_.MakeCertificates({QHostInfo::localHostName().toStdString(), "localhost"}, addresses, error)) {
+        ShowError(this, "无法生成证书: " + Q(error));
+    } else if (actions_.restartTls) {
+        actions_.restartTls();
+    }
+    ShowCertificates();
+}
+
 void COptionsPage::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     Refresh();
+    ShowCertificates();
     restartFtp_->setEnabled(false);
     restartTls_->setEnabled(false);
 }

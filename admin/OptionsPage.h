@@ -42,6 +42,9 @@ public:
     QLineEdit* PortEdit() const { return port_; }
     QLineEdit* TlsPortEdit() const { return tlsPort_; }
     QLabel* StatusLine() const { return status_; }
+    // "未找到证书", or why the set does not load; empty for a usable set.
+    QLabel* CertificateLine() const { return certificates_; }
+    QPushButton* MakeCertificatesButton() const { return makeCertificates_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -54,6 +57,9 @@ private:
     void Restart(QLineEdit* edit, QPushButton* button, const std::function<void()>& restart);
     void OpenAddress();
     void OpenLogFolder();
+    void ShowCertificates();
+    // Makes a self-signed set for this host, then starts the TLS listener on it.
+    void MakeCertificates();
 
     CAdminHost& host_;
     COptionsModel model_;
@@ -64,6 +70,8 @@ private:
     QComboBox* passiveIp_;
     QCheckBox *startup_, *minimize_, *autoActive_, *autoActiveTls_, *saveLog_;
     QLabel* status_;
+    QLabel* certificates_;
+    QPushButton* makeCertificates_;
     bool filling_ = false;  // the lists are being filled: their changes are not edits
 };
 

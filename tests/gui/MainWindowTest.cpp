@@ -436,6 +436,42 @@ private slots:
         service->reject();
     }
 
+    // Without certificates the page says so and makes a set; the TLS listener then starts on it and a real
+    // FTPS client that trusts only RootCert.pem verifies the server by its address.
+    void missingCertificatesAreMadeAndTheTlsListenerStartsOnThem() {
+        WriteOptions("");
+        Boxes boxes;
+        CMainDlg& w = Open();
+        w.Start();
+        QVERIFY(!server_->IsSslRunning());
+        COptionsPage* page = w.OptionsPage();
+        QCOMPARE(page->CertificateLine()->text(), QString("未找到证书"));
+        QVERIFY(page->MakeCertificatesButton()->isVisible());
+        QTest::mouseClick(page->MakeCertificatesButton(), Qt::LeftButton);
+        QVERIFY(server_->IsSslRunning());
+        QCOMPARE(boxes.texts, QStringList());
+        QVERIFY(!page->MakeCertificatesButton()->isVisible());
+        QVERIFY(page->CertificateLine()->text().isEmpty());
+        for (const char* file : {"ServerKey.pem", "ServerCert.pem", "RootCert.pem"})
+            QCOMPARE(QFile::permissions(QString::fromStdString(dir_ + file)) & 0x0777,
+                     QFile::ReadUser | QFile::WriteUser);  // nobody but the owner
+        QProcess curl;
+        curl.start("curl", {"-sS", "--max-time", "20", "--cacert", QString::fromStdString(dir_ + "RootCert.pem"),
+                            QString("ftps://127.0.0.1:%1/").arg(tlsPort_), "--user", "anonymous:x"});
+        QVERIFY(QTest::qWaitFor([&] { return curl.state() == QProcess::NotRunning; }, kDeadlineMs));
+        // Verified and greeted: the login itself is refused, as there are no accounts.
+        const QString errors = QString::fromUtf8(curl.readAllStandardError());
+        QVERIFY2(!errors.contains("certificate") && !errors.contains("SSL"), qPrintable(errors));
+        QCOMPARE(curl.exitCode(), 67);  // "the user name, password, or similar was not accepted"
+
+        // A set that is there but does not load is named, and never made over.
+        QVERIFY(QFile::resize(QString::fromStdString(dir_ + "ServerKey.pem"), 10));
+        page->hide();
+        page->show();
+        QVERIFY2(page->CertificateLine()->text().startsWith("证书无法使用: "), qPrintable(page->CertificateLine()->text()));
+        QVERIFY(!page->MakeCertificatesButton()->isVisible());
+    }
+
     void screenshotsOfEveryPage() {
         WriteOptions("AutoActive=1\nSavelog=0\n");
         Sdbtool({"init"});
