@@ -94,11 +94,7 @@ private:
     std::unique_ptr<CAccountStore> store_;
 
     QString Path(const std::string& name) const { return QString::fromStdString(dir_ + name); }
-    void Sdbtool(const QStringList& args) {
-        QStringList all = args;
-        all.insert(args[0] == "init" ? 1 : 2, QString::fromStdString(dir_));  // "init DIR", "group add DIR ..."
-        QCOMPARE(QProcess::execute(SDBTOOL, all), 0);
-    }
+    void Sdbtool(const QStringList& args) { QCOMPARE(test::Sdbtool(dir_, args), 0); }
     Account User(const std::string& name) const {
         Account a;
         if (!store_->FindUser(name, a)) a.id = -1;
@@ -157,7 +153,7 @@ private:
 private slots:
     void init() {
         QVERIFY(temp_.isValid());
-        dir_ = temp_.path().toStdString() + "/run" + std::to_string(QRandomGenerator::global()->generate()) + "/";
+        dir_ = test::NewProgramDirectory(temp_);
         QVERIFY(EnsureDirectory(dir_) && EnsureDirectory(dir_ + "home") && EnsureDirectory(dir_ + "docs"));
         Sdbtool({"init"});
         Sdbtool({"group", "add", "staff"});

@@ -78,8 +78,8 @@ private:
 private slots:
     void init() {
         QVERIFY(temp_.isValid());
-        dir_ = temp_.path().toStdString() + "/run" + std::to_string(QRandomGenerator::global()->generate()) + "/";
-        QVERIFY(QDir().mkpath(QString::fromStdString(dir_)));
+        dir_ = test::NewProgramDirectory(temp_);
+        QVERIFY(!dir_.empty());
         std::string error;
         QVERIFY(CreateUserTable(UserTablePath(dir_), error));
         QVERIFY(CreateGroupTable(GroupTablePath(dir_), error));

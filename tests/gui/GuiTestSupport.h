@@ -1,10 +1,13 @@
-// What the GUI tests share: a free loopback port, a real FTP client process, and a recorder that answers the
+// What the GUI tests share: a program directory per test, the real sdbtool, a free loopback port, a real FTP client process, and a recorder that answers the
 // program's message boxes.
 #pragma once
 
+#include <QDir>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStringList>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "admin/MessageBoxes.h"
@@ -12,6 +15,18 @@
 namespace tw::test {
 
 constexpr int kDeadlineMs = 30000;
+
+// A fresh directory under `home` for one test's program directory, ending in "/"; empty on failure.
+inline std::string NewProgramDirectory(const QTemporaryDir& home) {
+    const QString dir = home.path() + "/run" + QString::number(QRandomGenerator::global()->generate());
+    return QDir().mkpath(dir) ? dir.toStdString() + "/" : std::string();
+}
+
+// Runs the real sdbtool on the program directory `dir` ("init DIR", "user add DIR ..."): its exit status.
+inline int Sdbtool(const std::string& dir, QStringList args) {
+    args.insert(args[0] == "init" ? 1 : 2, QString::fromStdString(dir));
+    return QProcess::execute(SDBTOOL, args);
+}
 
 // A loopback port that was free a moment ago.
 inline int FreePort() {

@@ -75,11 +75,7 @@ private:
         QCOMPARE(WriteFileReplacing(dir_ + "option.ini", "[Server]\nport=" + std::to_string(port_) +
                                                        "\nsslport=" + std::to_string(tlsPort_) + "\n" + extra), 0);
     }
-    void Sdbtool(const QStringList& args) {
-        QStringList all = args;
-        all.insert(args[0] == "init" ? 1 : 2, QString::fromStdString(dir_));  // "init DIR", "user add DIR ..."
-        QCOMPARE(QProcess::execute(SDBTOOL, all), 0);
-    }
+    void Sdbtool(const QStringList& args) { QCOMPARE(test::Sdbtool(dir_, args), 0); }
     CMainDlg& Open() {
         server_ = std::make_unique<CFtpServer>();
         window_ = std::make_unique<CMainDlg>(*server_, [this] { return now_; });
@@ -109,8 +105,8 @@ private slots:
 
     void init() {
         QVERIFY(home_.isValid());
-        dir_ = home_.path().toStdString() + "/run" + std::to_string(QRandomGenerator::global()->generate()) + "/";
-        QVERIFY(EnsureDirectory(dir_));
+        dir_ = test::NewProgramDirectory(home_);
+        QVERIFY(!dir_.empty());
         qputenv("TARNWICK_HOME", QByteArray::fromStdString(dir_));
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir_ + "config"));
         port_ = FreePort();

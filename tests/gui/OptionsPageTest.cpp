@@ -83,19 +83,15 @@ private:
         QTest::keyClick(edit, Qt::Key_Delete);
         QTest::keyClicks(edit, text);
     }
-    void Sdbtool(const QStringList& args) {
-        QStringList all = args;
-        all.insert(args[0] == "init" ? 1 : 2, QString::fromStdString(dir_));
-        QCOMPARE(QProcess::execute(SDBTOOL, all), 0);
-    }
+    void Sdbtool(const QStringList& args) { QCOMPARE(test::Sdbtool(dir_, args), 0); }
 
 private slots:
     void initTestCase() { engine_ = std::make_unique<CEngineLoop>(); }
 
     void init() {
         QVERIFY(home_.isValid());
-        dir_ = home_.path().toStdString() + "/run" + std::to_string(QRandomGenerator::global()->generate()) + "/";
-        QVERIFY(EnsureDirectory(dir_));
+        dir_ = test::NewProgramDirectory(home_);
+        QVERIFY(!dir_.empty());
         qputenv("TARNWICK_HOME", QByteArray::fromStdString(dir_));
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir_ + "config"));
         port_ = FreePort();

@@ -171,8 +171,8 @@ private slots:
     }
 
     void init() {
-        dir_ = temp_.path().toStdString() + "/run" + std::to_string(QRandomGenerator::global()->generate()) + "/";
-        QVERIFY(EnsureDirectory(dir_));
+        dir_ = test::NewProgramDirectory(temp_);
+        QVERIFY(!dir_.empty());
         qputenv("TARNWICK_HOME", QByteArray::fromStdString(dir_));
     }
 
