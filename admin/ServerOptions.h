@@ -1,15 +1,16 @@
-// Single keys of option.ini's section "Server" that the settings dialogs change, one write each, so that
-// an edit is on disk as soon as it is made.
+// Single switches of option.ini that the settings dialogs change, one write each, so that an edit is on disk
+// as soon as it is made. The keys, their sections and defaults are the settings module's.
 #pragma once
 
 #include <string>
 
+#include "engine/ServerSettings.h"
+
 namespace tw::admin {
 
-// Writes `key` = `value` into `programDir`'s option.ini; false when the file cannot be written.
-bool WriteServerOption(const std::string& programDir, const std::string& key, const std::string& value);
-
-// A "1"/"0" switch: a number other than 0 is on; a missing key gives `def`.
-bool ReadServerSwitch(const std::string& programDir, const std::string& key, bool def);
+// The switch `key` of `programDir`'s option.ini: a number other than 0 is on; missing, its default.
+bool ReadServerFlag(const std::string& programDir, const IntKey& key);
+// Writes the switch as "1" or "0"; false when the file cannot be written.
+bool WriteServerFlag(const std::string& programDir, const IntKey& key, bool on);
 
 }  // namespace tw::admin

@@ -23,11 +23,11 @@ constexpr const char* kExplanation =
 // tarnsvc waits up to two minutes for a pending unit; pkexec adds the time the password takes.
 constexpr auto kSwitchLimit = std::chrono::minutes(5);
 
-QCheckBox* MakeSwitchBox(const char* text, const std::string& programDir, const char* key, QWidget* parent) {
+QCheckBox* MakeSwitchBox(const char* text, const std::string& programDir, const IntKey& key, QWidget* parent) {
     auto* box = new QCheckBox(text, parent);
-    box->setChecked(ReadServerSwitch(programDir, key, true));
-    QObject::connect(box, &QCheckBox::toggled, parent, [programDir, key](bool on) {
-        WriteServerOption(programDir, key, on ? "1" : "0");
+    box->setChecked(ReadServerFlag(programDir, key));
+    QObject::connect(box, &QCheckBox::toggled, parent, [programDir, &key](bool on) {
+        WriteServerFlag(programDir, key, on);
     });
     return box;
 }
@@ -62,8 +62,8 @@ CServicePanel::CServicePanel(std::string programDir, std::string toolDir, std::f
     state_ = new QLabel(group);
     grid->addWidget(state_, 2, 0, 1, 2);
 
-    ftpBox_ = MakeSwitchBox("启动服务时启动FTP服务器", programDir_, "ftpservice", this);
-    tlsBox_ = MakeSwitchBox("启动服务时启动SSL服务器", programDir_, "ftpsservice", this);
+    ftpBox_ = MakeSwitchBox("启动服务时启动FTP服务器", programDir_, keys::kFtpService, this);
+    tlsBox_ = MakeSwitchBox("启动服务时启动SSL服务器", programDir_, keys::kFtpsService, this);
     close_ = new QPushButton("退出", this);
     close_->setDefault(true);
     connect(close_, &QPushButton::clicked, this, &QDialog::reject);
@@ -95,8 +95,8 @@ void CServicePanel::RunSwitch(ServiceSwitch which) {
         // The service takes the ports over, and from now on this program starts no listener of its own.
         stopListeners_();
         Launch(command.argv);
-        WriteServerOption(programDir_, "AutoActive", "0");
-        WriteServerOption(programDir_, "AutoActiveSSL", "0");
+        WriteServerFlag(programDir_, keys::kAutoActive, false);
+        WriteServerFlag(programDir_, keys::kAutoActiveTls, false);
         return;
     }
     Launch(command.argv);

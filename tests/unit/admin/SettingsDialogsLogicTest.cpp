@@ -185,14 +185,14 @@ TEST_F(FilterHostTest, AFileThatCannotBeWrittenIsNamedAndTheOthersAreWritten) {
 }
 
 TEST_F(SettingsDir, ServerSwitchesDefaultWhenMissingAndWritesLandInSectionServer) {
-    EXPECT_TRUE(ReadServerSwitch(Dir(), "ftpservice", true));
-    EXPECT_FALSE(ReadServerSwitch(Dir(), "ftpservice", false));
-    ASSERT_TRUE(WriteServerOption(Dir(), "ftpservice", "0"));
-    ASSERT_TRUE(WriteServerOption(Dir(), "FTPSSERVICE", "2"));
-    EXPECT_FALSE(ReadServerSwitch(Dir(), "FtpService", true));
-    EXPECT_TRUE(ReadServerSwitch(Dir(), "ftpsservice", false));
-    EXPECT_EQ(ReadSmallFile(Dir() + "option.ini"), "[Server]\r\nftpservice=0\r\nFTPSSERVICE=2\r\n");
-    EXPECT_FALSE(WriteServerOption(Dir() + "missing/", "ftpservice", "1"));
+    EXPECT_TRUE(ReadServerFlag(Dir(), keys::kFtpService));  // on unless written off
+    EXPECT_FALSE(ReadServerFlag(Dir(), keys::kAutoActive));
+    ASSERT_TRUE(WriteServerFlag(Dir(), keys::kFtpService, false));
+    ASSERT_TRUE(WriteServerFlag(Dir(), keys::kAutoActive, true));
+    EXPECT_FALSE(ReadServerFlag(Dir(), keys::kFtpService));
+    EXPECT_TRUE(ReadServerFlag(Dir(), keys::kAutoActive));
+    EXPECT_EQ(ReadSmallFile(Dir() + "option.ini"), "[Server]\r\nftpservice=0\r\nAutoActive=1\r\n");
+    EXPECT_FALSE(WriteServerFlag(Dir() + "missing/", keys::kFtpService, true));
 }
 
 TEST(ServiceCommands, RootRunsTarnsvcItselfOthersGoThroughPkexecOrAreToldTheCommand) {
