@@ -3,8 +3,8 @@
 #include <fmt/printf.h>
 
 #include <algorithm>
-#include <map>
 
+#include "admin/AccountRows.h"
 #include "admin/AccountTexts.h"
 #include "platform/Text.h"
 
@@ -55,16 +55,13 @@ FormCheck CUserForm::Load(int id, const std::string& today) {
     // Without the group table the groups show as their ids, which a save resolves again.
     std::vector<Group> groups;
     store_.Groups(groups);
-    std::map<int, std::string> names;
-    for (const Group& g : groups) names[g.id] = g.name;
-    std::string groupText;
+    const std::string groupText = GroupNamesText(a.groups, groups);
     CFolderList::Inherited inherited;
-    for (int g : a.groups) {
-        auto it = names.find(g);
-        groupText += (groupText.empty() ? "" : ",") + (it != names.end() ? it->second : std::to_string(g));
+    for (int id : a.groups) {  // in the user's order, as the server looks them up
+        auto g = std::find_if(groups.begin(), groups.end(), [id](const Group& group) { return group.id == id; });
         std::vector<VirtualFolder> folders;
-        if (it != names.end() && store_.Folders(FolderOwner::Group, g, folders) && !folders.empty())
-            inherited.emplace_back(it->second, std::move(folders));
+        if (g != groups.end() && store_.Folders(FolderOwner::Group, id, folders) && !folders.empty())
+            inherited.emplace_back(g->name, std::move(folders));
     }
     id_ = id;
     account_ = a;

@@ -25,6 +25,8 @@ constexpr const char* kDeleteUserFailed = "无法删除用户";
 constexpr const char* kDeleteGroupQuestion = "你真的要删除这个组吗?";
 constexpr const char* kDeleteGroupFailed = "无法删除组";
 constexpr const char* kUnreadable = "无法读取 %1";
+// An item's place in the rows it was made from.
+constexpr int kRowRole = Qt::UserRole + 1;
 
 // Sorts the id column by number, the others by text.
 class CRowItem : public QTreeWidgetItem {
@@ -106,20 +108,20 @@ void CAccountListPage::AddButton(const QString& text, std::function<void()> acti
 
 void CAccountListPage::Refresh() {
     const std::optional<int> selected = SelectedId();
-    std::vector<AccountRow> rows;
-    const std::string unreadable = Load(rows);
+    const std::string unreadable = Load(rows_);
     status_->setText(unreadable.empty() ? QString() : QString(kUnreadable).arg(QString::fromStdString(unreadable)));
     status_->setVisible(!unreadable.empty());
     list_->setSortingEnabled(false);  // rows go in unsorted, then sort once
     list_->clear();
-    for (const AccountRow& row : rows) {
+    for (size_t i = 0; i < rows_.size(); ++i) {
         QStringList texts;
-        for (const std::string& c : row.columns) texts << QString::fromStdString(c);
+        for (const std::string& c : rows_[i].columns) texts << QString::fromStdString(c);
         auto* item = new CRowItem(list_, texts);
-        item->setData(0, Qt::UserRole, row.id);
-        item->setHidden(!RowMatches(row, filter_->text().toStdString()));
-        if (selected == row.id) list_->setCurrentItem(item);
+        item->setData(0, Qt::UserRole, rows_[i].id);
+        item->setData(0, kRowRole, static_cast<int>(i));
+        if (selected == rows_[i].id) list_->setCurrentItem(item);
     }
+    ApplyFilter();
     list_->setSortingEnabled(true);
     // Every column as wide as its widest text, so nothing is elided (the list scrolls instead).
     for (int c = 0; c < list_->columnCount(); ++c) list_->resizeColumnToContents(c);
@@ -129,9 +131,7 @@ void CAccountListPage::ApplyFilter() {
     const std::string filter = filter_->text().toStdString();
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = list_->topLevelItem(i);
-        AccountRow row;
-        for (int c = 0; c < list_->columnCount(); ++c) row.columns.push_back(item->text(c).toStdString());
-        item->setHidden(!RowMatches(row, filter));
+        item->setHidden(!RowMatches(rows_[static_cast<size_t>(item->data(0, kRowRole).toInt())], filter));
     }
 }
 

@@ -49,6 +49,7 @@ protected:
 private:
     void ApplyFilter();
 
+    std::vector<AccountRow> rows_;  // as last loaded; the items show them
     QLineEdit* filter_;
     QTreeWidget* list_;
     QLabel* status_;

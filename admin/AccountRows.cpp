@@ -1,7 +1,6 @@
 #include "AccountRows.h"
 
 #include <algorithm>
-#include <map>
 
 namespace tw::admin {
 
@@ -14,19 +13,20 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-std::vector<AccountRow> UserRows(const std::vector<Account>& users, const std::vector<Group>& groups) {
-    std::map<int, std::string> names;
-    for (const Group& g : groups) names[g.id] = g.name;
-    std::vector<AccountRow> rows;
-    for (const Account& a : users) {
-        std::string shown;
-        for (int id : a.groups) {
-            auto it = names.find(id);
-            shown += (shown.empty() ? "" : ",") + (it != names.end() ? it->second : std::to_string(id));
-        }
-        rows.push_back({a.id, {a.userid, a.password.empty() ? "" : "******", a.email, shown,
-                               a.enabled ? "Enable" : "Disable", a.homedir}});
+std::string GroupNamesText(const std::vector<int>& ids, const std::vector<Group>& groups) {
+    std::string text;
+    for (int id : ids) {
+        auto it = std::find_if(groups.begin(), groups.end(), [id](const Group& g) { return g.id == id; });
+        text += (text.empty() ? "" : ",") + (it != groups.end() ? it->name : std::to_string(id));
     }
+    return text;
+}
+
+std::vector<AccountRow> UserRows(const std::vector<Account>& users, const std::vector<Group>& groups) {
+    std::vector<AccountRow> rows;
+    for (const Account& a : users)
+        rows.push_back({a.id, {a.userid, a.password.empty() ? "" : "******", a.email, GroupNamesText(a.groups, groups),
+                               a.enabled ? "Enable" : "Disable", a.homedir}});
     return rows;
 }
 

@@ -14,6 +14,9 @@ struct AccountRow {
     std::vector<std::string> columns;
 };
 
+// The names of the groups `ids` joined with ","; an id that no group has shows as the number stored.
+std::string GroupNamesText(const std::vector<int>& ids, const std::vector<Group>& groups);
+
 // "用户", "密码", "电子邮件", "组", "状态", "主目录": a set password shows as "******" (stored as text, scrambled
 // or hashed alike); the groups by name, an id no group has as the number stored; "Enable" or "Disable".
 std::vector<AccountRow> UserRows(const std::vector<Account>& users, const std::vector<Group>& groups);

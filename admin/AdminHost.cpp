@@ -65,7 +65,7 @@ bool CAdminHost::AddToList(IpList list, const std::string& address) {
     std::string& text = list == IpList::Allow ? acceptList_ : rejectList_;
     if (!AddAddressToList(text, address)) return false;
     server_.SetFilterLists(acceptList_, rejectList_);
-    WriteFileReplacing(programDir_ + (list == IpList::Allow ? "acceptip.txt" : "rejectip.txt"), text);
+    WriteFileReplacing(programDir_ + (list == IpList::Allow ? kAcceptListFile : kRejectListFile), text);
     return true;
 }
 
@@ -99,8 +99,8 @@ std::string CAdminHost::ApplyFilter(int mode, const std::string& allowText, cons
     };
     CIniFile ini(SettingsPath(programDir_));
     note(WriteInt(ini, keys::kFilterMode, mode), ini.Path());
-    note(WriteFileReplacing(programDir_ + "rejectip.txt", rejectList_) == 0, programDir_ + "rejectip.txt");
-    note(WriteFileReplacing(programDir_ + "acceptip.txt", acceptList_) == 0, programDir_ + "acceptip.txt");
+    for (const auto& [file, text] : {std::pair{kRejectListFile, &rejectList_}, std::pair{kAcceptListFile, &acceptList_}})
+        note(WriteFileReplacing(programDir_ + file, *text) == 0, programDir_ + file);
     return unwritten;
 }
 

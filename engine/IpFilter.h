@@ -10,6 +10,10 @@
 
 namespace tw {
 
+// The two list files of the program directory, each one list text.
+inline constexpr const char* kAcceptListFile = "acceptip.txt";
+inline constexpr const char* kRejectListFile = "rejectip.txt";
+
 bool AddressListed(const std::string& listText, const std::string& address);
 
 // The entries of a list text that are not address patterns, in order, for a warning at load.

@@ -148,12 +148,12 @@ void CFtpServer::WarnReadableTables() {
 }
 
 void CFtpServer::LoadIpLists() {
-    const std::string acceptText = ReadSmallFile(programDir_ + "acceptip.txt");
-    const std::string rejectText = ReadSmallFile(programDir_ + "rejectip.txt");
+    const std::string acceptText = ReadSmallFile(programDir_ + kAcceptListFile);
+    const std::string rejectText = ReadSmallFile(programDir_ + kRejectListFile);
     // An entry that is no address pattern matches nobody: said once, so a deny list that lets everyone
     // in is seen.
-    const std::pair<const char*, const std::string*> lists[] = {{"acceptip.txt", &acceptText},
-                                                                 {"rejectip.txt", &rejectText}};
+    const std::pair<const char*, const std::string*> lists[] = {{kAcceptListFile, &acceptText},
+                                                                 {kRejectListFile, &rejectText}};
     for (const auto& [name, text] : lists)
         for (const std::string& entry : IgnoredListEntries(*text))
             Notify(0, "IP list %s: ignored entry \"%s\".", name, entry);
