@@ -28,11 +28,15 @@ inline int Sdbtool(const std::string& dir, QStringList args) {
     return QProcess::execute(SDBTOOL, args);
 }
 
-// A loopback port that was free a moment ago.
-inline int FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+// A port that was free a moment ago on every address: the server listens on all of them, so a client
+// socket of another loopback address (end-to-end tests run beside these) on a port free on 127.0.0.1 would
+// still keep it off. Never `taken`: a port just handed out is free again until its server binds it.
+inline int FreePort(int taken = 0) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::AnyIPv4, 0) && probe.serverPort() != taken) return probe.serverPort();
+    }
+    return 0;
 }
 
 // One FTP client process (Python's ftplib, FTP_CLIENT); each Send is answered by one Reply line.

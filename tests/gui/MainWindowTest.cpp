@@ -110,7 +110,7 @@ private slots:
         qputenv("TARNWICK_HOME", QByteArray::fromStdString(dir_));
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir_ + "config"));
         port_ = FreePort();
-        tlsPort_ = FreePort();
+        tlsPort_ = FreePort(port_);
         now_ = std::time(nullptr);
     }
 

@@ -95,7 +95,7 @@ private slots:
         qputenv("TARNWICK_HOME", QByteArray::fromStdString(dir_));
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir_ + "config"));
         port_ = FreePort();
-        tlsPort_ = FreePort();
+        tlsPort_ = FreePort(port_);
     }
 
     void cleanup() {
@@ -144,7 +144,7 @@ private slots:
         QPushButton* restartTls = Named<QPushButton>(page, "重启 SSL");
         QVERIFY(!restartFtp->isEnabled() && !restartTls->isEnabled());
 
-        const int newPort = FreePort();
+        const int newPort = FreePort(tlsPort_);
         Type(page.PortEdit(), QString::number(newPort));
         QVERIFY(restartFtp->isEnabled());
         QVERIFY(!restartTls->isEnabled());
