@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cerrno>
 #include <fmt/format.h>
-#include <vector>
 
 #include "platform/DirectoryList.h"
 #include "platform/MessageLoop.h"
@@ -13,24 +12,6 @@ namespace tw {
 namespace {
 
 std::atomic<uint64_t> gHiddenSerial{0};
-
-// A walk below a home or folder stops at this depth, so a deep or cyclic tree cannot stall a start.
-constexpr int kSweepDepth = 64;
-
-// Beneath the swept directory, so that a directory swapped for a link meanwhile leads the walk nowhere.
-int Sweep(const PathBeneath& dir, int depth) {
-    std::vector<DirEntry> entries;
-    if (depth > kSweepDepth || !ListDirectory(dir, entries)) return 0;
-    int removed = 0;
-    for (const DirEntry& e : entries) {
-        if (e.isLink) continue;
-        if (e.isDirectory)
-            removed += Sweep(dir.Child(e.name), depth + 1);
-        else if (IsHiddenFileName(e.name) && RemoveFile(dir.Child(e.name)) == 0)
-            ++removed;
-    }
-    return removed;
-}
 
 }  // namespace
 
@@ -46,6 +27,12 @@ std::optional<PathBeneath> CreateHiddenBeside(const PathBeneath& target, CFile& 
     return std::nullopt;
 }
 
-int SweepHiddenFiles(const std::string& dir) { return Sweep(PathBeneath{dir, ""}, 0); }
+int SweepHiddenFiles(const std::string& dir) {
+    int removed = 0;
+    VisitFilesBelow(PathBeneath{dir, ""}, [&](const PathBeneath& in, const DirEntry& file) {
+        if (IsHiddenFileName(file.name) && RemoveFile(in.Child(file.name)) == 0) ++removed;
+    });
+    return removed;
+}
 
 }  // namespace tw

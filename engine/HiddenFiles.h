@@ -6,22 +6,17 @@
 #include <string>
 #include <string_view>
 
+#include "accounts/StoredFiles.h"
 #include "platform/File.h"
 
 namespace tw {
-
-constexpr std::string_view kHiddenUploadPrefix = ".tarnwick-upload.";
-
-// Every name that begins with the prefix, compared exactly (as the file system compares names): a file or
-// directory of that name is never listed, named or made by a client, whatever it holds.
-inline bool IsHiddenFileName(std::string_view name) { return name.substr(0, kHiddenUploadPrefix.size()) == kHiddenUploadPrefix; }
 
 // Creates a new hidden file in the directory of `target` and opens it into `file` for writing; its path,
 // or nothing with `error` set when none can be created.
 std::optional<PathBeneath> CreateHiddenBeside(const PathBeneath& target, CFile& file, int& error);
 
-// Removes the hidden files left in `dir` and below it (an upload cut by a crash), following no link;
-// returns how many were removed.
+// Removes the hidden files left in `dir` and below it (an upload cut by a crash), following no link and
+// no deeper than kWalkDepth; returns how many were removed.
 int SweepHiddenFiles(const std::string& dir);
 
 }  // namespace tw

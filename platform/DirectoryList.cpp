@@ -73,6 +73,28 @@ bool ListDirectory(const PathBeneath& dir, std::vector<DirEntry>& entries) {
     return true;
 }
 
+namespace {
+
+// Beneath the walked directory, so that a directory swapped for a link meanwhile leads the walk nowhere.
+bool VisitBelow(const PathBeneath& dir, int depth, const std::function<void(const PathBeneath&, const DirEntry&)>& visit) {
+    std::vector<DirEntry> entries;
+    if (depth > kWalkDepth || !ListDirectory(dir, entries)) return false;
+    for (const DirEntry& e : entries) {
+        if (e.isLink) continue;
+        if (e.isDirectory)
+            VisitBelow(dir.Child(e.name), depth + 1, visit);
+        else
+            visit(dir, e);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool VisitFilesBelow(const PathBeneath& dir, const std::function<void(const PathBeneath&, const DirEntry&)>& visit) {
+    return VisitBelow(dir, 0, visit);
+}
+
 bool ListNames(const PathBeneath& dir, std::vector<std::string>& names) {
     DIR* d = OpenBeneathDir(dir);
     if (!d) return false;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,14 @@ bool ListDirectory(const PathBeneath& dir, std::vector<DirEntry>& entries);
 // The names in directory `dir` without "." and "..", unsorted and without a look at each entry (no stat).
 // False when the directory cannot be opened.
 bool ListNames(const PathBeneath& dir, std::vector<std::string>& names);
+
+// How deep VisitFilesBelow walks, so that a deep or cyclic tree cannot stall its caller.
+inline constexpr int kWalkDepth = 64;
+
+// Calls `visit` for every entry below `dir` that is neither a directory nor a link, with the directory
+// that holds it, down to kWalkDepth directories; no link is walked. Directories below `dir` that cannot
+// be read are skipped; false when `dir` itself cannot be.
+bool VisitFilesBelow(const PathBeneath& dir, const std::function<void(const PathBeneath&, const DirEntry&)>& visit);
 
 // The entry that `path` names (a file or a directory), its links followed; false when it does not exist.
 bool FindEntry(const PathBeneath& path, DirEntry& entry);

@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "accounts/AccountStore.h"
 #include "accounts/AccountTables.h"
+#include "accounts/StoredFiles.h"
 
 namespace {
 
@@ -114,8 +115,41 @@ int UserList(const tw::CAccountStore& store) {
     return 0;
 }
 
+// Sets quota_current to what the home stores; prints the old and the new value.
+bool RescanQuota(tw::CAccountStore& store, const Account& user) {
+    double kb = 0;
+    if (!tw::StoredKb(user.homedir, kb)) {
+        std::fprintf(stderr, "sdbtool: %s: cannot read home %s\n", user.userid.c_str(), user.homedir.c_str());
+        return false;
+    }
+    UserChange change;
+    change.quotaCurrent = kb;
+    if (AccountStatus s = store.ChangeUser(user.id, change, nullptr); !s) {
+        std::fprintf(stderr, "sdbtool: %s: %s\n", user.userid.c_str(), s.text.c_str());
+        return false;
+    }
+    std::printf("%s: used %.0f KB -> %.0f KB\n", user.userid.c_str(), user.quotaCurrent, kb);
+    return true;
+}
+
+// One user by name, or with --all every user with a quota; exits 1 when any could not be rescanned.
+int UserRescanQuota(tw::CAccountStore& store, const std::string& name) {
+    std::vector<Account> users;
+    if (name == "--all") {
+        if (AccountStatus s = store.Users(users); !s) return Fail(s.text);
+        std::erase_if(users, [](const Account& a) { return a.quotaMax <= 0; });
+    } else {
+        Account user;
+        if (AccountStatus s = store.FindUser(name, user); !s) return Fail(s.text);
+        users.push_back(user);
+    }
+    bool ok = true;
+    for (const Account& user : users) ok &= RescanQuota(store, user);
+    return ok ? 0 : 1;
+}
+
 int RunUserCommand(const CommandArgs& args) {
-    if (args.size() < 2) return Misuse("usage: sdbtool user add|set|del|list|show DIR [NAME] [options]");
+    if (args.size() < 2) return Misuse("usage: sdbtool user add|set|del|list|show|rescan-quota DIR [NAME] [options]");
     const std::string& verb = args[0];
     std::string dir;
     if (!ProgramDirectoryArg(args[1], dir)) return 1;
@@ -125,6 +159,8 @@ int RunUserCommand(const CommandArgs& args) {
     const std::string& name = args[2];
     if (verb == "add" || verb == "set") return UserAddOrSet(store, verb, name, args);
     if (verb == "del") return UserDel(store, name);
+    if (verb == "rescan-quota")
+        return args.size() == 3 ? UserRescanQuota(store, name) : Misuse("usage: sdbtool user rescan-quota DIR NAME|--all");
     if (verb == "show") {
         Account user;
         if (AccountStatus s = store.FindUser(name, user); !s) return Fail(s.text);

@@ -19,7 +19,8 @@ constexpr Command kCommands[] = {
     {"user", "user add|set|del|list|show DIR [NAME] [--password P | --password-plain P] [--home DIR]\n"
              "              [--rights RWDRALCRR] [--groups G1,G2] [--status enabled|disabled]\n"
              "              [--expires YYYY-MM-DD|never] [--download-speed KB] [--upload-speed KB]\n"
-             "              [--quota KB] [--used KB] [--email E]",
+             "              [--quota KB] [--used KB] [--email E]\n"
+             "  sdbtool user rescan-quota DIR NAME|--all   set used quota to what the home stores",
      RunUser},
     {"group", "group add|set|del|list DIR [NAME] [--notes TEXT]", RunGroup},
     {"vfolder", "vfolder add|del|list DIR user|group OWNER [NAME [LOCALDIR]] [--rights R----L---]", RunFolder},
