@@ -2,11 +2,16 @@
 
 #include <string_view>
 
-
 #include "platform/ProgramDir.h"
 #include "platform/Text.h"
 
 namespace tw {
+
+namespace {
+
+constexpr int kLogFileMode = 0640;
+
+}  // namespace
 
 std::string LocalTimeText(std::time_t when, const char* format) {
     std::tm tm{};
@@ -23,10 +28,6 @@ std::string FormatEventLine(std::time_t when, const std::string& message) {
     std::string_view text = message;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
     return line + MaskControlBytes(text);
-}
-
-CLogFile::~CLogFile() {
-    if (stream_) std::fclose(stream_);
 }
 
 void CLogFile::SetBaseDirectory(const std::string& dir) {
@@ -56,20 +57,23 @@ bool CLogFile::Open(const std::string& fileName) {
 }
 
 bool CLogFile::OpenLocked(const std::string& fileName) {
-    if (stream_) std::fclose(stream_);
     fileName_ = fileName;
-    stream_ = std::fopen(fileName.c_str(), "ab");
-    if (!stream_ && report_) report_(fileName);
-    return stream_ != nullptr;
+    const size_t slash = fileName.rfind('/');
+    const PathBeneath path = slash == std::string::npos ? PathBeneath{".", fileName}
+                                                        : PathBeneath{fileName.substr(0, slash + 1), fileName.substr(slash + 1)};
+    bool opened = file_.Open(path, CFile::APPEND, kLogFileMode);
+    // A file an earlier version made readable by everyone is closed to them now.
+    if (opened && (file_.Permissions() & 07) != 0) file_.SetPermissions(file_.Permissions() & ~07);
+    if (!opened && report_) report_(fileName);
+    return opened;
 }
 
 void CLogFile::Write(const std::string& line, std::time_t now) {
     std::lock_guard lock(mutex_);
     if (LocalTimeText(now, "%Y-%m-%d") != date_) OpenForTodayLocked(now);
-    if (!stream_) return;
-    std::fwrite(line.data(), 1, line.size(), stream_);
-    std::fwrite("\r\n", 1, 2, stream_);
-    std::fflush(stream_);
+    if (!file_.IsOpen()) return;
+    const std::string text = line + "\r\n";
+    file_.Write(text.data(), text.size());
 }
 
 }  // namespace tw

@@ -2,13 +2,15 @@
 //
 // An event line is "[%Y-%m-%d %H:%M:%S]  " (local time, two blanks) and the message without its trailing
 // line ends, in which every other byte below 0x20 is written as "?", so one event is always one line. The log
-// file of a day is "<base>log/YYYYMMDD.txt"; lines are appended with CR LF and flushed at once.
+// file of a day is "<base>log/YYYYMMDD.txt"; each line is appended with its CR LF in one write, so a reader
+// never sees part of a line. Log files are readable by owner and group only (0640).
 #pragma once
 
-#include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <string>
+
+#include "platform/File.h"
 
 namespace tw {
 
@@ -20,8 +22,6 @@ std::string FormatEventLine(std::time_t when, const std::string& message);
 // Thread-safe: the day check, the reopening and the write of one line are one step.
 class CLogFile {
 public:
-    ~CLogFile();
-
     void SetBaseDirectory(const std::string& dir);
     // Opens the file of the local day of `now` (creating log/ when missing). False when it cannot be
     // opened; lines are then dropped until the next successful opening.
@@ -42,7 +42,7 @@ private:
     std::string base_;
     std::string fileName_;
     std::string date_;  // "%Y-%m-%d" of the open file's day
-    std::FILE* stream_ = nullptr;
+    CFile file_;
     void (*report_)(const std::string&) = nullptr;
 };
 

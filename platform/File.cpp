@@ -11,12 +11,13 @@ namespace tw {
 
 CFile::~CFile() { Close(); }
 
-bool CFile::Open(const PathBeneath& path, Mode mode) {
+bool CFile::Open(const PathBeneath& path, Mode mode, int createMode) {
     Close();
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it is refused below.
     int flags = O_NONBLOCK | (mode == READ ? O_RDONLY : O_WRONLY | O_CREAT);
     if (mode == CREATE_NEW) flags |= O_EXCL;
-    int fd = OpenBeneath(path, flags, 0644);
+    if (mode == APPEND) flags |= O_APPEND;
+    int fd = OpenBeneath(path, flags, createMode);
     if (fd < 0) {
         lastError_ = -fd;
         return false;

@@ -18,6 +18,7 @@ public:
         READ,            // read only; the file must exist
         WRITE_EXISTING,  // write; created when missing, never truncated on open
         CREATE_NEW,      // write; created here, failing with EEXIST when the name is taken
+        APPEND,          // write, every write at the end (one write is never interleaved); created when missing
     };
 
     CFile() = default;
@@ -25,8 +26,9 @@ public:
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    // Opens a regular file beneath its root (PathBeneath.h); anything else fails with EINVAL.
-    bool Open(const PathBeneath& path, Mode mode);
+    // Opens a regular file beneath its root (PathBeneath.h); anything else fails with EINVAL. A file it
+    // creates gets `createMode` (less the umask).
+    bool Open(const PathBeneath& path, Mode mode, int createMode = 0644);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
     int LastError() const { return lastError_; }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "tests/common/LocalTime.h"
 
@@ -68,6 +69,39 @@ TEST_F(LogFileTest, AFileThatCannotBeOpenedIsReportedAndLinesAreDropped) {
     EXPECT_EQ(reported, (dir / "log" / "20261208.txt").string());
     log.Write("dropped", t);  // no crash, nothing written
     EXPECT_TRUE(fs::is_directory(dir / "log" / "20261208.txt"));
+}
+
+TEST_F(LogFileTest, FilesAreNotWorldReadableAndLinesOfTwoWritersStayWhole) {
+    const fs::path file = dir / "log" / "20261208.txt";
+    fs::create_directories(dir / "log");
+    std::ofstream(file) << "old\r\n";
+    fs::permissions(file, fs::perms(0644));
+    CLogFile log;
+    log.SetBaseDirectory(dir.string() + "/");
+    const std::time_t t = LocalTime(2026, 12, 8, 12, 0, 0);
+    ASSERT_TRUE(log.OpenForToday(t));
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::others_all, fs::perms::none);
+    log.Write("new", LocalTime(2026, 12, 9, 0, 0, 1));
+    const fs::path created = dir / "log" / "20261209.txt";
+    EXPECT_EQ(fs::status(created).permissions() & fs::perms::others_all, fs::perms::none);
+    EXPECT_NE(fs::status(created).permissions() & fs::perms::owner_write, fs::perms::none);
+
+    // Two writers of one day file (both hosts log into one directory): each line lands whole, with its
+    // line end, never cut by a line of the other.
+    auto writeLines = [&](char fill) {
+        CLogFile other;
+        other.SetBaseDirectory(dir.string() + "/");
+        const std::string line(3000, fill);
+        for (int i = 0; i < 2000; ++i) other.Write(line, LocalTime(2026, 12, 9, 0, 0, 2));
+    };
+    std::thread a(writeLines, 'a'), b(writeLines, 'b');
+    a.join();
+    b.join();
+    std::istringstream lines(Slurp(created));
+    int whole = 0;
+    for (std::string l; std::getline(lines, l);)
+        whole += l == "new\r" || l == std::string(3000, 'a') + "\r" || l == std::string(3000, 'b') + "\r";
+    EXPECT_EQ(whole, 4001);
 }
 
 }  // namespace
