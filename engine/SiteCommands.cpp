@@ -47,6 +47,8 @@ void SiteChmod(CControlSocket& control, std::string_view arg) {
         result = access.ResolveDir(control.UserName, control.CurrentDir, path, ACCESS_DIR_CREATE, local);
         if (result == PATH_OK && local.rel.empty()) result = PATH_DENIED;
     }
+    // Nothing mapped (a hidden piece on the way): as absent as a name that never was.
+    if (local.empty()) result = PATH_NO_FILE;
     if (result == PATH_DENIED)
         control.SendReply("550 No permission.");
     else if (result != PATH_OK)
