@@ -8,6 +8,7 @@
 #include "engine/FtpServer.h"
 #include "engine/Listing.h"
 #include "engine/Messages.h"
+#include "engine/SiteCommands.h"
 #include "platform/Text.h"
 
 namespace tw {
@@ -56,6 +57,9 @@ std::string CControlSocket::CommandWord(std::string_view line) {
 void CControlSocket::ProcessCommand() {
     std::string command, argument;
     if (!CountCommandBeforeLogin() || !GetNextCommand(command, argument)) return;
+    // RFC 959: RNTO renames only what the command straight before it, RNFR, named; any other command drops it.
+    if (command != "RNTO" || previousCommand_ != "RNFR") RenameSource.clear();
+    previousCommand_ = command;
     const CommandRow* row = FindCommand(Commands(), command);
     if (row && row->needsArgument && argument.empty()) {
         SendReply("501 Syntax error in parameters or arguments.");
@@ -85,6 +89,20 @@ void CControlSocket::OnType(const std::string& arg) {
         SendReply("200 Type is now %s", arg);
 }
 
+void CControlSocket::OnMode(const std::string& arg) {
+    if (EqualsNoCase(Trim(arg), "S"))
+        SendReply("200 Mode set to S.");
+    else
+        SendReply("504 Command not implemented for that parameter.");
+}
+
+void CControlSocket::OnStru(const std::string& arg) {
+    if (EqualsNoCase(Trim(arg), "F"))
+        SendReply("200 Structure set to F.");
+    else
+        SendReply("504 Command not implemented for that parameter.");
+}
+
 // Every data connection of the TLS listener is protected: only the private level is honoured.
 void CControlSocket::OnProt(const std::string& arg) {
     if (EqualsNoCase(Trim(arg), "P"))
@@ -101,7 +119,9 @@ void CControlSocket::OnHelp(const std::string& arg) {
         std::string word(asked);
         std::transform(word.begin(), word.end(), word.begin(),
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        if (const CommandRow* row = FindCommand(Commands(), word))
+        if (word == "SITE")
+            SendSiteHelp(*this);
+        else if (const CommandRow* row = FindCommand(Commands(), word))
             SendReply("214 %s", row->help);
         else
             SendReply("501 Bad command.");

@@ -53,6 +53,9 @@ const CommandRow kPlainCommands[] = {
     {"MLSD", false, "List directory with facts: MLSD [path-name]", &C::OnMlsd},
     {"MLST", false, "Get facts of one entry: MLST [path-name]", &C::OnMlst, 0, "MLST"},
     {"OPTS", true, "Set an option: OPTS UTF8 ON | OPTS MLST facts", &C::OnOpts, kBeforeLogin, "UTF8"},
+    {"MODE", true, "Set transfer mode: MODE S", &C::OnMode},
+    {"STRU", true, "Set file structure: STRU F", &C::OnStru},
+    {"SITE", true, "Site-specific commands: SITE CHMOD mode path-name | SITE HELP", &C::OnSite},
 };
 
 // The FTPS engine's table: the plain rows, then PROT and PBSZ.

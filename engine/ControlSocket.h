@@ -133,6 +133,8 @@ public:
     void OnSize(const std::string& arg);
     void OnMdtm(const std::string& arg);
     void OnMfmt(const std::string& arg);
+    // SITE and its subcommands (SiteCommands.cpp).
+    void OnSite(const std::string& arg);
 
     // Handlers of the commands that need no file system or data connection.
     void OnNoop(const std::string& arg);
@@ -142,6 +144,9 @@ public:
     void OnQuit(const std::string& arg);
     void OnFeat(const std::string& arg);
     void OnOpts(const std::string& arg);
+    // Only stream mode and file structure (RFC 959's minimum).
+    void OnMode(const std::string& arg);
+    void OnStru(const std::string& arg);
     // FTPS only: data connections are always protected.
     void OnProt(const std::string& arg);
     void OnPbsz(const std::string& arg);
@@ -191,6 +196,8 @@ private:
     std::time_t loginClock_;
     int commandsBeforeLogin_ = 0;
     int loginFails_ = 0;
+    // The word of the command dispatched before this one: RNTO uses the rename source only straight after RNFR.
+    std::string previousCommand_;
 };
 
 }  // namespace tw

@@ -92,19 +92,27 @@ void CControlSocket::OnMkd(const std::string& arg) {
         default:
             break;
     }
-    // Every missing piece is created, so a success means the whole path exists.
+    // Every missing piece is created, so a success means the whole path exists. A piece that another
+    // connection made meanwhile (clients upload on several at once) is taken as it is when it is a directory
+    // beneath the root; when it was the last piece, the path existed after all.
     int error = MakeDirectory(local);
+    bool made = error == 0;
     size_t start = 0;
-    while (error == 0 && start < rest.size()) {
+    for (;;) {
+        if (error == EEXIST && KindOf(local) == FileKind::Directory) error = 0;
+        if (error != 0 || start >= rest.size()) break;
         size_t slash = rest.find('/', start);
         local = local.Child(rest.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
         error = MakeDirectory(local);
+        made = error == 0;
         start = slash == std::string::npos ? rest.size() : slash + 1;
     }
-    if (error == 0)
-        SendReply("257 \"%s\" directory created.", QuotedPath(Access(thread_).MapToClient(UserName, local.Full())));
-    else
+    if (error != 0)
         SendReply("450 create directory error.");
+    else if (!made)
+        SendReply("550 Directory exists.");
+    else
+        SendReply("257 \"%s\" directory created.", QuotedPath(Access(thread_).MapToClient(UserName, local.Full())));
 }
 
 void CControlSocket::OnRmd(const std::string& arg) {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <deque>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -235,6 +236,20 @@ int SetModifiedTime(const PathBeneath& path, std::time_t time) {
     if (fd.Get() < 0) return -fd.Get();
     const struct timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
     return Result(futimens(fd.Get(), times));
+}
+
+int ChangeMode(const PathBeneath& path, unsigned mode) {
+    if (mode > 0777) return EINVAL;
+    // The entry itself, opened without reading it (its mode may forbid that); the change then goes through
+    // the descriptor's /proc name, which names exactly that inode and is never resolved by path again.
+    Descriptor fd(OpenBeneath(path, O_PATH | O_NOFOLLOW));
+    if (fd.Get() < 0) return -fd.Get();
+    struct stat st;
+    if (fstat(fd.Get(), &st) != 0) return errno;
+    if (S_ISLNK(st.st_mode)) return ELOOP;
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return EPERM;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
+    return Result(fchmodat(AT_FDCWD, self.c_str(), static_cast<mode_t>(mode), 0));
 }
 
 int MakeDirectory(const PathBeneath& path) {

@@ -51,6 +51,9 @@ int FileMode(const PathBeneath& path);
 
 // Sets the last-write time of a regular file.
 int SetModifiedTime(const PathBeneath& path, std::time_t time);
+// Sets the permission bits (at most 0777: never setuid, setgid or sticky, else EINVAL) of the regular file or
+// directory the path names. A last link is not followed (ELOOP); anything else, a FIFO say, gives EPERM.
+int ChangeMode(const PathBeneath& path, unsigned mode);
 int MakeDirectory(const PathBeneath& path);
 int RemoveDirectory(const PathBeneath& path);
 // Removes the entry the path names: a link itself, not its target.

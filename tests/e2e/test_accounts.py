@@ -462,17 +462,16 @@ class FileCommandsTest(unittest.TestCase):
             self.assertEqual(c.command("RNTO x"), "503 Bad sequence of commands.")
             self.assertEqual(c.command("RNFR /ro/r.txt"), "550 No permission.")
             self.assertEqual(c.command("RNFR ."), "550 File/directory not found.")
-            self.assertEqual(c.command("RNFR src.txt"), "350 File exists, ready for destination name.")
-            self.assertEqual(c.command("RNTO other.txt"), "550 File already exists.")
-            self.assertEqual(c.command("RNTO /ro/moved.txt"), "550 No permission.")
-            self.assertEqual(c.command("RNTO /nodir/moved.txt"), '450 error rename the file: "/src.txt".')
-            self.assertEqual(c.command("RNTO ren/inside/moved.txt"), '250 File "/src.txt" renamed .')
-            # The source is kept for a second RNTO; it has moved away now.
-            self.assertEqual(c.command("RNTO again.txt"), '450 error rename the file: "/src.txt".')
-            self.assertEqual(c.command("RNFR ren"), "350 Directory exists, ready for destination name.")
-            self.assertEqual(c.command("RNTO taken"), "550 Directory already exists.")
-            self.assertEqual(c.command("RNTO /ro/ren"), "550 No permission.")
-            self.assertEqual(c.command("RNTO /Ren2"), '250 Directory "/ren" renamed .')
+            for target, reply in (("other.txt", "550 File already exists."), ("/ro/moved.txt", "550 No permission."),
+                                  ("/nodir/moved.txt", '450 error rename the file: "/src.txt".'),
+                                  ("ren/inside/moved.txt", '250 File "/src.txt" renamed .')):
+                self.assertEqual(c.command("RNFR src.txt"), "350 File exists, ready for destination name.")
+                self.assertEqual(c.command(f"RNTO {target}"), reply, target)
+            self.assertEqual(c.command("RNFR src.txt"), "550 File/directory not found.")  # it has moved away
+            for target, reply in (("taken", "550 Directory already exists."), ("/ro/ren", "550 No permission."),
+                                  ("/Ren2", '250 Directory "/ren" renamed .')):
+                self.assertEqual(c.command("RNFR ren"), "350 Directory exists, ready for destination name.")
+                self.assertEqual(c.command(f"RNTO {target}"), reply, target)
             # A directory is never renamed onto the root; a virtual folder's own directory is never moved
             # or removed, whatever its rights; a rename does not outlive a new USER.
             self.assertEqual(c.command("RNFR Ren2"), "350 Directory exists, ready for destination name.")

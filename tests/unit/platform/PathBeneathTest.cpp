@@ -143,6 +143,35 @@ TEST_P(PathBeneathTest, OperationsBeneathTheRoot) {
     EXPECT_EQ(KindOf(At("fifo")), FileKind::Other);
 }
 
+TEST_P(PathBeneathTest, ChangeModeSetsOnlyPermissionBitsOfWhatLiesBeneath) {
+    auto mode = [](const fs::path& p) { return static_cast<unsigned>(fs::symlink_status(p).permissions()); };
+    EXPECT_EQ(ChangeMode(At("sub/f.txt"), 0600), 0);
+    EXPECT_EQ(mode(home / "sub" / "f.txt"), 0600u);
+    EXPECT_EQ(ChangeMode(At("sub/deep"), 0711), 0);
+    EXPECT_EQ(mode(home / "sub" / "deep"), 0711u);
+    // A file whose mode forbids reading it still takes a new one.
+    EXPECT_EQ(ChangeMode(At("sub/f.txt"), 0), 0);
+    EXPECT_EQ(ChangeMode(At("sub/f.txt"), 0644), 0);
+    EXPECT_EQ(mode(home / "sub" / "f.txt"), 0644u);
+    for (unsigned special : {04755u, 02755u, 01777u, 010000u}) EXPECT_EQ(ChangeMode(At("sub/f.txt"), special), EINVAL);
+    EXPECT_EQ(mode(home / "sub" / "f.txt"), 0644u);
+    // A link named as the path is refused, whether its target lies beneath the root or outside it.
+    fs::create_symlink("sub/f.txt", home / "in-link");
+    fs::create_symlink(outside / "secret", home / "out-link");
+    fs::create_directory_symlink(outside, home / "out");
+    fs::permissions(outside / "secret", fs::perms(0640));
+    EXPECT_EQ(ChangeMode(At("in-link"), 0777), ELOOP);
+    EXPECT_EQ(ChangeMode(At("out-link"), 0777), ELOOP);
+    // A way out through a directory link or "..": nothing outside is touched.
+    EXPECT_EQ(ChangeMode(At("out/secret"), 0777), EXDEV);
+    EXPECT_EQ(ChangeMode(At("../outside/secret"), 0777), EXDEV);
+    EXPECT_EQ(mode(home / "sub" / "f.txt"), 0644u);
+    EXPECT_EQ(mode(outside / "secret"), 0640u);
+    EXPECT_EQ(ChangeMode(At("missing"), 0644), ENOENT);
+    ASSERT_EQ(mkfifo((home / "fifo").c_str(), 0644), 0);
+    EXPECT_EQ(ChangeMode(At("fifo"), 0600), EPERM);
+}
+
 TEST_P(PathBeneathTest, ListingsFollowLinksOnlyBeneathTheRoot) {
     fs::create_symlink(outside / "secret", home / "sub" / "out");
     fs::create_symlink("f.txt", home / "sub" / "in");
