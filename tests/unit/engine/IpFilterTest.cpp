@@ -76,28 +76,21 @@ TEST(IpFilter, Ipv6AddressesAndPrefixes) {
         {"10.0.0.1", "::ffff:10.0.0.1", true},  // and so is a v4-mapped client
         {"1:2:3:4:5:6:1.2.3.4", "1:2:3:4:5:6:102:304", true},
         {"10.0.0.1; 2001:db8::/48,::1", "::1", true},
-        // Ignored entries match nothing, not even their own text.
-        {"fe80::1%eth0", "fe80::1", false},
-        {"[::1]", "::1", false},
-        {"::1/129", "::1", false},
-        {"::1/", "::1", false},
-        {"1::2::3", "1::2:0:3", false},
-        {"::1", "::1%lo", false},  // a malformed client address is listed nowhere
+        {"fe80::1%eth0", "fe80::1", false},  // an ignored entry matches nothing, not even its own address
+        {"::1", "::1%lo", false},            // a malformed client address is listed nowhere
     };
     for (const ListCase& c : cases) EXPECT_EQ(AddressListed(c.list, c.address), c.listed) << c.list << " / " << c.address;
 }
 
 TEST(IpFilter, MalformedIpv6EntriesAreReported) {
-    const std::vector<std::string> bad = {
-        "fe80::1%eth0", "[::1]", "1::2::3", ":::", "::1/129", "::1/", "::1/-1", "2001:db8::/3x", "1:2:3:4:5:6:7:8:9",
-        "1:2:3:4:5:6:7", "12345::", "::g", ":1::", "1::2:", "1.2.3.4::", "::1.2.3", "::1.2.3.256",
-        "1:2:3:4:5:6:7:1.2.3.4", "::ffff:10.0.0.0/95", "::/0000", std::string(60, '1') + "::", "::" + std::string(500, '0')};
+    // What makes an address is IpAddressTest's; these are the entries' own forms.
+    const std::vector<std::string> bad = {"fe80::1%eth0", "[::1]",  "1::2::3",       "::1/129",
+                                          "::1/",         "::1/-1", "2001:db8::/3x", "::ffff:10.0.0.0/95",
+                                          "::/0000",      "::/",    "::" + std::string(500, '0')};
     std::string text;
     for (const std::string& entry : bad) text += entry + ",";
     EXPECT_EQ(IgnoredListEntries(text), bad);
-    const char* good = "::,1::,::1.2.3.4,1:2:3:4:5:6:7::,1:2:3:4:5:6:1.2.3.4,::ffff:1.2.3.4,2001:db8::/0,"
-                       "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255,1:0:0:0:0:0:0:8";
-    EXPECT_TRUE(IgnoredListEntries(good).empty()) << ::testing::PrintToString(IgnoredListEntries(good));
+    EXPECT_TRUE(IgnoredListEntries("::,::ffff:1.2.3.4,2001:db8::/0,::ffff:1.2.3.0/120,1:0:0:0:0:0:0:8/128").empty());
 }
 
 TEST(IpFilter, AGroupIsAnIpv6AddressesSlash64OrAnIpv4AddressItself) {

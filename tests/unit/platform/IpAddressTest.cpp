@@ -58,18 +58,5 @@ TEST(IpAddress, AgreesWithTheCLibraryOnWhatIsAnIpv6Address) {
     }
 }
 
-TEST(IpAddress, MappedAddressesAreIpv4) {
-    auto mapped = ParseIpv6("::ffff:192.0.2.1");
-    ASSERT_TRUE(mapped);
-    EXPECT_FALSE(mapped->v6);
-    EXPECT_EQ(AddressText(*mapped), "192.0.2.1");
-    EXPECT_EQ(ParseIpv4("192.0.2.1"), mapped);
-    EXPECT_EQ(ParseIpAddress("::FFFF:c000:201"), mapped);
-    EXPECT_TRUE(ParseIpv6("::fffe:192.0.2.1")->v6);
-    EXPECT_FALSE(ParseIpv4("::1"));
-    EXPECT_FALSE(ParseIpv4("1.2.3.4.5"));
-    EXPECT_EQ(AddressText(*ParseIpv4("010.000.0.1")), "10.0.0.1");
-}
-
 }  // namespace
 }  // namespace tw
