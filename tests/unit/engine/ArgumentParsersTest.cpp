@@ -69,7 +69,8 @@ TEST(ActiveAddressParsers, EprtFamilyTwoRefusesScopesBracketsAndMalformedAddress
           std::string("|2|127.0.0.1|2000|"), std::string("|2|::1|65536|"), std::string("|2||2000|"),
           std::string("|1|::1|2000|"), std::string("|2|::1|-1|"), huge, longHex})
         EXPECT_EQ(ParseEprtArgument(text, a), AddressParse::BAD_VALUE) << text.substr(0, 40);
-    for (const char* text : {"|2|::1|2000", "|2|::1|", "2|::1|2000|", ":2:::1:2000:", "|2|::1|2000|x|", "|02222|::1|1|"})
+    for (const char* text :
+         {"|2|::1|2000", "|2|::1|", "2|::1|2000|", ":2:::1:2000:", "|2|::1|2000|x|", "|02222|::1|1|"})
         EXPECT_EQ(ParseEprtArgument(text, a), AddressParse::SYNTAX) << text;
 }
 

@@ -79,7 +79,8 @@ TEST(IpFilter, Ipv6AddressesAndPrefixes) {
         {"fe80::1%eth0", "fe80::1", false},  // an ignored entry matches nothing, not even its own address
         {"::1", "::1%lo", false},            // a malformed client address is listed nowhere
     };
-    for (const ListCase& c : cases) EXPECT_EQ(AddressListed(c.list, c.address), c.listed) << c.list << " / " << c.address;
+    for (const ListCase& c : cases)
+        EXPECT_EQ(AddressListed(c.list, c.address), c.listed) << c.list << " / " << c.address;
 }
 
 TEST(IpFilter, MalformedIpv6EntriesAreReported) {
