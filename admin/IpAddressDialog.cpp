@@ -10,7 +10,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-
 namespace tw::admin {
 
 namespace {
@@ -23,7 +22,8 @@ CIpAddressDialog::CIpAddressDialog(const std::string& address, QWidget* parent) 
     setWindowTitle("IP地址");
     auto* label = new QLabel("输入IP地址:", this);
     auto* row = new QHBoxLayout;
-    const AddressParts parts = SplitAddress(address);
+    const bool ipv6 = IsIpv6Entry(address);
+    const AddressParts parts = ipv6 ? AddressParts{} : SplitAddress(address);
     // Pasted text passes no key filter: the validator keeps the same characters out.
     auto* validator = new QRegularExpressionValidator(QRegularExpression("[0-9*]{0,3}"), this);
     for (size_t i = 0; i < fields_.size(); ++i) {
@@ -41,6 +41,19 @@ CIpAddressDialog::CIpAddressDialog(const std::string& address, QWidget* parent) 
     row->addStretch();
     label->setBuddy(fields_[0]);
 
+    auto* ipv6Label = new QLabel("或输入IPv6地址或前缀:", this);
+    ipv6_ = new QLineEdit(ipv6 ? QString::fromStdString(address) : QString(), this);
+    ipv6_->setMaxLength(static_cast<int>(kMaxIpv6EntryLength));
+    ipv6_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9A-Fa-f:./]{0,49}"), this));
+    ipv6_->setMinimumWidth(ipv6_->fontMetrics().horizontalAdvance("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff/128") + 16);
+    ipv6_->setAccessibleName(ipv6Label->text());
+    ipv6Label->setBuddy(ipv6_);
+    // One kind of input at a time: what is typed into one empties the other.
+    connect(ipv6_, &QLineEdit::textEdited, this, [this] {
+        for (QLineEdit* field : fields_) field->clear();
+    });
+    for (QLineEdit* field : fields_) connect(field, &QLineEdit::textEdited, ipv6_, &QLineEdit::clear);
+
     error_ = new QLabel(this);
     error_->setStyleSheet("color: #b00000");
     auto* buttons = new QDialogButtonBox(this);
@@ -53,9 +66,11 @@ CIpAddressDialog::CIpAddressDialog(const std::string& address, QWidget* parent) 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(label);
     layout->addLayout(row);
+    layout->addWidget(ipv6Label);
+    layout->addWidget(ipv6_);
     layout->addWidget(error_);
     layout->addWidget(buttons);
-    fields_[0]->setFocus();
+    (ipv6 ? ipv6_ : fields_[0])->setFocus();
 }
 
 AddressParts CIpAddressDialog::Parts() const {
@@ -64,10 +79,12 @@ AddressParts CIpAddressDialog::Parts() const {
     return parts;
 }
 
-std::string CIpAddressDialog::Address() const { return JoinAddress(Parts()); }
+std::string CIpAddressDialog::Address() const {
+    return ipv6_->text().isEmpty() ? JoinAddress(Parts()) : ipv6_->text().toStdString();
+}
 
 void CIpAddressDialog::accept() {
-    if (!IsValidAddress(Parts())) {
+    if (ipv6_->text().isEmpty() ? !IsValidAddress(Parts()) : !IsValidIpv6Entry(Address())) {
         error_->setText(kInvalid);
         return;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/IpFilter.h"
 #include "platform/Text.h"
 
 namespace tw::admin {
@@ -27,5 +28,9 @@ bool IsPartCharacter(char c) { return (c >= '0' && c <= '9') || c == '*'; }
 bool IsValidPart(const std::string& part) { return part == "*" || Decimal(part, kMaxPartLength, 255) >= 0; }
 
 bool IsValidAddress(const AddressParts& parts) { return std::all_of(parts.begin(), parts.end(), IsValidPart); }
+
+bool IsValidIpv6Entry(const std::string& entry) {
+    return IsIpv6Entry(entry) && entry.size() <= kMaxIpv6EntryLength && IsListEntry(entry);
+}
 
 }  // namespace tw::admin

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/IpAddress.h"
 #include "platform/Text.h"
 
 namespace tw {
@@ -55,15 +56,12 @@ AddressParse ParseEprtArgument(std::string_view argument, ActiveAddress& out) {
     if (fields.size() != 3) return AddressParse::SYNTAX;
     int family = Decimal(fields[0], 3, 255);
     if (family < 0) return AddressParse::SYNTAX;
-    if (family != 1) return AddressParse::UNSUPPORTED_FAMILY;
-    auto bytes = Split(fields[1], '.');
-    if (bytes.size() != 4) return AddressParse::BAD_VALUE;
-    int v[4];
-    for (int i = 0; i < 4; ++i)
-        if ((v[i] = Decimal(bytes[i], 3, 255)) < 0) return AddressParse::BAD_VALUE;
+    if (family != 1 && family != 2) return AddressParse::UNSUPPORTED_FAMILY;
+    auto address = family == 1 ? ParseIpv4(fields[1]) : ParseIpv6(fields[1]);
     int port = Decimal(fields[2], 5, 65535);
-    if (port < 0) return AddressParse::BAD_VALUE;
-    out.address = fmt::format("{}.{}.{}.{}", v[0], v[1], v[2], v[3]);
+    if (!address || port < 0) return AddressParse::BAD_VALUE;
+    out.address = AddressText(*address);
+    out.ipv6 = address->v6;
     out.port = port;
     return AddressParse::OK;
 }

@@ -1,4 +1,5 @@
-// Data connections of a control connection: PORT, EPRT, PASV (and P@SW), EPSV, opening and dropping.
+// Data connections of a control connection: PORT, EPRT, PASV (and P@SW), EPSV, opening and dropping. On an
+// IPv6 control connection only EPRT and EPSV work (RFC 2428).
 #include <algorithm>
 #include <cerrno>
 
@@ -7,6 +8,7 @@
 #include "engine/DataSocket.h"
 #include "engine/FtpServer.h"
 #include "engine/Messages.h"
+#include "platform/IpAddress.h"
 #include "platform/Text.h"
 
 namespace tw {
@@ -15,8 +17,24 @@ namespace {
 
 constexpr auto kDataConnectionWait = std::chrono::milliseconds(10000);
 
-// The listeners are IPv4 only.
-constexpr const char* kOnlyIpv4 = "522 Network protocol not supported, use (1)";
+// The network protocol of the control connection as RFC 2428 numbers it: 2 for IPv6, 1 for IPv4. The data
+// connection uses the same one, since it runs between the same two addresses.
+int NetworkProtocol(const CControlSocket& control) {
+    const auto peer = ParseIpAddress(control.PeerAddress());
+    return peer && peer->v6 ? 2 : 1;
+}
+
+const char* UnsupportedProtocol(int protocol) {
+    return protocol == 2 ? "522 Network protocol not supported, use (2)"
+                         : "522 Network protocol not supported, use (1)";
+}
+
+// PORT and PASV carry IPv4 addresses only.
+bool RefusedOnIpv6(CControlSocket& control) {
+    if (NetworkProtocol(control) != 2) return false;
+    control.SendReply("425 Use EPSV or EPRT on an IPv6 connection.");
+    return true;
+}
 
 }  // namespace
 
@@ -32,12 +50,14 @@ const DataReplies& CControlSocket::Replies() const {
 }
 
 void CControlSocket::OnPort(const std::string& arg) {
+    if (RefuseAfterEpsvAll() || RefusedOnIpv6(*this)) return;
     ActiveAddress target;
     AddressParse parsed = ParsePortArgument(arg, target);
     SetActiveAddress(parsed, target, "200 Port command successful.", "501 Syntax error: Invalid parameter.");
 }
 
 void CControlSocket::OnEprt(const std::string& arg) {
+    if (RefuseAfterEpsvAll()) return;
     ActiveAddress target;
     AddressParse parsed = ParseEprtArgument(arg, target);
     SetActiveAddress(parsed, target, "200 EPRT command successful.", "501 Syntax error in parameters or arguments.");
@@ -45,22 +65,24 @@ void CControlSocket::OnEprt(const std::string& arg) {
 
 void CControlSocket::SetActiveAddress(AddressParse parsed, const ActiveAddress& target, const char* accepted,
                                       const char* syntaxError) {
-    if (RefuseAfterEpsvAll()) return;
     if (parsed == AddressParse::SYNTAX) {
         SendReply(syntaxError);
         return;
     }
-    if (parsed == AddressParse::UNSUPPORTED_FAMILY) {
-        SendReply(kOnlyIpv4);
+    const int protocol = NetworkProtocol(*this);
+    if (parsed == AddressParse::UNSUPPORTED_FAMILY || (parsed == AddressParse::OK && target.ipv6 != (protocol == 2))) {
+        SendReply(UnsupportedProtocol(protocol));
         return;
     }
     // Against FTP bounce: the server connects only back to the client's own address, and never to a
-    // privileged port.
-    if (parsed != AddressParse::OK || target.address != PeerAddress() || target.port < 1024) {
+    // privileged port. Both texts are in AddressText's form, a v4-mapped address as IPv4. The unspecified
+    // IPv6 address, which some clients send from a data socket bound to no address, names the client.
+    const std::string client = PeerAddress();
+    if (parsed != AddressParse::OK || (target.address != client && target.address != "::") || target.port < 1024) {
         SendReply("504 Command not implemented for that parameter.");
         return;
     }
-    PortAddress = target.address;
+    PortAddress = client;
     PortNumber = target.port;
     PassiveMode = false;
     SendReply(accepted);
@@ -72,7 +94,7 @@ bool CControlSocket::RefuseAfterEpsvAll() {
 }
 
 void CControlSocket::OnPasv(const std::string&) {
-    if (RefuseAfterEpsvAll()) return;
+    if (RefuseAfterEpsvAll() || RefusedOnIpv6(*this)) return;
     int port = OpenPassivePort();
     if (!port) return;
     std::string address = Thread().Server().GetPassiveAddress();
@@ -89,8 +111,9 @@ void CControlSocket::OnEpsv(const std::string& arg) {
         SendReply("200 EPSV ALL command successful.");
         return;
     }
-    if (!protocol.empty() && protocol != "1") {
-        SendReply(kOnlyIpv4);
+    const int own = NetworkProtocol(*this);
+    if (!protocol.empty() && protocol != (own == 2 ? "2" : "1")) {
+        SendReply(UnsupportedProtocol(own));
         return;
     }
     // The client connects to the address of the control connection; only the port is told.

@@ -69,7 +69,8 @@ void CDataSocket::OnAccept(int) {
     // Reset by its peer before it was taken: nobody to serve or to refuse, and the wait goes on.
     if (from.empty()) return;
     // The passive port is predictable, so only the control connection's own client may take it; anyone
-    // else is turned away and the wait goes on.
+    // else is turned away and the wait goes on. Both addresses read a v4-mapped one as IPv4: an IPv4
+    // client of the dual-stack port equals its control connection's peer, one of the other family never does.
     if (from != owner_.PeerAddress()) {
         owner_.Log("Refused data connection from " + from + ".", 3);
         return;  // `peer` closes it

@@ -12,6 +12,7 @@
 #include "engine/Messages.h"
 #include "engine/ServerEventSink.h"
 #include "engine/SslConnection.h"
+#include "platform/IpAddress.h"
 #include "platform/ProgramDir.h"
 
 namespace tw {
@@ -200,9 +201,8 @@ bool CFtpServer::StartServer() {
     if (IsRunning() || (serviceWindow_ && !ftpService_)) return false;
     const int port = port_;
     listener_ = std::make_unique<CListenSocket>(*this, false);
-    if (!UsablePort(port, settingsLoaded_) || !listener_->Listen(static_cast<uint16_t>(port))) {
+    if (!OpenListener(*listener_, port, "Server")) {
         listener_.reset();
-        Notify(0, "Server cannot run on port %d.", port);
         if (serviceWindow_) serviceWindow_->Post(WM_SERVICE_STOP);
         return false;
     }
@@ -210,6 +210,16 @@ bool CFtpServer::StartServer() {
     UpdateLineBudgetTimer();
     Notify(0, "Server is running on port %d.", port);
     return true;
+}
+
+bool CFtpServer::OpenListener(CListenSocket& listener, int port, const char* name) {
+    if (!listenAddress_.empty() && !ParseIpAddress(listenAddress_)) {
+        Notify(0, "%s cannot run on address %s: not an IP address.", name, listenAddress_);
+        return false;
+    }
+    if (UsablePort(port, settingsLoaded_) && listener.Listen(static_cast<uint16_t>(port), listenAddress_)) return true;
+    Notify(0, "%s cannot run on port %d.", name, port);
+    return false;
 }
 
 void CFtpServer::StopServer() {
@@ -225,10 +235,7 @@ bool CFtpServer::StartSslServer() {
     if (IsSslRunning() || (serviceWindow_ && !ftpsService_)) return false;
     const int port = sslPort_;
     auto listener = std::make_unique<CListenSocket>(*this, true);
-    if (!UsablePort(port, settingsLoaded_) || !listener->Listen(static_cast<uint16_t>(port))) {
-        Notify(0, "SSL Server cannot run on port %d.", port);
-        return false;
-    }
+    if (!OpenListener(*listener, port, "SSL Server")) return false;
     std::string error;
     tlsContext_ = CreateServerContext(programDir_, error);
     if (!tlsContext_) {
@@ -349,24 +356,27 @@ void CFtpServer::Accept(CListenSocket& listener, bool tls) {
 
 bool CFtpServer::BeginHandshake(const std::string& address) {
     const int limit = maxPerIp_ > 0 ? maxPerIp_.load() : kHandshakesPerAddress;
+    const std::string key = AddressGroup(address);
     std::lock_guard lock(handshakeMutex_);
-    auto it = handshakesFrom_.find(address);
+    auto it = handshakesFrom_.find(key);
     if (it != handshakesFrom_.end() && it->second >= limit) return false;
-    ++handshakesFrom_[address];
+    ++handshakesFrom_[key];
     ++handshakes_;
     return true;
 }
 
 void CFtpServer::HandshakeEnded(const std::string& address) {
+    const std::string key = AddressGroup(address);
     std::lock_guard lock(handshakeMutex_);
-    if (auto it = handshakesFrom_.find(address); it != handshakesFrom_.end() && --it->second <= 0)
+    if (auto it = handshakesFrom_.find(key); it != handshakesFrom_.end() && --it->second <= 0)
         handshakesFrom_.erase(it);
     --handshakes_;
 }
 
 int CFtpServer::HandshakesFrom(const std::string& address) const {
+    const std::string key = AddressGroup(address);
     std::lock_guard lock(handshakeMutex_);
-    auto it = handshakesFrom_.find(address);
+    auto it = handshakesFrom_.find(key);
     return it == handshakesFrom_.end() ? 0 : it->second;
 }
 
@@ -386,7 +396,8 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
             // Decided here, right after this connection's own count, so a burst of clients cannot see
             // each other's counts and be refused below the limit.
             thread->SetOverLimit(IsFull());
-            const int fromAddress = ++perAddress_[thread->ClientAddress()] + HandshakesFrom(thread->ClientAddress());
+            const std::string& client = thread->ClientAddress();
+            const int fromAddress = ++perAddress_[AddressGroup(client)] + HandshakesFrom(client);
             thread->SetOverAddressLimit(maxPerIp_ > 0 && fromAddress > maxPerIp_);
             NotifyFrom(thread->ClientAddress(), 0,
                        lParam ? "%s has connected to SSL server." : "%s has connected to server.",
@@ -397,8 +408,8 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
             auto* thread = reinterpret_cast<CConnectThread*>(wParam);
             thread->CountReport();
             --currentConnections_;
-            if (auto it = perAddress_.find(thread->ClientAddress()); it != perAddress_.end() && --it->second <= 0)
-                perAddress_.erase(it);
+            auto it = perAddress_.find(AddressGroup(thread->ClientAddress()));
+            if (it != perAddress_.end() && --it->second <= 0) perAddress_.erase(it);
             NotifyFrom(thread->ClientAddress(), 0,
                        lParam ? "%s has disconnected from SSL server." : "%s has disconnected from server.",
                        thread->ClientAddress());

@@ -70,6 +70,8 @@ public:
     // ---- settings (owning thread) ----
     void SetPort(int port) { port_ = port; }
     void SetSslPort(int port) { sslPort_ = port; }
+    // The address both listeners bind from their next start (empty: every address, IPv4 and IPv6).
+    void SetListenAddress(const std::string& address) { listenAddress_ = address; }
     void SetMaxUsers(int n) { maxUsers_ = n; }
     void SetTimeout(int minutes) { timeout_ = minutes; }
     void SetWelcome(const std::string& text);
@@ -215,6 +217,9 @@ private:
     // Owning thread: takes a handshake place for a client from `address`; false when the address already
     // has as many handshakes under way as MaxPerIP allows (10 without a limit).
     bool BeginHandshake(const std::string& address);
+    // Opens a listener on the listen address and `port`; the event log says why when it cannot ("SSL
+    // Server" or "Server" cannot run ...).
+    bool OpenListener(CListenSocket& listener, int port, const char* name);
     // TLS handshakes under way from `address`.
     int HandshakesFrom(const std::string& address) const;
     // Ends every thread of one registry, waiting for each while dispatching messages.
@@ -244,6 +249,7 @@ private:
     MessageTarget* serviceWindow_ = nullptr;
     Clock clock_;
 
+    std::string listenAddress_;  // owning thread
     std::atomic<int> port_{21}, sslPort_{990}, maxUsers_{10}, timeout_{5}, filterMode_{0};
     std::atomic<int> loginFailDelay_{keys::kLoginFailDelay.def}, maxLoginFails_{keys::kMaxLoginFails.def};
     std::atomic<int> banAfterFails_{keys::kBanAfterFails.def}, banMinutes_{keys::kBanMinutes.def};
@@ -284,8 +290,8 @@ private:
     std::atomic<int> currentConnections_{0};
     std::atomic<int> handshakes_{0};  // TLS connections accepted and not yet through their handshake
     mutable std::mutex handshakeMutex_;  // guards handshakesFrom_
-    std::map<std::string, int> handshakesFrom_;  // handshakes_ per client address
-    std::map<std::string, int> perAddress_;  // counted-in connections per client address
+    std::map<std::string, int> handshakesFrom_;  // handshakes_ per AddressGroup of the client
+    std::map<std::string, int> perAddress_;  // counted-in connections per AddressGroup of the client
     int totalConnections_ = 0;
     int counters_[4] = {};
 };

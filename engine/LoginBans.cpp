@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/IpFilter.h"
+
 namespace tw {
 
 namespace {
@@ -23,7 +25,7 @@ LoginFailureOutcome CLoginBans::RecordFailure(const std::string& address, const 
     std::lock_guard lock(mutex_);
     DropStale(now);
     if (limits.banAfter > 0) {
-        AddressEntry& e = addresses_.Touch(address);
+        AddressEntry& e = addresses_.Touch(AddressGroup(address));
         if (e.bannedUntil <= now && CountFailure(e.failures, key, now, limits.banAfter)) {
             e.bannedUntil = now + limits.banSeconds;
             outcome.addressBanned = true;
@@ -43,7 +45,7 @@ void CLoginBans::RecordSuccess(const std::string& address, const std::string& ac
     const std::string key = AccountKey(account);
     std::lock_guard lock(mutex_);
     DropStale(now);
-    if (AddressEntry* e = addresses_.Find(address))
+    if (AddressEntry* e = addresses_.Find(AddressGroup(address)))
         std::erase_if(e->failures, [&](const Failure& f) { return f.by == key; });
     AccountEntry& a = accounts_.Touch(key);
     std::erase_if(a.failures, [&](const Failure& f) { return f.by == address; });
@@ -54,7 +56,7 @@ void CLoginBans::RecordSuccess(const std::string& address, const std::string& ac
 
 bool CLoginBans::IsBanned(const std::string& address, std::time_t now) const {
     std::lock_guard lock(mutex_);
-    const AddressEntry* e = addresses_.Find(address);
+    const AddressEntry* e = addresses_.Find(AddressGroup(address));
     return e && e->bannedUntil > now;
 }
 

@@ -2,7 +2,8 @@
 // locked for them.
 //
 // An address that fails `banAfter` logins within kFailureWindow, on any accounts, is banned for the ban
-// time. An account that `accountFailLimit` logins fail on within the window, from any addresses, is locked
+// time; an IPv6 address counts, and is banned, with its whole /64 (AddressGroup). An account that
+// `accountFailLimit` logins fail on within the window, from any addresses, is locked
 // for the lock time: logins to it from addresses it has never logged in from are refused without a look
 // at the password, so guesses spread over many addresses end there, while its owner at a known address
 // still logs in. Failures while an address is banned or an account locked count for neither rule.
@@ -79,7 +80,7 @@ private:
     void DropStale(std::time_t now);
 
     mutable std::mutex mutex_;  // guards both tables
-    CRecencyMap<AddressEntry> addresses_{kMaxAddresses};
+    CRecencyMap<AddressEntry> addresses_{kMaxAddresses};  // by AddressGroup
     CRecencyMap<AccountEntry> accounts_{kMaxAccounts};  // by the account name in lower case
 };
 

@@ -53,6 +53,7 @@ ServerSettings ReadServerSettings(const CIniFile& ini) {
     s.filterMode = ReadInt(ini, kFilterMode);
     s.port = ReadInt(ini, kPort);
     s.tlsPort = ReadInt(ini, kTlsPort);
+    s.listenAddress = std::string(Trim(ReadText(ini, kListenAddress)));
     s.maxUsers = ReadInt(ini, kMaxUsers);
     s.timeout = ReadInt(ini, kTimeout);
     s.minPort = ReadInt(ini, kMinPort);
@@ -82,6 +83,7 @@ void CFtpServer::ApplySettings(const ServerSettings& s, CServerEventSink* sink) 
     SetFilterMode(s.filterMode);
     SetPort(s.port);
     SetSslPort(s.tlsPort);
+    SetListenAddress(s.listenAddress);
     SetMaxUsers(s.maxUsers);
     SetTimeout(s.timeout);
     SetPassivePorts(s.minPort, s.maxPort);
@@ -122,6 +124,7 @@ ServerSettings CFtpServer::AppliedSettings() const {
     s.filterMode = filterMode_;
     s.port = port_;
     s.tlsPort = sslPort_;
+    s.listenAddress = listenAddress_;
     s.maxUsers = maxUsers_;
     s.timeout = timeout_;
     GetPassivePorts(s.minPort, s.maxPort);

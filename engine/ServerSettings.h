@@ -34,6 +34,8 @@ inline constexpr IntKey kSaveLog{"Server", "Savelog", 0};
 inline constexpr IntKey kFilterMode{"Server", "FilterMode", 0};
 inline constexpr IntKey kPort{"Server", "Port", 21};
 inline constexpr IntKey kTlsPort{"Server", "SSLPort", 990};
+// The one address both listeners bind, IPv4 or IPv6; empty: every address of both families.
+inline constexpr TextKey kListenAddress{"Server", "ListenAddress", ""};
 inline constexpr IntKey kMaxUsers{"Server", "maxusers", 20};
 inline constexpr IntKey kTimeout{"Server", "timeout", 10};  // minutes
 inline constexpr IntKey kMinPort{"Server", "MinPort", 1024};
@@ -87,6 +89,7 @@ struct ServerSettings {
     int filterMode = keys::kFilterMode.def;
     int port = keys::kPort.def;
     int tlsPort = keys::kTlsPort.def;
+    std::string listenAddress = keys::kListenAddress.def;
     int maxUsers = keys::kMaxUsers.def;
     int timeout = keys::kTimeout.def;
     int minPort = keys::kMinPort.def;

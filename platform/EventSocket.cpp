@@ -8,38 +8,83 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
 #include "MessageLoop.h"
+#include "platform/IpAddress.h"
 
 namespace tw {
 
 namespace {
 
-std::string Dotted(const sockaddr_in& a) {
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
-    return text;
-}
+// A socket address of either family.
+struct SocketAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
 
-bool MakeAddress(const std::string& address, uint16_t port, sockaddr_in& out) {
-    out = {};
-    out.sin_family = AF_INET;
-    out.sin_port = htons(port);
-    if (address.empty()) {
-        out.sin_addr.s_addr = htonl(INADDR_ANY);
-        return true;
+    sockaddr* raw() { return reinterpret_cast<sockaddr*>(&storage); }
+    int family() const { return storage.ss_family; }
+};
+
+SocketAddress MakeAddress(const IpAddress& ip, uint16_t port) {
+    SocketAddress a;
+    if (ip.v6) {
+        auto& in6 = reinterpret_cast<sockaddr_in6&>(a.storage);
+        in6.sin6_family = AF_INET6;
+        in6.sin6_port = htons(port);
+        std::copy(ip.bytes.begin(), ip.bytes.end(), in6.sin6_addr.s6_addr);
+        a.length = sizeof in6;
+    } else {
+        auto& in4 = reinterpret_cast<sockaddr_in&>(a.storage);
+        in4.sin_family = AF_INET;
+        in4.sin_port = htons(port);
+        std::copy(ip.bytes.begin(), ip.bytes.begin() + 4, reinterpret_cast<uint8_t*>(&in4.sin_addr.s_addr));
+        a.length = sizeof in4;
     }
-    return inet_pton(AF_INET, address.c_str(), &out.sin_addr) == 1;
+    return a;
 }
 
-bool SocketName(int fd, bool peer, sockaddr_in& a) {
+bool SocketName(int fd, bool peer, SocketAddress& a) {
     a = {};
-    socklen_t len = sizeof a;
+    a.length = sizeof a.storage;
     if (fd < 0) return false;
-    auto* sa = reinterpret_cast<sockaddr*>(&a);
-    return (peer ? getpeername(fd, sa, &len) : getsockname(fd, sa, &len)) == 0;
+    return (peer ? getpeername(fd, a.raw(), &a.length) : getsockname(fd, a.raw(), &a.length)) == 0 &&
+           (a.family() == AF_INET || a.family() == AF_INET6);
+}
+
+std::string TextOf(const SocketAddress& a) {
+    if (a.family() == AF_INET6)
+        return AddressText(Ipv6FromBytes(reinterpret_cast<const sockaddr_in6&>(a.storage).sin6_addr.s6_addr));
+    IpAddress ip;
+    const auto& in4 = reinterpret_cast<const sockaddr_in&>(a.storage);
+    std::copy_n(reinterpret_cast<const uint8_t*>(&in4.sin_addr.s_addr), 4, ip.bytes.begin());
+    return AddressText(ip);
+}
+
+uint16_t PortOf(const SocketAddress& a) {
+    return ntohs(a.family() == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(a.storage).sin6_port
+                                        : reinterpret_cast<const sockaddr_in&>(a.storage).sin_port);
+}
+
+// A new socket bound to `a`, or -1 with `error` set.
+int BoundSocket(const SocketAddress& a, int& error) {
+    int fd = socket(a.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    int one = 1, zero = 0;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // [::] takes IPv4 clients too (as v4-mapped addresses), whatever the system's default.
+    if (a.family() == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&a.storage), a.length) < 0) {
+        error = errno;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 int PollOne(int fd, short events, std::chrono::steady_clock::time_point deadline) {
@@ -58,8 +103,8 @@ int PollOne(int fd, short events, std::chrono::steady_clock::time_point deadline
 void InitSockets() { std::signal(SIGPIPE, SIG_IGN); }
 
 std::string PeerAddressOf(int fd) {
-    sockaddr_in a;
-    return SocketName(fd, true, a) ? Dotted(a) : std::string();
+    SocketAddress a;
+    return SocketName(fd, true, a) ? TextOf(a) : std::string();
 }
 
 CEventSocket::CEventSocket() : alive_(std::make_shared<bool>(true)) {}
@@ -110,25 +155,22 @@ bool CEventSocket::Listen(uint16_t port, const std::string& address) { return Bi
 
 bool CEventSocket::Bind(uint16_t port, const std::string& address) {
     Close();
-    sockaddr_in a;
-    if (!MakeAddress(address, port, a)) {
-        lastError_ = EINVAL;
-        return false;
+    if (!address.empty()) {
+        auto ip = ParseIpAddress(address);
+        if (!ip) {
+            lastError_ = EINVAL;
+            return false;
+        }
+        fd_ = BoundSocket(MakeAddress(*ip, port), lastError_);
+        return fd_ >= 0;
     }
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        lastError_ = errno;
-        return false;
-    }
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
-        lastError_ = errno;
-        ::close(fd);
-        return false;
-    }
-    fd_ = fd;
-    return true;
+    // Every interface: dual-stack [::], or 0.0.0.0 on a machine without IPv6.
+    IpAddress any6;
+    any6.v6 = true;
+    fd_ = BoundSocket(MakeAddress(any6, port), lastError_);
+    if (fd_ < 0 && (lastError_ == EAFNOSUPPORT || lastError_ == EADDRNOTAVAIL))
+        fd_ = BoundSocket(MakeAddress(IpAddress{}, port), lastError_);
+    return fd_ >= 0;
 }
 
 bool CEventSocket::Listen() {
@@ -154,18 +196,19 @@ int CEventSocket::AcceptFd() {
 
 bool CEventSocket::Connect(const std::string& address, uint16_t port) {
     Close();
-    sockaddr_in a;
-    if (!MakeAddress(address, port, a)) {
+    auto ip = ParseIpAddress(address);
+    if (!ip) {
         lastError_ = EINVAL;
         return false;
     }
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const SocketAddress a = MakeAddress(*ip, port);
+    int fd = socket(a.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         lastError_ = errno;
         return false;
     }
     int r;
-    do r = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    do r = connect(fd, reinterpret_cast<const sockaddr*>(&a.storage), a.length);
     while (r < 0 && errno == EINTR);
     if (r < 0 && errno != EINPROGRESS) {
         lastError_ = errno;
@@ -288,18 +331,18 @@ void CEventSocket::WantRead(bool on) {
 std::string CEventSocket::PeerAddress() const { return PeerAddressOf(fd_); }
 
 uint16_t CEventSocket::PeerPort() const {
-    sockaddr_in a;
-    return SocketName(fd_, true, a) ? ntohs(a.sin_port) : 0;
+    SocketAddress a;
+    return SocketName(fd_, true, a) ? PortOf(a) : 0;
 }
 
 std::string CEventSocket::LocalAddress() const {
-    sockaddr_in a;
-    return SocketName(fd_, false, a) ? Dotted(a) : std::string();
+    SocketAddress a;
+    return SocketName(fd_, false, a) ? TextOf(a) : std::string();
 }
 
 uint16_t CEventSocket::LocalPort() const {
-    sockaddr_in a;
-    return SocketName(fd_, false, a) ? ntohs(a.sin_port) : 0;
+    SocketAddress a;
+    return SocketName(fd_, false, a) ? PortOf(a) : 0;
 }
 
 }  // namespace tw

@@ -1,4 +1,4 @@
-// CEventSocket: a non-blocking IPv4 stream socket whose readiness is reported as events (accept, connect,
+// CEventSocket: a non-blocking IPv4 or IPv6 stream socket whose readiness is reported as events (accept, connect,
 // receive, send, close) by the MessageLoop of the thread it is attached to.
 //
 // Threads: a socket belongs to the thread that created or attached it; all calls run on that thread.
@@ -28,15 +28,17 @@ public:
     // errno of the last failed call of this socket.
     int LastError() const { return lastError_; }
 
-    // Opens a listening socket on address:port (empty address: every interface) with backlog SOMAXCONN,
-    // attached to the current thread. Port 0 picks a free port (see LocalPort). Bind and Listen() are
+    // Opens a listening socket on address:port with backlog SOMAXCONN, attached to the current thread. An
+    // empty address is every interface of both families (dual-stack [::], or 0.0.0.0 without IPv6); a
+    // text that is no address fails with EINVAL. Port 0 picks a free port (see LocalPort). Bind and Listen() are
     // its two steps, for a caller that answers their failures differently.
     bool Listen(uint16_t port, const std::string& address = {});
     bool Bind(uint16_t port, const std::string& address = {});
     bool Listen();
     // Takes one pending connection; returns its non-blocking handle (not attached anywhere) or -1.
     int AcceptFd();
-    // Starts a non-blocking connect, attached to the current thread; OnConnect reports the outcome.
+    // Starts a non-blocking connect to an IPv4 or IPv6 address, attached to the current thread; OnConnect
+    // reports the outcome.
     bool Connect(const std::string& address, uint16_t port);
 
     // Takes ownership of an open stream socket and watches it on the current thread's loop.
@@ -63,6 +65,7 @@ public:
     // OnReceive is reported only while read interest is on (the default); pauses a paced receiver.
     void WantRead(bool on);
 
+    // Addresses in the text of AddressText (platform/IpAddress.h): a v4-mapped peer reads as IPv4.
     std::string PeerAddress() const;
     uint16_t PeerPort() const;
     std::string LocalAddress() const;
@@ -96,7 +99,7 @@ private:
 // Process-wide socket set-up (SIGPIPE ignored: failed sends report EPIPE instead).
 void InitSockets();
 
-// The dotted peer address of a connected socket handle, or empty (e.g. reset before it was asked).
+// The peer address of a connected socket handle as PeerAddress gives it, or empty (e.g. reset before it was asked).
 std::string PeerAddressOf(int fd);
 
 }  // namespace tw

@@ -243,17 +243,18 @@ class ServerProcess:
                     return int(line.split()[1])
         return 0
 
-    def client(self, timeout=5.0, source=None):
-        return Client(self.port, timeout, source)
+    def client(self, timeout=5.0, source=None, host=HOST):
+        return Client(self.port, timeout, source, host)
 
 
 class Client:
     """A raw control connection: send bytes, read CR LF reply lines, see the server close. `source` is
-    the loopback address to connect from (any of 127.0.0.0/8), 127.0.0.1 by default."""
+    the loopback address to connect from (any of 127.0.0.0/8), 127.0.0.1 by default; `host` the one to
+    connect to ("::1" for IPv6)."""
 
-    def __init__(self, port, timeout=5.0, source=None):
+    def __init__(self, port, timeout=5.0, source=None, host=HOST):
         self.timeout = timeout
-        self.sock = socket.create_connection((HOST, port), timeout=timeout,
+        self.sock = socket.create_connection((host, port), timeout=timeout,
                                              source_address=(source, 0) if source else None)
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.buffer = b""

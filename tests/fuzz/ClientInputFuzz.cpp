@@ -174,7 +174,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::time_t time;
     ParseFtpTime(input, time);
     AddressListed(input, "127.0.0.1");
-    AddressListed("127.0.0.*, 10.*.*.1", input);
+    AddressListed(input, "2001:db8::1");
+    AddressListed("127.0.0.*, 10.*.*.1, ::1, 2001:db8::/32, ::ffff:10.0.0.0/104", input);
+    AddressGroup(input);
     IgnoredListEntries(input);
     MapDirectly(input);
 

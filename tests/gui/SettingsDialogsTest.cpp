@@ -299,6 +299,56 @@ private slots:
         QCOMPARE(Read("acceptip.txt"), std::string("127.0.0.1"));
     }
 
+    void filterEditorShowsKeepsAndTakesIpv6Entries() {
+        StartServer("FilterMode=1\r\n", "", "::1,2001:db8::/32,10.0.0.1");
+        CIpFilterDialog dialog(*host_);
+        QVERIFY(Activate(&dialog));
+        QCOMPARE(Rows(dialog.List()), (QStringList{"::1", "2001:db8::/32", "10.0.0.1"}));
+
+        // An IPv6 entry opens whole in the IPv6 text, the four fields empty.
+        dialog.List()->setCurrentRow(1);
+        QTest::mouseClick(dialog.EditButton(), Qt::LeftButton);
+        CIpAddressDialog* ask = dialog.AddressDialog();
+        QVERIFY(ask);
+        QVERIFY(Activate(ask));
+        QCOMPARE(ask->Ipv6Field()->text(), QString("2001:db8::/32"));
+        QCOMPARE(QApplication::focusWidget(), ask->Ipv6Field());
+        for (int i = 0; i < 4; ++i) QVERIFY(ask->Field(i)->text().isEmpty());
+        QCOMPARE(AccessibleName(ask->Ipv6Field()), QString("或输入IPv6地址或前缀:"));
+        QTest::keyClick(ask->Ipv6Field(), Qt::Key_End);  // the text is selected whole on opening
+        QTest::keyClick(ask->Ipv6Field(), Qt::Key_Backspace);
+        QTest::keyClick(ask->Ipv6Field(), Qt::Key_Backspace);
+        Type("48");
+        QCOMPARE(ask->Ipv6Field()->text(), QString("2001:db8::/48"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!dialog.AddressDialog());
+        QCOMPARE(Rows(dialog.List()), (QStringList{"::1", "2001:db8::/48", "10.0.0.1"}));
+
+        // A new one typed into the IPv6 text; a malformed one or one with a zone is refused.
+        QTest::mouseClick(dialog.AddButton(), Qt::LeftButton);
+        ask = dialog.AddressDialog();
+        QVERIFY(ask);
+        QVERIFY(Activate(ask));
+        QTest::keyClicks(ask->Field(0), "10");
+        ask->Ipv6Field()->setFocus();
+        Type("1::2::3");
+        for (int i = 0; i < 4; ++i) QVERIFY(ask->Field(i)->text().isEmpty());  // one kind of input at a time
+        QTest::keyClick(ask->Ipv6Field(), Qt::Key_Return);
+        QVERIFY(ask->isVisible());
+        QCOMPARE(ask->ErrorLabel()->text(), QString("IP地址无效"));
+        ask->Ipv6Field()->clear();
+        Type("fe80::1%lo0");  // the validator keeps "%" and letters past f out
+        QCOMPARE(ask->Ipv6Field()->text(), QString("fe80::10"));
+        Screenshot(ask, "ip-address-ipv6.png");
+        QTest::keyClick(ask->Ipv6Field(), Qt::Key_Return);
+        QVERIFY(!dialog.AddressDialog());
+        QCOMPARE(Rows(dialog.List()), (QStringList{"::1", "2001:db8::/48", "10.0.0.1", "fe80::10"}));
+
+        QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+        QCOMPARE(Read("rejectip.txt"), std::string("::1,2001:db8::/48,10.0.0.1,fe80::10"));
+        QVERIFY(Greeting().startsWith("220 "));  // 127.0.0.1 is not listed
+    }
+
     void addressDialogTakesDigitsStarsAndDotsOnly() {
         CIpAddressDialog dialog;
         QVERIFY(Activate(&dialog));

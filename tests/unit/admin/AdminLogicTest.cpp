@@ -141,6 +141,12 @@ TEST(IpListAddition, AppendsOnlyAddressesNotYetCovered) {
     list = "192.168.*.*";
     EXPECT_FALSE(AddAddressToList(list, "192.168.3.4"));
     EXPECT_EQ(list, "192.168.*.*");
+    // An IPv6 client of the online page, once, and not when a prefix covers it.
+    EXPECT_TRUE(AddAddressToList(list, "2001:db8::7"));
+    EXPECT_FALSE(AddAddressToList(list, "2001:db8::7"));
+    EXPECT_EQ(list, "192.168.*.*,2001:db8::7");
+    list = "2001:db8::/32";
+    EXPECT_FALSE(AddAddressToList(list, "2001:db8:1::1"));
 }
 
 class HostTest : public TempDir {

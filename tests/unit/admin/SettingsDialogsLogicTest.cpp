@@ -142,6 +142,15 @@ TEST(IpAddressParts, EveryFieldMustBeANumberUpTo255OrAStar) {
     for (char c : std::string("a.- x/")) EXPECT_FALSE(IsPartCharacter(c)) << c;
 }
 
+TEST(IpAddressParts, Ipv6EntriesAreOneTextThatTheFilterMustTake) {
+    for (const char* entry : {"::1", "2001:db8::/32", "2001:DB8:0:0:0:0:0:1", "::ffff:10.0.0.1", "::/0"})
+        EXPECT_TRUE(IsValidIpv6Entry(entry)) << entry;
+    for (const char* entry : {"", "10.0.0.1", "fe80::1%eth0", "[::1]", "1::2::3", "::1/129", "::1,::2", ":"})
+        EXPECT_FALSE(IsValidIpv6Entry(entry)) << entry;
+    EXPECT_TRUE(IsIpv6Entry("2001:db8::/32"));
+    EXPECT_FALSE(IsIpv6Entry("10.*.0.1"));
+}
+
 class FilterHostTest : public SettingsDir {
 protected:
     MessageLoop loop;

@@ -44,6 +44,26 @@ TEST(LoginBans, FailuresWithinTheWindowBanForTheBanTime) {
     EXPECT_FALSE(bans.IsBanned("10.0.0.9", t + 50));
 }
 
+TEST(LoginBans, AnIpv6AddressCountsAndIsBannedWithItsWholeSlash64) {
+    CLoginBans bans;
+    const LoginLimits limits = Bans(3, 60);
+    auto fail = [&](const char* address, std::time_t when) {
+        return bans.RecordFailure(address, "alice", when, limits).addressBanned;
+    };
+    EXPECT_FALSE(fail("2001:db8:1:2::1", 10));
+    EXPECT_FALSE(fail("2001:db8:1:2:aaaa:bbbb:cccc:dddd", 11));
+    EXPECT_FALSE(fail("2001:db8:1:3::1", 12));  // the next /64 counts apart
+    EXPECT_TRUE(fail("2001:db8:1:2::ffff", 13));
+    EXPECT_TRUE(bans.IsBanned("2001:db8:1:2::77", 14));
+    EXPECT_FALSE(bans.IsBanned("2001:db8:1:3::1", 14));
+    EXPECT_FALSE(bans.IsBanned("2001:db8:1:1::1", 14));
+    // IPv4 addresses stay one each.
+    EXPECT_FALSE(fail("10.0.0.1", 20));
+    EXPECT_FALSE(fail("10.0.0.2", 21));
+    EXPECT_FALSE(fail("10.0.0.3", 22));
+    EXPECT_FALSE(bans.IsBanned("10.0.0.1", 23));
+}
+
 TEST(LoginBans, ASuccessClearsOnlyTheFailuresOfThatAddressOnThatAccount) {
     CLoginBans bans;
     const LoginLimits limits{3, 60, 3, 60};
