@@ -26,7 +26,9 @@ bool IsPassLine(const std::string& line) {
 
 }  // namespace
 
-std::span<const CommandRow> CControlSocket::Commands() const { return PlainCommandTable(); }
+std::span<const CommandRow> CControlSocket::Commands() const {
+    return thread_.IsTls() ? TlsListenerCommandTable() : PlainCommandTable();
+}
 
 bool CControlSocket::GetNextCommand(std::string& command, std::string& argument) {
     if (pendingLines_.empty()) return false;
@@ -69,7 +71,7 @@ void CControlSocket::ProcessCommand() {
         SendReply("502 Command not implemented.");
         return;
     }
-    if (row->Has(kSetsDataEndpoint) && RefuseWhileBusy()) return;
+    if (row->Has(kSetsDataEndpoint) && (RefuseWhileBusy() || RefuseClearData())) return;
     (this->*row->handler)(argument);
 }
 
@@ -84,16 +86,6 @@ void CControlSocket::OnType(const std::string& arg) {
     else
         SendReply("200 Type is now %s", arg);
 }
-
-// Every data connection of the TLS listener is protected: only the private level is honoured.
-void CControlSocket::OnProt(const std::string& arg) {
-    if (EqualsNoCase(Trim(arg), "P"))
-        SendReply("200 PROT command OK.");
-    else
-        SendReply("536 Requested PROT level not supported by mechanism.");
-}
-
-void CControlSocket::OnPbsz(const std::string&) { SendReply("200 PBSZ command OK."); }
 
 void CControlSocket::OnHelp(const std::string& arg) {
     const std::string_view asked = Trim(arg);
@@ -122,7 +114,7 @@ void CControlSocket::OnHelp(const std::string& arg) {
 void CControlSocket::OnFeat(const std::string&) {
     SendReply("211-Features:");
     for (const CommandRow& row : Commands()) {
-        if (!row.feature) continue;
+        if (!row.feature || (row.Has(kNeedsTls) && !TlsAvailable())) continue;
         const std::string_view feature = row.feature;
         SendReplyText(" " + (feature == "MLST" ? MlstFeature(mlstFacts_) : std::string(feature)));
     }
