@@ -1,6 +1,7 @@
 // Dispatch of one command line, and the commands that need no file system or data connection.
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
 #include "engine/CommandTable.h"
 #include "engine/ConnectThread.h"
@@ -100,11 +101,14 @@ void CControlSocket::OnHelp(const std::string& arg) {
         return;
     }
     SendReply("214-The following commands are recognized:");
-    const auto rows = Commands();
-    for (size_t first = 0; first < rows.size(); first += kHelpWordsPerLine) {
+    // Like FEAT, the TLS commands only where TLS can be set up.
+    std::vector<const char*> words;
+    for (const CommandRow& row : Commands())
+        if (!row.Has(kNeedsTls) || TlsAvailable()) words.push_back(row.word);
+    for (size_t first = 0; first < words.size(); first += kHelpWordsPerLine) {
         std::string line;
-        for (size_t i = first; i < std::min(rows.size(), first + kHelpWordsPerLine); ++i)
-            line += fmt::format(" {:<5}", rows[i].word);
+        for (size_t i = first; i < std::min(words.size(), first + kHelpWordsPerLine); ++i)
+            line += fmt::format(" {:<5}", words[i]);
         while (line.back() == ' ') line.pop_back();
         SendReplyText(line);
     }

@@ -61,7 +61,7 @@ const CommandRow kExplicitTlsCommands[] = {
     {"AUTH", true, "Protect the control connection: AUTH TLS", &C::OnAuth, kBeforeLogin | kNeedsTls, "AUTH TLS"},
     {"PBSZ", true, "Set the protection buffer size: PBSZ 0", &C::OnPbsz, kBeforeLogin | kNeedsTls, "PBSZ"},
     {"PROT", true, "Set the data connection protection: PROT P | C", &C::OnProt, kBeforeLogin | kNeedsTls, "PROT"},
-    {"CCC", false, "Clear the control connection: CCC", nullptr, kBeforeLogin},
+    {"CCC", false, "Clear the control connection: CCC", nullptr, kBeforeLogin | kNeedsTls},
 };
 
 const CommandRow kTlsListenerCommands[] = {

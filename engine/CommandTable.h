@@ -13,7 +13,7 @@ enum CommandFlag : unsigned {
     // Sets up the next data connection (PASV, PORT and their kin): refused while a listing or transfer
     // runs, which it would otherwise cut off.
     kSetsDataEndpoint = 2,
-    // FEAT announces it only where TLS can be set up (the certificate files have loaded).
+    // FEAT and HELP announce it only where TLS can be set up (the certificate files have loaded).
     kNeedsTls = 4,
 };
 

@@ -77,9 +77,8 @@ public:
     bool OpenDataConnection();
     // The data-connection replies of this connection's listener (the TLS one numbers some of them).
     const DataReplies& Replies() const;
-    // The TLS context for the next data connection: the server's when data connections are protected
-    // (PROT P, and always on the TLS listener), else nullptr.
-    SSL_CTX* DataTlsContext() const;
+    // Data connections are protected: after PROT P, and always on the TLS listener.
+    bool ProtectsData() const { return protectData_; }
 
     void OnPort(const std::string& arg);
     void OnPasv(const std::string& arg);

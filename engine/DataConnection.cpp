@@ -118,7 +118,7 @@ int CControlSocket::OpenPassivePort() {
         SendReply("421 Create socket error.");
         return 0;
     }
-    if (bound == CDataSocket::PassiveResult::LISTEN_FAILED) {
+    if (bound == CDataSocket::PassiveResult::LISTEN_FAILED || !socket->PrepareTransport()) {
         SendReply("421 Failed to listen on socket.");
         return 0;
     }
@@ -140,6 +140,8 @@ bool CControlSocket::OpenDataConnection() {
             SendReply(noSocket ? Replies().noSocket : "425 Can't build data connection.");
             return false;
         }
+        // Without its transport the socket never connects, and the wait below runs out.
+        if (!dataSocket_->PrepareTransport()) dataSocket_->Close();
     } else if (!dataSocket_) {
         SendReply("425 Can't build data connection.");
         return false;

@@ -129,9 +129,17 @@ void CDataSocket::OnSend(int) {
     }
 }
 
+bool CDataSocket::PrepareTransport() {
+    if (!owner_.ProtectsData()) return true;
+    std::string error;  // not shown: the client gets the end point's own failure reply
+    tlsContext_ = CreateServerContext(owner_.Thread().Server().ProgramDir(), error);
+    return tlsContext_ != nullptr;
+}
+
 bool CDataSocket::StartTransport() {
-    SSL_CTX* ctx = owner_.DataTlsContext();
-    return !ctx || transport_.StartTls(ctx, CTransport::Channel::DATA);
+    if (!owner_.ProtectsData()) return true;  // PROT C since the end point was made: clear
+    if (!tlsContext_ && !PrepareTransport()) return false;  // PROT P since then
+    return transport_.StartTls(tlsContext_.get(), CTransport::Channel::DATA);
 }
 
 void CDataSocket::BeforeClose() { transport_.EndTls(SentEverything() || transport_.PeerClosed(), kAlertFlushLimit); }

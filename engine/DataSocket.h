@@ -76,9 +76,13 @@ public:
     bool ConnectFailed() const { return connectFailed_; }
     // The passive socket could not take a connection (no descriptor left) and has stopped listening.
     bool AcceptFailed() const { return acceptFailed_; }
+    // Runs once the end point exists (listening after PASV, connecting after PORT): a connection that is
+    // to be protected builds its own TLS context from the program directory's files. False fails the end
+    // point.
+    bool PrepareTransport();
     // Runs once the connection is made and before any transfer byte: the TLS handshake, bounded in time,
-    // when the owner protects its data connections (the connection thread waits on this socket meanwhile);
-    // false fails the transfer command as a connection that never came.
+    // when the owner protects its data connections now (the connection thread waits on this socket
+    // meanwhile); false fails the transfer command as a connection that never came.
     bool StartTransport();
 
     // ---- transfers (the handlers of LIST, NLST, RETR, STOR and APPE start them) ----
@@ -146,6 +150,7 @@ private:
     void ContinueReading();
 
     CControlSocket& owner_;
+    SslContext tlsContext_;  // from PrepareTransport of a protected connection
     CTransport transport_;
     bool connected_ = false;
     bool connectFailed_ = false;

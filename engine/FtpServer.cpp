@@ -206,12 +206,12 @@ bool CFtpServer::StartServer() {
         if (serviceWindow_) serviceWindow_->Post(WM_SERVICE_STOP);
         return false;
     }
-    // Explicit TLS (AUTH) needs the context as well; without it the plain listener serves clear FTP only.
-    std::string error;
-    if (!LoadTlsContext(error)) Notify(0, "TLS is not available: %s", std::string(Trim(error)));
     if (!IsSslRunning()) StartStatsTimer();
     UpdateLineBudgetTimer();
     Notify(0, "Server is running on port %d.", port);
+    // Explicit TLS (AUTH) needs the context as well; without it the plain listener serves clear FTP only.
+    std::string error;
+    if (!LoadTlsContext(error)) Notify(0, "TLS is not available: %s", std::string(Trim(error)));
     return true;
 }
 

@@ -20,8 +20,6 @@ bool CControlSocket::TlsAvailable() const { return thread_.TlsContext() != nullp
 
 bool CControlSocket::IsAnonymous() const { return LoginState != NOT_LOGGED_IN && EqualsNoCase(UserName, "anonymous"); }
 
-SSL_CTX* CControlSocket::DataTlsContext() const { return protectData_ ? thread_.TlsContext() : nullptr; }
-
 void CControlSocket::OnAuth(const std::string& arg) {
     if (transport_.IsTls()) {
         SendReply("503 TLS is already in use.");
