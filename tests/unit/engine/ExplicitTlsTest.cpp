@@ -113,20 +113,6 @@ bool Has(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-TEST(ExplicitTls, WithoutCertificatesTheCommandsAreRefusedAndNotAnnounced) {
-    Server s(false);
-    Session c(s.Port(), false);
-    auto features = Features(c, c.Cmd("FEAT"));
-    EXPECT_TRUE(Has(features, " SIZE"));
-    for (const char* line : {" AUTH TLS", " PBSZ", " PROT"}) EXPECT_FALSE(Has(features, line)) << line;
-    EXPECT_EQ(c.Cmd("AUTH TLS"), "431 TLS is not available.");
-    EXPECT_EQ(c.Cmd("AUTH GSSAPI"), "504 Unknown security mechanism.");
-    EXPECT_EQ(c.Cmd("PBSZ 0"), "503 Use AUTH TLS first.");
-    EXPECT_EQ(c.Cmd("PROT P"), "503 Use AUTH TLS first.");
-    EXPECT_EQ(c.Cmd("CCC"), "502 Command not implemented.");
-    EXPECT_EQ(s.sink.StartingWith("TLS is not available: "), 1);
-}
-
 TEST(ExplicitTls, EachListenerAnnouncesItsOwnTlsCommands) {
     Server s(true, true);
     EXPECT_EQ(s.sink.StartingWith("TLS is not available: "), 0);
@@ -174,7 +160,8 @@ TEST(ExplicitTls, AConnectionSwitchedInPlaceStaysWithThePlainListener) {
     EXPECT_EQ(tls.Cmd("PROT P"), "200 PROT command OK.");
     const std::string pasv = tls.Cmd("PASV");
     int a, b, c, d, high, low;
-    ASSERT_EQ(std::sscanf(pasv.c_str(), "227 Entering Passive Mode (%d,%d,%d,%d,%d,%d).", &a, &b, &c, &d, &high, &low), 6);
+    ASSERT_EQ(std::sscanf(pasv.c_str(), "227 Entering Passive Mode (%d,%d,%d,%d,%d,%d).", &a, &b, &c, &d, &high, &low),
+              6);
     Conn rawData = Conn::To(high * 256 + low);
     EXPECT_EQ(tls.Cmd("NLST"), "150 Accepted data connection.");
     TlsOver data(rawData);
