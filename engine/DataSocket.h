@@ -56,11 +56,6 @@ class CDataSocket : public CEventSocket {
 public:
     explicit CDataSocket(CControlSocket& owner);
     ~CDataSocket() override;
-    // The TLS layer of a protected connection says goodbye before the handle closes: after the last
-    // byte of a listing or download the client gets the close alert, which strict clients need to tell a
-    // complete file from a cut one; so does a client that has ended its upload with its own alert (and may
-    // wait for the answer). Anything else, a drop included, ends without it.
-    void BeforeClose() override;
 
     // ---- end point ----
     // Listens on the lowest free port of [low, high]; while every port is in use it tries again every
@@ -114,7 +109,11 @@ public:
     void StartUpload(const PathBeneath& path, UploadStart start);
 
 protected:
-
+    // The TLS layer of a protected connection says goodbye before the handle closes: after the last
+    // byte of a listing or download the client gets the close alert, which strict clients need to tell a
+    // complete file from a cut one; so does a client that has ended its upload with its own alert (and may
+    // wait for the answer). Anything else, a drop included, ends without it.
+    void BeforeClose() override;
     void OnAccept(int error) override;
     void OnConnect(int error) override;
     void OnReceive(int error) override;
