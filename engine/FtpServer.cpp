@@ -206,12 +206,14 @@ bool CFtpServer::StartServer() {
         if (serviceWindow_) serviceWindow_->Post(WM_SERVICE_STOP);
         return false;
     }
+    // Explicit TLS (AUTH) needs the context as well; without it the plain listener serves clear FTP only.
+    // Loaded before the start is announced, so a TLS listener started next is not held up after it.
+    std::string error;
+    const bool tls = LoadTlsContext(error);
     if (!IsSslRunning()) StartStatsTimer();
     UpdateLineBudgetTimer();
     Notify(0, "Server is running on port %d.", port);
-    // Explicit TLS (AUTH) needs the context as well; without it the plain listener serves clear FTP only.
-    std::string error;
-    if (!LoadTlsContext(error)) Notify(0, "TLS is not available: %s", std::string(Trim(error)));
+    if (!tls) Notify(0, "TLS is not available: %s", std::string(Trim(error)));
     return true;
 }
 
