@@ -1,6 +1,7 @@
 // Dispatch of one command line, and the commands that need no file system or data connection.
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
 #include "engine/CommandTable.h"
 #include "engine/ConnectThread.h"
@@ -27,7 +28,9 @@ bool IsPassLine(const std::string& line) {
 
 }  // namespace
 
-std::span<const CommandRow> CControlSocket::Commands() const { return PlainCommandTable(); }
+std::span<const CommandRow> CControlSocket::Commands() const {
+    return thread_.IsTls() ? TlsListenerCommandTable() : PlainCommandTable();
+}
 
 bool CControlSocket::GetNextCommand(std::string& command, std::string& argument) {
     if (pendingLines_.empty()) return false;
@@ -73,7 +76,7 @@ void CControlSocket::ProcessCommand() {
         SendReply("502 Command not implemented.");
         return;
     }
-    if (row->Has(kSetsDataEndpoint) && RefuseWhileBusy()) return;
+    if (row->Has(kSetsDataEndpoint) && (RefuseWhileBusy() || RefuseClearData())) return;
     (this->*row->handler)(argument);
 }
 
@@ -103,16 +106,6 @@ void CControlSocket::OnStru(const std::string& arg) {
         SendReply("504 Command not implemented for that parameter.");
 }
 
-// Every data connection of the TLS listener is protected: only the private level is honoured.
-void CControlSocket::OnProt(const std::string& arg) {
-    if (EqualsNoCase(Trim(arg), "P"))
-        SendReply("200 PROT command OK.");
-    else
-        SendReply("536 Requested PROT level not supported by mechanism.");
-}
-
-void CControlSocket::OnPbsz(const std::string&) { SendReply("200 PBSZ command OK."); }
-
 void CControlSocket::OnHelp(const std::string& arg) {
     const std::string_view asked = Trim(arg);
     if (!asked.empty()) {
@@ -128,11 +121,14 @@ void CControlSocket::OnHelp(const std::string& arg) {
         return;
     }
     SendReply("214-The following commands are recognized:");
-    const auto rows = Commands();
-    for (size_t first = 0; first < rows.size(); first += kHelpWordsPerLine) {
+    // Like FEAT, the TLS commands only where TLS can be set up.
+    std::vector<const char*> words;
+    for (const CommandRow& row : Commands())
+        if (!row.Has(kNeedsTls) || TlsAvailable()) words.push_back(row.word);
+    for (size_t first = 0; first < words.size(); first += kHelpWordsPerLine) {
         std::string line;
-        for (size_t i = first; i < std::min(rows.size(), first + kHelpWordsPerLine); ++i)
-            line += fmt::format(" {:<5}", rows[i].word);
+        for (size_t i = first; i < std::min(words.size(), first + kHelpWordsPerLine); ++i)
+            line += fmt::format(" {:<5}", words[i]);
         while (line.back() == ' ') line.pop_back();
         SendReplyText(line);
     }
@@ -142,7 +138,7 @@ void CControlSocket::OnHelp(const std::string& arg) {
 void CControlSocket::OnFeat(const std::string&) {
     SendReply("211-Features:");
     for (const CommandRow& row : Commands()) {
-        if (!row.feature) continue;
+        if (!row.feature || (row.Has(kNeedsTls) && !TlsAvailable())) continue;
         const std::string_view feature = row.feature;
         SendReplyText(" " + (feature == "MLST" ? MlstFeature(mlstFacts_) : std::string(feature)));
     }

@@ -13,7 +13,7 @@ using C = CControlSocket;
 
 // The rows of the first release come first, in their order; later commands follow them. TVFS (one
 // "/"-separated path syntax for the whole tree) is announced with CWD.
-const CommandRow kPlainCommands[] = {
+const CommandRow kCommonCommands[] = {
     {"ABOR", false, "Abort transfer: ABOR", &C::OnAbor},
     {"APPE", true, "Append file to existing file: APPE file-name", &C::OnAppe},
     {"BYE", false, "Logout or break the connection: BYE", &C::OnQuit, kBeforeLogin},
@@ -45,8 +45,8 @@ const CommandRow kPlainCommands[] = {
     {"XMKD", true, "Make directory: XMKD path-name", &C::OnMkd},
     {"XPWD", false, "Get current directory: XPWD", &C::OnPwd},
     {"XRMD", true, "Remove directory: XRMD path-name", &C::OnRmd},
-    {"EPRT", true, "Specify an extended client address: EPRT |1|address|port|", &C::OnEprt, kSetsDataEndpoint, "EPRT"},
-    {"EPSV", false, "Set server in extended passive mode: EPSV [1 | ALL]", &C::OnEpsv, kSetsDataEndpoint, "EPSV"},
+    {"EPRT", true, "Specify an extended client address: EPRT |1 or 2|address|port|", &C::OnEprt, kSetsDataEndpoint, "EPRT"},
+    {"EPSV", false, "Set server in extended passive mode: EPSV [1 | 2 | ALL]", &C::OnEpsv, kSetsDataEndpoint, "EPSV"},
     {"FEAT", false, "List the extensions of this server: FEAT", &C::OnFeat, kBeforeLogin},
     {"MDTM", true, "Get modification time: MDTM file-name", &C::OnMdtm, 0, "MDTM"},
     {"MFMT", true, "Set modification time: MFMT YYYYMMDDHHMMSS file-name", &C::OnMfmt, 0, "MFMT"},
@@ -58,20 +58,36 @@ const CommandRow kPlainCommands[] = {
     {"SITE", true, "Site-specific commands: SITE CHMOD mode path-name | SITE HELP", &C::OnSite},
 };
 
-// The FTPS engine's table: the plain rows, then PROT and PBSZ.
-const auto kSslCommands = [] {
-    std::array<CommandRow, std::size(kPlainCommands) + 2> rows{};
-    std::copy(std::begin(kPlainCommands), std::end(kPlainCommands), rows.begin());
-    rows[std::size(kPlainCommands)] = {"PROT", true, "Using private data connection", &C::OnProt, 0, "PROT"};
-    rows[std::size(kPlainCommands) + 1] = {"PBSZ", true, "PBSZ", &C::OnPbsz, 0, "PBSZ"};
+// Explicit TLS: served before login, as a login goes over the protected connection. CCC (back to a clear
+// control connection) is not offered.
+const CommandRow kExplicitTlsCommands[] = {
+    {"AUTH", true, "Protect the control connection: AUTH TLS", &C::OnAuth, kBeforeLogin | kNeedsTls, "AUTH TLS"},
+    {"PBSZ", true, "Set the protection buffer size: PBSZ 0", &C::OnPbsz, kBeforeLogin | kNeedsTls, "PBSZ"},
+    {"PROT", true, "Set the data connection protection: PROT P | C", &C::OnProt, kBeforeLogin | kNeedsTls, "PROT"},
+    {"CCC", false, "Clear the control connection: CCC", nullptr, kBeforeLogin | kNeedsTls},
+};
+
+const CommandRow kTlsListenerCommands[] = {
+    {"PROT", true, "Using private data connection", &C::OnProt, 0, "PROT"},
+    {"PBSZ", true, "PBSZ", &C::OnPbsz, 0, "PBSZ"},
+};
+
+template <size_t N, size_t M>
+std::array<CommandRow, N + M> Join(const CommandRow (&first)[N], const CommandRow (&second)[M]) {
+    std::array<CommandRow, N + M> rows{};
+    std::copy(std::begin(first), std::end(first), rows.begin());
+    std::copy(std::begin(second), std::end(second), rows.begin() + N);
     return rows;
-}();
+}
+
+const auto kPlainCommands = Join(kCommonCommands, kExplicitTlsCommands);
+const auto kTlsCommands = Join(kCommonCommands, kTlsListenerCommands);
 
 }  // namespace
 
 std::span<const CommandRow> PlainCommandTable() { return kPlainCommands; }
 
-std::span<const CommandRow> SslCommandTable() { return kSslCommands; }
+std::span<const CommandRow> TlsListenerCommandTable() { return kTlsCommands; }
 
 const CommandRow* FindCommand(std::span<const CommandRow> table, const std::string& word) {
     for (const CommandRow& row : table)

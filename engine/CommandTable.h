@@ -13,6 +13,8 @@ enum CommandFlag : unsigned {
     // Sets up the next data connection (PASV, PORT and their kin): refused while a listing or transfer
     // runs, which it would otherwise cut off.
     kSetsDataEndpoint = 2,
+    // FEAT and HELP announce it only where TLS can be set up (the certificate files have loaded).
+    kNeedsTls = 4,
 };
 
 struct CommandRow {
@@ -29,10 +31,10 @@ struct CommandRow {
     bool Has(unsigned flag) const { return (flags & flag) != 0; }
 };
 
-// The rows of the plain engine.
+// The plain listener's rows: the common ones, then AUTH, PBSZ, PROT and CCC (explicit TLS).
 std::span<const CommandRow> PlainCommandTable();
-// The FTPS engine's rows: the plain ones, then PROT and PBSZ.
-std::span<const CommandRow> SslCommandTable();
+// The TLS listener's rows: the common ones, then PROT and PBSZ.
+std::span<const CommandRow> TlsListenerCommandTable();
 
 // First row whose word equals `word` exactly, or nullptr.
 const CommandRow* FindCommand(std::span<const CommandRow> table, const std::string& word);

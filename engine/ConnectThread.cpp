@@ -13,10 +13,20 @@
 
 namespace tw {
 
-CConnectThread::CConnectThread(CFtpServer& server, int socketHandle, bool tls)
+namespace {
+
+SslContext SharedContext(SSL_CTX* ctx) {
+    if (ctx) SSL_CTX_up_ref(ctx);
+    return SslContext(ctx);
+}
+
+}  // namespace
+
+CConnectThread::CConnectThread(CFtpServer& server, int socketHandle, bool tls, SSL_CTX* ctx)
     : server_(server),
       socketHandle_(socketHandle),
       tls_(tls),
+      ctx_(SharedContext(ctx)),
       clientAddress_(PeerAddressOf(socketHandle)),
       lastActivity_(server.Now()) {}
 
@@ -43,10 +53,6 @@ void CConnectThread::RequestQuit() {
 
 std::string CConnectThread::UserName() const { return control_ ? control_->UserName : std::string(); }
 
-std::unique_ptr<CControlSocket> CConnectThread::CreateControlSocket() {
-    return std::make_unique<CControlSocket>(*this);
-}
-
 void CConnectThread::Main() {
     // A connection that cannot be set up (no descriptors left for its loop or socket watch, a failed
     // TLS handshake, a stop during the handshake) ends unseen: its socket is closed and nothing is sent,
@@ -57,9 +63,10 @@ void CConnectThread::Main() {
         loop.emplace();
         loop_ = &*loop;
         loop->SetThreadMessageHandler([this](const Message& m) { OnThreadMessage(m); });
-        control_ = CreateControlSocket();
+        control_ = std::make_unique<CControlSocket>(*this);
         control_->Attach(std::exchange(socketHandle_, -1));
-        ready = StartTransport();
+        // The handshake runs on the connection's own thread, so a slow client holds up nobody else.
+        ready = !tls_ || StartTls();
     } catch (...) {
     }
     if (tls_) server_.HandshakeEnded(clientAddress_);
@@ -82,13 +89,13 @@ void CConnectThread::Main() {
     loop_ = nullptr;
 }
 
-bool CConnectThread::StartTransport() {
+bool CConnectThread::StartTls() {
     {
         std::lock_guard lock(transportMutex_);
         if (quitRequested_) return false;
         transportFd_ = control_->Handle();
     }
-    bool ready = control_->StartTransport();
+    bool ready = ctx_ && control_->transport_.StartTls(ctx_.get(), CTransport::Channel::CONTROL);
     std::lock_guard lock(transportMutex_);
     transportFd_ = -1;
     return ready && !quitRequested_;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "engine/TlsContext.h"
 #include "platform/MessageLoop.h"
 #include "platform/Thread.h"
 
@@ -21,8 +22,11 @@ class CFtpServer;
 
 class CConnectThread : public std::enable_shared_from_this<CConnectThread> {
 public:
-    CConnectThread(CFtpServer& server, int socketHandle, bool tls);
-    virtual ~CConnectThread();
+    // `tls`: accepted by the TLS listener, whose connections start with the handshake. `ctx` is the server's
+    // TLS context (nullptr when it could not be loaded): this thread holds its own reference, so a stopped
+    // listener can let go of the server's.
+    CConnectThread(CFtpServer& server, int socketHandle, bool tls, SSL_CTX* ctx);
+    ~CConnectThread();
 
     // Owning thread: starts the thread, which wakes `owner` when it has ended; false when it cannot be
     // created.
@@ -32,6 +36,7 @@ public:
     void RequestQuit();
     ThreadId Id() const { return exit_ ? exit_->tid.load() : 0; }
     bool Ended() const { return exit_ && exit_->ended; }
+    // Accepted by the TLS listener (a plain connection that switched to TLS after AUTH is not).
     bool IsTls() const { return tls_; }
 
     // The client's address, taken from the socket when the connection was accepted (any thread).
@@ -61,15 +66,14 @@ public:
     // Posts WM_FTP_NOTIFY (NOTIFY_CLOSE_DATA or NOTIFY_END_THREAD) to this thread's own queue.
     void PostNotify(uintptr_t what);
     void PostQuit();
-
-protected:
-    virtual std::unique_ptr<CControlSocket> CreateControlSocket();
+    // The server's TLS context, or nullptr: TLS is not available.
+    SSL_CTX* TlsContext() const { return ctx_.get(); }
+    // Switches the control connection to TLS (its handshake, bounded in time); false when it failed or a
+    // quit was requested before or during it.
+    bool StartTls();
 
 private:
     void Main();
-    // The control socket's transport set-up (its TLS handshake); false when it failed or a quit was
-    // requested before or during it.
-    bool StartTransport();
     void InitInstance();
     void ExitInstance();
     void OnThreadMessage(const Message& msg);
@@ -78,6 +82,7 @@ private:
     CFtpServer& server_;
     int socketHandle_;
     const bool tls_;
+    const SslContext ctx_;
     std::shared_ptr<ThreadExit> exit_;
     std::mutex transportMutex_;  // guards the two below; transportFd_ stays open while it is set
     bool quitRequested_ = false;

@@ -17,9 +17,6 @@ namespace {
 // Commands a connection may send before it logs in: each is logged, so more would only flood the log.
 constexpr int kMaxCommandsBeforeLogin = 20;
 
-// A reply that cannot be handed over within this time finds the connection dead.
-constexpr std::chrono::seconds kReplySendLimit{60};
-
 // The length of what stays without a line end once `added` is appended to `buffer` (which holds none)
 // and the complete lines are cut off.
 size_t UnfinishedLength(const std::string& buffer, std::string_view added) {
@@ -31,7 +28,8 @@ size_t UnfinishedLength(const std::string& buffer, std::string_view added) {
 
 }  // namespace
 
-CControlSocket::CControlSocket(CConnectThread& thread) : thread_(thread), loginClock_(thread.Server().Now()) {}
+CControlSocket::CControlSocket(CConnectThread& thread)
+    : thread_(thread), transport_(*this), protectData_(thread.IsTls()), loginClock_(thread.Server().Now()) {}
 
 CControlSocket::~CControlSocket() {
     if (holdTimer_) thread_.Loop().KillTimer(holdTimer_);
@@ -48,9 +46,14 @@ void CControlSocket::EndConnection() {
     thread_.PostNotify(NOTIFY_END_THREAD);
 }
 
-long CControlSocket::ReadSome(void* buffer, size_t length) { return Receive(buffer, length); }
+long CControlSocket::ReadSome(void* buffer, size_t length) {
+    int error = 0;
+    long n = transport_.Read(buffer, length, error);
+    if (n < 0) SetLastError(error);
+    return n;
+}
 
-bool CControlSocket::WriteAll(const std::string& bytes) { return SendAll(bytes.data(), bytes.size(), kReplySendLimit); }
+void CControlSocket::BeforeClose() { transport_.EndTls(true); }
 
 bool CControlSocket::SendReplyText(const std::string& message) {
     // A name with a line end inside would forge reply lines: control bytes are shown as "?".
@@ -58,7 +61,7 @@ bool CControlSocket::SendReplyText(const std::string& message) {
     if (!IsOpen() || PeerGone()) {
         Log("Connection is not active, disconnected.", 2);
         Close();
-    } else if (WriteAll(text + "\r\n")) {
+    } else if (transport_.WriteAll(text + "\r\n")) {
         Log(text, 2);
         thread_.CountSent(text.size() + 2);
         return true;
@@ -84,9 +87,10 @@ void CControlSocket::OnReceive(int) {
 }
 
 void CControlSocket::ReceiveChunk() {
-    readBuffer_.resize(maxRead_);
+    const size_t maxRead = MaxRead(), maxBuffered = MaxBuffered();
+    readBuffer_.resize(maxRead);
     char* chunk = readBuffer_.data();
-    long n = ReadSome(chunk, maxRead_);
+    long n = ReadSome(chunk, maxRead);
     if (n < 0) {
         // A transport failure without a socket error (LastError 0, TLS) ends the thread unlogged.
         if (LastError() != EAGAIN) {
@@ -103,8 +107,8 @@ void CControlSocket::ReceiveChunk() {
     std::string_view added(chunk, got);
     // Small receives count whole against the bound. A receive that can take more than the bound (TLS
     // gathers whole records, many command lines at once) counts only what would stay without a line end.
-    size_t pending = maxRead_ > maxBuffered_ ? UnfinishedLength(receiveBuffer_, added) : receiveBuffer_.size() + got;
-    if (pending > maxBuffered_) {
+    size_t pending = maxRead > maxBuffered ? UnfinishedLength(receiveBuffer_, added) : receiveBuffer_.size() + got;
+    if (pending > maxBuffered) {
         Log(fmt::sprintf("error command: %s", std::string(chunk, std::min<size_t>(got, 128))), 3);
         thread_.PostQuit();
         return;

@@ -19,6 +19,7 @@
 #include "engine/ArgumentParsers.h"
 #include "engine/DataSocket.h"
 #include "engine/Listing.h"
+#include "engine/Transport.h"
 #include "platform/EventSocket.h"
 #include "platform/MessageLoop.h"
 
@@ -31,7 +32,7 @@ struct CommandRow;
 enum : int { LOGGED_IN = 0, NOT_LOGGED_IN = 1, LISTING = 2, UPLOADING = 3, DOWNLOADING = 4 };
 
 class CControlSocket : public CEventSocket {
-    friend class CConnectThread;  // sets up the transport
+    friend class CConnectThread;  // runs the handshake of the transport
 
 public:
     explicit CControlSocket(CConnectThread& thread);
@@ -74,8 +75,10 @@ public:
     // among them, or the control connection closing, end the wait at once. True when a data connection
     // is ready; on false a reply has been sent, unless the control connection is gone.
     bool OpenDataConnection();
-    // The data-connection replies of this engine (the FTPS one numbers some of them).
-    virtual const DataReplies& Replies() const;
+    // The data-connection replies of this connection's listener (the TLS one numbers some of them).
+    const DataReplies& Replies() const;
+    // Data connections are protected: after PROT P, and always on the TLS listener.
+    bool ProtectsData() const { return protectData_; }
 
     void OnPort(const std::string& arg);
     void OnPasv(const std::string& arg);
@@ -91,11 +94,8 @@ public:
     void OnAppe(const std::string& arg);
     void OnAbor(const std::string& arg);
 
-protected:
-    // The TLS variant makes its own data sockets.
-    virtual std::unique_ptr<CDataSocket> CreateDataSocket();
-
 private:
+    std::unique_ptr<CDataSocket> CreateDataSocket();
     enum class ListFormat { LONG, NAMES, FACTS };  // LIST, NLST, MLSD
     void SendListing(const std::string& arg, ListFormat format);
     // The listing text of a LIST, NLST or MLSD argument; false when a reply has been sent instead.
@@ -112,6 +112,9 @@ private:
     bool RefuseWhileBusy();
     // Destroys the data socket and settles its upload's quota; the PORT and PASV state stays.
     void DropDataSocket();
+    // ForceTLS 2: a login other than anonymous sets up data connections only after PROT P. True when the
+    // command has been refused.
+    bool RefuseClearData();
 
     std::unique_ptr<CDataSocket> dataSocket_;  // at most one per connection
     bool epsvAll_ = false;
@@ -147,26 +150,31 @@ public:
     // Only stream mode and file structure (RFC 959's minimum).
     void OnMode(const std::string& arg);
     void OnStru(const std::string& arg);
-    // FTPS only: data connections are always protected.
-    void OnProt(const std::string& arg);
+    // TLS (RFC 4217): AUTH switches the plain listener's control connection to TLS; PBSZ and PROT follow
+    // a handshake (on the TLS listener only PROT P: its data connections are always protected).
+    void OnAuth(const std::string& arg);
     void OnPbsz(const std::string& arg);
+    void OnProt(const std::string& arg);
 
 protected:
     void OnReceive(int error) override;
     void OnClose(int error) override;
-
-    virtual std::span<const CommandRow> Commands() const;
-
-    // Transport seam: the TLS variant receives and sends through its TLS connection, set up by
-    // StartTransport (its handshake) before the connection is counted in.
-    virtual bool StartTransport() { return true; }
-    virtual long ReadSome(void* buffer, size_t length);
-    virtual bool WriteAll(const std::string& bytes);
-    // Bytes taken by one receive, and the most the receive buffer holds without a line end.
-    size_t maxRead_ = 512;
-    size_t maxBuffered_ = 4096;
+    // The TLS close alert goes out before the socket closes.
+    void BeforeClose() override;
 
 private:
+    // The command table of this connection's listener.
+    std::span<const CommandRow> Commands() const;
+    // The TLS connection can be set up here (its context loaded), or is set up already.
+    bool TlsAvailable() const;
+    // ForceTLS 1 and 2 exempt the anonymous login.
+    bool IsAnonymous() const;
+    long ReadSome(void* buffer, size_t length);
+    // Bytes taken by one receive, and the most the receive buffer holds without a line end. A TLS read
+    // gathers whole records (many command lines at once) and must drain the layer, which no socket event
+    // announces.
+    size_t MaxRead() const { return transport_.IsTls() ? 81920 : 512; }
+    size_t MaxBuffered() const { return transport_.IsTls() ? 8192 : 4096; }
     void ReceiveChunk();
     // Appends received bytes to the receive buffer. A NUL cuts its line: the bytes from it up to that
     // line's CR LF are dropped, and the line and those after it are handled.
@@ -180,6 +188,8 @@ private:
     void EndConnection();  // closes the socket and asks the thread to end
 
     CConnectThread& thread_;
+    CTransport transport_;
+    bool protectData_;  // PROT P in effect
     std::vector<char> readBuffer_;  // one receive
     std::string receiveBuffer_;     // bytes not yet cut into lines
     std::deque<std::string> pendingLines_;

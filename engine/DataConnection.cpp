@@ -46,7 +46,13 @@ const DataReplies& CControlSocket::Replies() const {
         "425 Can't build data connection.", "426 Connection closed.",           "426 Connection closed.",
         "426 Connection closed.",           "426 Connection closed.",
     };
-    return kPlain;
+    // The TLS listener's clients have always seen these numbered texts (explicit TLS keeps the plain ones).
+    static constexpr DataReplies kNumbered{
+        "421 Failed to create connection 1.", "421 Failed to create connection 2.", "425 port ip error.",
+        "425 Can't build data connection 1.", "426 Connection closed 1.",           "426 Connection closed 2.",
+        "426 Connection closed 3.",           "426 Connection closed 4.",
+    };
+    return thread_.IsTls() ? kNumbered : kPlain;
 }
 
 void CControlSocket::OnPort(const std::string& arg) {
@@ -144,6 +150,7 @@ int CControlSocket::OpenPassivePort() {
 }
 
 bool CControlSocket::OpenDataConnection() {
+    if (RefuseClearData()) return false;  // PROT C after the data connection was set up
     if (!PassiveMode) {
         if (PortAddress.empty() || PortNumber == -1) {
             SendReply(Replies().noPortAddress);

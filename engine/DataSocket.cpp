@@ -14,10 +14,12 @@ namespace {
 
 constexpr auto kBindRetryFor = std::chrono::milliseconds(10000);
 constexpr auto kBindRetryPause = std::chrono::milliseconds(10);
+// How long the close alert may wait for room in the socket's send buffer.
+constexpr auto kAlertFlushLimit = std::chrono::milliseconds(500);
 
 }  // namespace
 
-CDataSocket::CDataSocket(CControlSocket& owner) : owner_(owner) {}
+CDataSocket::CDataSocket(CControlSocket& owner) : owner_(owner), transport_(*this) {}
 
 CDataSocket::~CDataSocket() {
     if (pauseTimer_) owner_.Thread().Loop().KillTimer(pauseTimer_);
@@ -128,9 +130,34 @@ void CDataSocket::OnSend(int) {
     }
 }
 
-long CDataSocket::ReadSome(void* buffer, size_t length) { return Receive(buffer, length); }
+bool CDataSocket::PrepareTransport() {
+    if (!owner_.ProtectsData()) return true;
+    std::string error;  // not shown: the client gets the end point's own failure reply
+    tlsContext_ = CreateServerContext(owner_.Thread().Server().ProgramDir(), error);
+    return tlsContext_ != nullptr;
+}
 
-long CDataSocket::WriteSome(const void* data, size_t length) { return Send(data, length); }
+bool CDataSocket::StartTransport() {
+    if (!owner_.ProtectsData()) return true;  // PROT C since the end point was made: clear
+    if (!tlsContext_ && !PrepareTransport()) return false;  // PROT P since then
+    return transport_.StartTls(tlsContext_.get(), CTransport::Channel::DATA);
+}
+
+void CDataSocket::BeforeClose() { transport_.EndTls(SentEverything() || transport_.PeerClosed(), kAlertFlushLimit); }
+
+long CDataSocket::ReadSome(void* buffer, size_t length) {
+    int error = 0;
+    long n = transport_.Read(buffer, length, error);
+    if (n < 0) SetLastError(error);
+    return n;
+}
+
+long CDataSocket::WriteSome(const void* data, size_t length) {
+    int error = 0;
+    long n = transport_.Write(data, length, error);
+    if (n < 0) SetLastError(error);
+    return n;
+}
 
 void CDataSocket::Begin(Kind kind) {
     kind_ = kind;
@@ -190,7 +217,7 @@ void CDataSocket::PauseWindow(bool reading) {
 }
 
 void CDataSocket::ContinueReading() {
-    if (pauseTimer_ || !TransportHolds()) return;
+    if (pauseTimer_ || !transport_.Holds()) return;
     pauseTimer_ = owner_.Thread().Loop().SetTimer(
         std::chrono::milliseconds(1),
         [this] {

@@ -4,8 +4,8 @@
 // Ownership and threads: owned by its CControlSocket (CloseDataConnection destroys it) and used only on
 // the connection thread. Transfers are driven by this socket's events and timers; the socket never
 // destroys itself: at the end of a transfer it closes its handle and posts WM_FTP_NOTIFY (drop) to the
-// thread. Transport seam: PrepareTransport, StartTransport, ReadSome, WriteSome and KernelCopy are the
-// whole I/O of a transfer, so a TLS variant overrides only those.
+// thread. Its transport (CTransport) is the whole I/O of a transfer: plain, or TLS when the control
+// connection protects its data connections (StartTransport).
 #pragma once
 
 #include <cerrno>
@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/Transport.h"
 #include "engine/UploadQuota.h"
 #include "platform/EventSocket.h"
 #include "platform/File.h"
@@ -70,12 +71,14 @@ public:
     bool ConnectFailed() const { return connectFailed_; }
     // The passive socket could not take a connection (no descriptor left) and has stopped listening.
     bool AcceptFailed() const { return acceptFailed_; }
-    // Runs once the end point exists: listening after PASV, or connecting after PORT (the TLS variant
-    // builds its context); false fails the end point.
-    virtual bool PrepareTransport() { return true; }
-    // Runs once the connection is made and before any transfer byte (the TLS variant's handshake);
-    // false fails the transfer command as a connection that never came.
-    virtual bool StartTransport() { return true; }
+    // Runs once the end point exists (listening after PASV, connecting after PORT): a connection that is
+    // to be protected builds its own TLS context from the program directory's files. False fails the end
+    // point.
+    bool PrepareTransport();
+    // Runs once the connection is made and before any transfer byte: the TLS handshake, bounded in time,
+    // when the owner protects its data connections now (the connection thread waits on this socket
+    // meanwhile); false fails the transfer command as a connection that never came.
+    bool StartTransport();
 
     // ---- transfers (the handlers of LIST, NLST, RETR, STOR and APPE start them) ----
     // Bytes per second; 0 turns the limit off.
@@ -106,17 +109,11 @@ public:
     void StartUpload(const PathBeneath& path, UploadStart start);
 
 protected:
-    // Transport seam.
-    virtual long ReadSome(void* buffer, size_t length);
-    virtual long WriteSome(const void* data, size_t length);
-    // Whether file bytes may go to the socket by a kernel copy (plain TCP only).
-    virtual bool KernelCopy() const { return true; }
-    // Whether the transport has already taken bytes or the client's end from the socket that no read has
-    // returned yet (the TLS layer's buffer); no socket event announces them.
-    virtual bool TransportHolds() const { return false; }
-    // A listing or download has handed its last byte over (the TLS variant then says goodbye).
-    bool SentEverything() const { return (kind_ == Kind::LISTING || kind_ == Kind::DOWNLOAD) && position_ == total_; }
-
+    // The TLS layer of a protected connection says goodbye before the handle closes: after the last
+    // byte of a listing or download the client gets the close alert, which strict clients need to tell a
+    // complete file from a cut one; so does a client that has ended its upload with its own alert (and may
+    // wait for the answer). Anything else, a drop included, ends without it.
+    void BeforeClose() override;
     void OnAccept(int error) override;
     void OnConnect(int error) override;
     void OnReceive(int error) override;
@@ -124,6 +121,11 @@ protected:
 
 private:
     enum class Kind { NONE, LISTING, DOWNLOAD, UPLOAD };
+
+    long ReadSome(void* buffer, size_t length);
+    long WriteSome(const void* data, size_t length);
+    // A listing or download has handed its last byte over.
+    bool SentEverything() const { return (kind_ == Kind::LISTING || kind_ == Kind::DOWNLOAD) && position_ == total_; }
 
     void Begin(Kind kind);
     // Ends the transfer: closes the file and the socket, replies, counts `counter` (0: none) and asks the
@@ -147,6 +149,8 @@ private:
     void ContinueReading();
 
     CControlSocket& owner_;
+    SslContext tlsContext_;  // from PrepareTransport of a protected connection
+    CTransport transport_;
     bool connected_ = false;
     bool connectFailed_ = false;
     bool acceptFailed_ = false;

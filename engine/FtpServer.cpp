@@ -11,9 +11,9 @@
 #include "engine/IpFilter.h"
 #include "engine/Messages.h"
 #include "engine/ServerEventSink.h"
-#include "engine/SslConnection.h"
 #include "platform/IpAddress.h"
 #include "platform/ProgramDir.h"
+#include "platform/Text.h"
 
 namespace tw {
 
@@ -206,9 +206,14 @@ bool CFtpServer::StartServer() {
         if (serviceWindow_) serviceWindow_->Post(WM_SERVICE_STOP);
         return false;
     }
+    // Explicit TLS (AUTH) needs the context as well; without it the plain listener serves clear FTP only.
+    // Loaded before the start is announced, so a TLS listener started next is not held up after it.
+    std::string error;
+    const bool tls = LoadTlsContext(error);
     if (!IsSslRunning()) StartStatsTimer();
     UpdateLineBudgetTimer();
     Notify(0, "Server is running on port %d.", port);
+    if (!tls) Notify(0, "TLS is not available: %s", std::string(Trim(error)));
     return true;
 }
 
@@ -222,10 +227,16 @@ bool CFtpServer::OpenListener(CListenSocket& listener, int port, const char* nam
     return false;
 }
 
+bool CFtpServer::LoadTlsContext(std::string& error) {
+    if (!tlsContext_) tlsContext_ = CreateServerContext(programDir_, error);
+    return tlsContext_ != nullptr;
+}
+
 void CFtpServer::StopServer() {
     if (!IsRunning()) return;
     StopStatsTimer();
     listener_.reset();
+    if (!IsSslRunning()) tlsContext_.reset();  // running connections hold references of their own
     EndThreads(plainThreads_);
     UpdateLineBudgetTimer();
     Notify(0, "Server is stopped.");
@@ -237,8 +248,7 @@ bool CFtpServer::StartSslServer() {
     auto listener = std::make_unique<CListenSocket>(*this, true);
     if (!OpenListener(*listener, port, "SSL Server")) return false;
     std::string error;
-    tlsContext_ = CreateServerContext(programDir_, error);
-    if (!tlsContext_) {
+    if (!LoadTlsContext(error)) {
         NotifyText(0, error);
         return false;  // dropping the listener closes it
     }
@@ -252,7 +262,7 @@ bool CFtpServer::StartSslServer() {
 void CFtpServer::StopSslServer() {
     if (!IsSslRunning()) return;
     tlsListener_.reset();
-    tlsContext_.reset();  // running connections hold references of their own
+    if (!IsRunning()) tlsContext_.reset();  // running connections hold references of their own
     EndThreads(tlsThreads_);
     UpdateLineBudgetTimer();
     Notify(0, "SSL Server is stopped.");
@@ -328,17 +338,15 @@ void CFtpServer::Accept(CListenSocket& listener, bool tls) {
         if (listener.LastError() != EAGAIN) listener.PauseAccepting();
         return;
     }
-    std::shared_ptr<CConnectThread> thread;
+    // Plain connections get the context too, for AUTH TLS.
+    auto thread = std::make_shared<CConnectThread>(*this, fd, tls, tlsContext_.get());
     if (tls) {
-        thread = std::make_shared<CSslClientThread>(*this, fd, tlsContext_.get());
         // Handshakes hold places before they are counted in, against maxusers (IsFull) and MaxPerIP. While
         // as many are under way as the limit allows, a further one could only be refused: it is closed
         // unseen instead of tying up a thread for its handshake. One address gets no more places than
         // its own limit, so clients that never finish a handshake cannot keep everyone else out.
         // Dropping the thread object closes the socket.
         if (handshakes_ >= maxUsers_ || !BeginHandshake(thread->ClientAddress())) return;
-    } else {
-        thread = std::make_shared<CConnectThread>(*this, fd, false);
     }
     auto& registry = tls ? tlsThreads_ : plainThreads_;
     {

@@ -101,6 +101,9 @@ public:
     void SetAccountLockMinutes(int minutes) { accountLockMinutes_ = minutes; }
     void SetLoginTimeout(int seconds) { loginTimeout_ = seconds; }
     void SetMaxPerIp(int n) { maxPerIp_ = n; }
+    // 0: TLS optional; 1: logins other than anonymous only after AUTH TLS; 2: their data connections
+    // protected as well (the TLS listener meets both).
+    void SetForceTls(int level) { forceTls_ = level; }
 
     // ---- read by connection threads ----
     int Port() const { return port_; }
@@ -116,6 +119,7 @@ public:
     int LoginFailDelay() const { return loginFailDelay_; }
     int MaxLoginFails() const { return maxLoginFails_; }
     int LoginTimeout() const { return loginTimeout_; }
+    int ForceTls() const { return forceTls_; }
     // Connections still in their TLS handshake hold a place as well.
     bool IsFull() const { return maxUsers_ < currentConnections_ + handshakes_; }
     bool IsAllowedAddress(const std::string& address) const;
@@ -139,7 +143,9 @@ public:
     bool StartServer();
     void StopServer();
     bool IsRunning() const { return listener_ != nullptr; }
-    // The implicit-TLS listener: its context is built from the program directory's certificate files.
+    // The implicit-TLS listener. Its context, built from the program directory's certificate files, is the
+    // one of explicit TLS on the plain listener too: loaded by the first of the two to start, dropped when
+    // both have stopped.
     bool StartSslServer();
     void StopSslServer();
     bool IsSslRunning() const { return tlsListener_ != nullptr; }
@@ -236,6 +242,8 @@ private:
     void UpdateLineBudgetTimer();
     void ReportHeldBackLines(int64_t second);
     void LoadIpLists();
+    // Loads the TLS context unless it is loaded; false, with the reason in `error`, when it cannot be.
+    bool LoadTlsContext(std::string& error);
     // Logs every account table of the program directory that others may read (they hold passwords).
     void WarnReadableTables();
 
@@ -254,6 +262,7 @@ private:
     std::atomic<int> loginFailDelay_{keys::kLoginFailDelay.def}, maxLoginFails_{keys::kMaxLoginFails.def};
     std::atomic<int> banAfterFails_{keys::kBanAfterFails.def}, banMinutes_{keys::kBanMinutes.def};
     std::atomic<int> loginTimeout_{keys::kLoginTimeout.def}, maxPerIp_{keys::kMaxPerIp.def};
+    std::atomic<int> forceTls_{keys::kForceTls.def};
     std::atomic<int> accountFailLimit_{keys::kAccountFailLimit.def}, accountLockMinutes_{keys::kAccountLockMinutes.def};
     CLoginBans bans_;        // has its own lock
     CLogBudget lineBudget_;  // has its own lock
@@ -276,7 +285,7 @@ private:
 
     std::unique_ptr<CListenSocket> listener_;     // open while the plain server runs
     std::unique_ptr<CListenSocket> tlsListener_;  // open while the TLS server runs
-    SslContext tlsContext_;
+    SslContext tlsContext_;  // owning thread; each connection thread holds a reference of its own
     bool settingsLoaded_ = false;
     bool ftpService_ = true, ftpsService_ = true;
     bool saveLog_ = false;

@@ -12,9 +12,14 @@ void CControlSocket::OnUser(const std::string& arg) {
         commandsBeforeLogin_ = 1;  // this USER
     }
     LoginState = NOT_LOGGED_IN;  // logged out until the next good PASS
-    UserName = arg;
-    RenameSource.clear();  // it was checked for the account before
     ClientAddress = PeerAddress();
+    // ForceTLS: refused before any password comes, and with no name kept, so a PASS finds nobody to check.
+    if (thread_.Server().ForceTls() >= 1 && !transport_.IsTls() && !EqualsNoCase(arg, "anonymous")) {
+        UserName.clear();
+        SendReply("530 Login requires TLS: use AUTH TLS.");
+        return;
+    }
+    UserName = arg;
     thread_.Server().ReportUser(thread_.Id(), UserName, ClientAddress);
     SendReply("331 username ok, need password.");
 }

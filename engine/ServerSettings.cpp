@@ -67,6 +67,7 @@ ServerSettings ReadServerSettings(const CIniFile& ini) {
     s.accountLockMinutes = ReadInt(ini, kAccountLockMinutes);
     s.loginTimeout = ReadInt(ini, kLoginTimeout);
     s.maxPerIp = ReadInt(ini, kMaxPerIp);
+    s.forceTls = ReadInt(ini, kForceTls);
     s.ftpService = ReadFlag(ini, kFtpService);
     s.ftpsService = ReadFlag(ini, kFtpsService);
     return s;
@@ -99,6 +100,7 @@ void CFtpServer::ApplySettings(const ServerSettings& s, CServerEventSink* sink) 
     SetAccountLockMinutes(s.accountLockMinutes);
     SetLoginTimeout(s.loginTimeout);
     SetMaxPerIp(s.maxPerIp);
+    SetForceTls(s.forceTls);
     ftpService_ = s.ftpService;
     ftpsService_ = s.ftpsService;
 
@@ -137,6 +139,7 @@ ServerSettings CFtpServer::AppliedSettings() const {
     s.accountLockMinutes = accountLockMinutes_;
     s.loginTimeout = loginTimeout_;
     s.maxPerIp = maxPerIp_;
+    s.forceTls = forceTls_;
     s.ftpService = ftpService_;
     s.ftpsService = ftpsService_;
     return s;

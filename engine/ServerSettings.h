@@ -49,6 +49,7 @@ inline constexpr IntKey kAccountFailLimit{"Server", "AccountFailLimit", 20};
 inline constexpr IntKey kAccountLockMinutes{"Server", "AccountLockMinutes", 10};
 inline constexpr IntKey kLoginTimeout{"Server", "LoginTimeout", 60};  // seconds
 inline constexpr IntKey kMaxPerIp{"Server", "MaxPerIP", 0};
+inline constexpr IntKey kForceTls{"Server", "ForceTLS", 0};  // 0 optional, 1 logins, 2 logins and data
 // Which listeners the service host starts (written by the desktop program's service panel).
 inline constexpr IntKey kFtpService{"Server", "ftpservice", 1};
 inline constexpr IntKey kFtpsService{"Server", "ftpsservice", 1};
@@ -103,6 +104,7 @@ struct ServerSettings {
     int accountLockMinutes = keys::kAccountLockMinutes.def;
     int loginTimeout = keys::kLoginTimeout.def;
     int maxPerIp = keys::kMaxPerIp.def;
+    int forceTls = keys::kForceTls.def;
     bool ftpService = keys::kFtpService.def != 0;
     bool ftpsService = keys::kFtpsService.def != 0;
 

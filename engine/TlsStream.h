@@ -23,6 +23,8 @@ public:
     CTlsStream(CEventSocket& socket, SSL_CTX* ctx);
 
     bool Valid() const { return ssl_ != nullptr; }
+    // Before Accept: the handshake issues no session tickets.
+    void SendNoTickets() { SSL_set_num_tickets(ssl_.get(), 0); }
     // Runs the server handshake until done, failed or `deadline`.
     bool Accept(std::chrono::steady_clock::time_point deadline);
     // Reads what is there, in the TLS layer and on the socket, up to `capacity` bytes. Returns the byte

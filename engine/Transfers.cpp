@@ -164,7 +164,7 @@ void CDataSocket::StartDownload(const PathBeneath& path, int64_t restart) {
 
 long CDataSocket::SendFileBytes(size_t want, bool& wouldBlock) {
     wouldBlock = false;
-    if (KernelCopy()) {
+    if (transport_.KernelCopy()) {
         long n = file_.SendTo(Handle(), position_, want);
         wouldBlock = n < 0 && file_.LastError() == EAGAIN;
         return n;

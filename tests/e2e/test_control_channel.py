@@ -188,6 +188,7 @@ class LogFileTest(unittest.TestCase):
             self.assertLess(abs(stamp - started), 10)
         self.assertEqual([EVENT_PREFIX.sub(b"", l).decode() for l in lines], [
             f"Server is running on port {server.port}.",
+            "TLS is not available: unable to load CA private key",  # no certificate files here
             "127.0.0.1 has connected to server.",
             GREETING,
             ">> CWD",
