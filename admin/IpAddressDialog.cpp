@@ -56,6 +56,9 @@ CIpAddressDialog::CIpAddressDialog(const std::string& address, QWidget* parent) 
 
     error_ = new QLabel(this);
     error_->setStyleSheet("color: #b00000");
+    // The complaint is about what was typed before: any edit takes it away.
+    for (QLineEdit* field : fields_) connect(field, &QLineEdit::textEdited, error_, &QLabel::clear);
+    connect(ipv6_, &QLineEdit::textEdited, error_, &QLabel::clear);
     auto* buttons = new QDialogButtonBox(this);
     ok_ = buttons->addButton("确定", QDialogButtonBox::AcceptRole);
     buttons->addButton("取消", QDialogButtonBox::RejectRole);

@@ -14,7 +14,13 @@ namespace tw::admin {
 
 using namespace keys;
 
-const ConnectionLimit kConnectionLimits[8] = {
+namespace {
+
+constexpr const char* kForceTlsChoices[] = {"不强制", "登录须用 TLS", "登录和数据都须用 TLS"};
+
+}  // namespace
+
+const ConnectionLimit kConnectionLimits[9] = {
     {&kMaxUsers, "最大连接数:", 1, 10000, &ServerSettings::maxUsers, &CFtpServer::SetMaxUsers},
     {&kTimeout, "空闲超时(分钟):", 1, 1440, &ServerSettings::timeout, &CFtpServer::SetTimeout},
     {&kMaxPerIp, "每IP最大连接数:", 0, 1000, &ServerSettings::maxPerIp, &CFtpServer::SetMaxPerIp},
@@ -23,6 +29,7 @@ const ConnectionLimit kConnectionLimits[8] = {
     {&kMaxLoginFails, "最多登录失败次数:", 0, 100, &ServerSettings::maxLoginFails, &CFtpServer::SetMaxLoginFails},
     {&kBanAfterFails, "失败几次后禁止IP:", 0, 1000, &ServerSettings::banAfterFails, &CFtpServer::SetBanAfterFails},
     {&kBanMinutes, "禁止时间(分钟):", 1, 10080, &ServerSettings::banMinutes, &CFtpServer::SetBanMinutes},
+    {&kForceTls, "强制 TLS:", 0, 2, &ServerSettings::forceTls, &CFtpServer::SetForceTls, kForceTlsChoices},
 };
 
 COptionsModel::COptionsModel(CAdminHost& host, std::string programPath)

@@ -19,16 +19,18 @@ struct OptionsForm {
     bool startup = false, minimize = false, autoActive = false, autoActiveTls = false, saveLog = false;
 };
 
-// A spin box of the "连接" group: its key, label, range, field and the server's setter. The server reads
-// every one of them live, so a change counts from the next check on (connect, command, login).
+// A control of the "连接" group: its key, label, range, field and the server's setter; a spin box, or a
+// list of `choices` (one text for each value from `min` to `max`). The server reads every one of them
+// live, so a change counts from the next check on (connect, command, login).
 struct ConnectionLimit {
     const IntKey* key;
     const char* label;
     int min, max;
     int ServerSettings::*field;
     void (CFtpServer::*apply)(int);
+    const char* const* choices = nullptr;
 };
-extern const ConnectionLimit kConnectionLimits[8];
+extern const ConnectionLimit kConnectionLimits[9];
 
 // The certificate files of the TLS listener: none of the three there, or a set that does not load (the
 // reason names the file), or a usable one (both empty).

@@ -1,5 +1,7 @@
 #include "OptionsPage.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -96,18 +98,31 @@ COptionsPage::COptionsPage(CAdminHost& host, OptionsPageActions actions, QWidget
     auto* connectionGrid = new QGridLayout(connection);
     int index = 0;
     for (const ConnectionLimit& limit : kConnectionLimits) {
-        auto* spin = new QSpinBox(connection);
-        spin->setRange(limit.min, limit.max);
-        spin->setValue(model_.ConnectionValue(limit));
+        QWidget* field;
+        if (limit.choices) {
+            auto* list = new QComboBox(connection);
+            for (int value = limit.min; value <= limit.max; ++value) list->addItem(limit.choices[value - limit.min]);
+            list->setCurrentIndex(std::clamp(model_.ConnectionValue(limit), limit.min, limit.max) - limit.min);
+            connect(list, &QComboBox::currentIndexChanged, this, [this, &limit](int index) {
+                Report(model_.SaveConnectionValue(limit, limit.min + index));
+            });
+            field = list;
+        } else {
+            auto* spin = new QSpinBox(connection);
+            spin->setRange(limit.min, limit.max);
+            spin->setValue(model_.ConnectionValue(limit));
+            connect(spin, &QSpinBox::valueChanged, this, [this, &limit](int value) {
+                Report(model_.SaveConnectionValue(limit, value));
+            });
+            field = spin;
+        }
         const int row = index / 2, column = index % 2 * 2;
-        connectionGrid->addWidget(LabelFor(limit.label, spin, connection), row, column);
-        connectionGrid->addWidget(spin, row, column + 1);
-        connect(spin, &QSpinBox::valueChanged, this, [this, &limit](int value) {
-            Report(model_.SaveConnectionValue(limit, value));
-        });
+        connectionGrid->addWidget(LabelFor(limit.label, field, connection), row, column);
+        connectionGrid->addWidget(field, row, column + 1);
         ++index;
     }
-    connectionGrid->addWidget(new QLabel("修改立即用于运行中的服务器。", connection), 4, 0, 1, 4);
+    const int noteRow = (index + 1) / 2;
+    connectionGrid->addWidget(new QLabel("修改立即用于运行中的服务器。", connection), noteRow, 0, 1, 4);
 
     startup_ = new QCheckBox("随系统启动自动运行程序", this);
     minimize_ = new QCheckBox("启动最小化", this);

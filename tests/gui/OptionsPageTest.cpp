@@ -240,6 +240,16 @@ private slots:
         QVERIFY(first.Reply().startsWith("220 "));
         Client second(port_);
         QCOMPARE(second.Reply(), QString("connect failed: 421 Too many connections from your address."));
+
+        // The TLS policy is a list, chosen by keyboard, and the running server refuses a clear login at once.
+        QComboBox* force = Named<QComboBox>(page, "强制 TLS");
+        QVERIFY(force);
+        QCOMPARE(force->currentText(), QString("不强制"));
+        force->setFocus();
+        QTest::keyClick(force, Qt::Key_Down);
+        QCOMPARE(force->currentText(), QString("登录须用 TLS"));
+        QVERIFY(Has("ForceTLS=1"));
+        QCOMPARE(first.Ask("USER test"), QString("530 Login requires TLS: use AUTH TLS."));
     }
 
     void browseStoresTheUserOfTheAddressAndOpensIt() {

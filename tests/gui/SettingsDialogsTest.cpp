@@ -339,6 +339,7 @@ private slots:
         ask->Ipv6Field()->clear();
         Type("fe80::1%lo0");  // the validator keeps "%" and letters past f out
         QCOMPARE(ask->Ipv6Field()->text(), QString("fe80::10"));
+        QCOMPARE(ask->ErrorLabel()->text(), QString());  // the complaint went with the edit
         Screenshot(ask, "ip-address-ipv6.png");
         QTest::keyClick(ask->Ipv6Field(), Qt::Key_Return);
         QVERIFY(!dialog.AddressDialog());
