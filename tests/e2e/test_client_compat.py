@@ -11,7 +11,7 @@ import unittest
 
 import ftp_accounts
 from harness import GREETING, HOST
-from test_transfers import PASSWORD, USER, TransferServer, pattern
+from test_transfers import PASSWORD, USER, ServerTest, pattern
 
 SYNTAX = "501 Syntax error in parameters or arguments."
 NOT_FOR_PARAMETER = "504 Command not implemented for that parameter."
@@ -23,16 +23,8 @@ def mode_of(path):
     return stat.S_IMODE(os.lstat(path).st_mode)
 
 
-class ServerTest(unittest.TestCase):
-    """One running server per class, its event lines logged."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.s = TransferServer({"Savelog": 1})
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.s.close()
+class CompatTest(ServerTest):
+    """Raw logged-in sessions on the class's server."""
 
     def session(self, user=USER, password=PASSWORD):
         """A raw control connection, logged in."""
@@ -47,7 +39,7 @@ class ServerTest(unittest.TestCase):
         return os.path.join(self.s.server.home, *parts)
 
 
-class ConcurrentMkdTest(ServerTest):
+class ConcurrentMkdTest(CompatTest):
 
     def test_one_new_path_made_on_many_connections_at_once(self):
         """Every connection but one finds the path made: "550 Directory exists.", never a create error, for
@@ -97,7 +89,7 @@ class ConcurrentMkdTest(ServerTest):
             shutil.rmtree(self.s.path("synced"))
 
 
-class SiteTest(ServerTest):
+class SiteTest(CompatTest):
 
     @classmethod
     def setUpClass(cls):
@@ -190,7 +182,7 @@ class SiteTest(ServerTest):
         self.assertIn(">> SITE CHMOD 751 ./run.sh", self.s.server.log_messages())
 
 
-class CommandOrderTest(ServerTest):
+class CommandOrderTest(CompatTest):
 
     def test_mode_and_stru(self):
         with self.session() as c:

@@ -11,7 +11,7 @@ import unittest
 
 import ftp_accounts
 from harness import HOST
-from test_transfers import PASSWORD, USER, TransferServer, pattern
+from test_transfers import PASSWORD, USER, ServerTest, pattern
 
 # Line ends of every kind: any conversion on either side shows.
 BINARY = b"\r\n\n\r\x00\xff" + pattern(200_000) + b"\n\r\n"
@@ -27,18 +27,6 @@ def reply(f, command):
         return f.sendcmd(command)
     except ftplib.Error as e:
         return str(e)
-
-
-class ServerTest(unittest.TestCase):
-    """One running server per class, its event lines logged."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.s = TransferServer({"Savelog": 1})
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.s.close()
 
 
 class ResumedUploadTest(ServerTest):

@@ -60,6 +60,18 @@ class TransferServer:
         self.server.close()
 
 
+class ServerTest(unittest.TestCase):
+    """One running server per class, its event lines logged."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.s = TransferServer({"Savelog": 1})
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.s.close()
+
+
 class FtplibTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
