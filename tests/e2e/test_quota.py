@@ -143,6 +143,30 @@ class EndsOfAnUploadTest(QuotaCase):
             self.assertEqual(self.used(), kb(7000))
         self.assert_used_is_what_is_stored()
 
+    def test_abor_and_quit_mid_upload_bill_what_stayed(self):
+        self.s.write("base.bin", pattern(2048))
+        self.assertEqual(self.rescan(), 2)
+        with self.s.ftp() as f:
+            data = start_upload(f, "aborted.bin", pattern(40 * 1024))
+            self.assertTrue(wait_until(lambda: [p for p in hidden_files(self.s.root)
+                                                if os.path.getsize(p) >= 40 * 1024], 10))
+            f.putcmd("ABOR")
+            self.assertEqual(f.getline(), "426 Data connection closed.")
+            self.assertEqual(f.getline(), "226 ABOR command successful.")
+            data.close()
+        self.assertEqual(self.used(), 2)
+        descriptors = self.s.server.fd_count()
+        f = self.s.ftp()
+        data = start_in_place(f, "APPE base.bin", pattern(5000))
+        self.assertTrue(wait_until(lambda: os.path.getsize(self.s.path("base.bin")) == 7048, 10))
+        f.putcmd("QUIT")
+        f.close()
+        data.close()
+        self.wait_sessions_gone(descriptors)
+        self.assertFalse(os.path.exists(self.s.path("aborted.bin")))
+        self.assertEqual(self.used(), kb(7048))
+        self.assert_used_is_what_is_stored()
+
 
 class ManyEndsTest(QuotaCase):
     COUNT = 20
@@ -182,6 +206,15 @@ class ManyEndsTest(QuotaCase):
             self.assertEqual(os.path.getsize(self.s.path(f"a{i}.bin")), 3000)
         self.assert_used_is_what_is_stored()
 
+    @staticmethod
+    def send_until_refused(data):
+        block = pattern(16 * 1024)
+        try:
+            for _ in range(200):
+                data.sendall(block)
+        except OSError:
+            pass  # the server has gone
+
     def test_the_server_stopped_mid_upload_bills_what_stayed(self):
         for i in range(self.COUNT // 2):
             self.s.write(f"a{i}.bin", pattern(3000))
@@ -199,7 +232,13 @@ class ManyEndsTest(QuotaCase):
                 lambda: all(os.path.getsize(self.s.path(f"a{i}.bin")) == 23_000 for i in range(self.COUNT // 2)), 15))
             self.assertTrue(wait_until(lambda: len([p for p in hidden_files(self.s.root)
                                                     if os.path.getsize(p) >= 100_000]) == self.COUNT // 2, 15))
+            # Every upload goes on sending (at most 3 MB) while the server stops.
+            senders = [threading.Thread(target=self.send_until_refused, args=(c,)) for c in sockets]
+            for t in senders:
+                t.start()
             self.s.server.stop()  # SIGTERM, and the wait for the process to end
+            for t in senders:
+                t.join(30)
         finally:
             for c in sockets + sessions:
                 c.close()
