@@ -244,7 +244,10 @@ void CDataSocket::StartUpload(const PathBeneath& path, UploadStart start) {
         Finish(kRestartBeyondEnd, 0);
         return;
     }
-    if (!partial_) sizeNow_ = *(sizeBefore_ = static_cast<uint64_t>(std::max<int64_t>(size, 0)));
+    if (!partial_) {  // in place: the bill is the file's growth from here
+        sizeBefore_ = static_cast<uint64_t>(std::max<int64_t>(size, 0));
+        sizeNow_ = *sizeBefore_;
+    }
     bool ready = start.mode == UploadStart::APPEND || file_.SetLength(start.offset);
     if (ready && start.mode != UploadStart::APPEND) sizeNow_ = start.offset;
     if (!ready || !file_.SeekToEnd()) {
@@ -282,7 +285,8 @@ void CDataSocket::ReceiveFile() {
             return;
         }
         if (!file_.Write(buffer_.data(), static_cast<size_t>(n))) {
-            if (int64_t size = file_.Size(); size >= 0) sizeNow_ = static_cast<uint64_t>(size);  // a part may be in
+            // A failed write may have stored a part.
+            if (int64_t size = file_.Size(); size >= 0) sizeNow_ = static_cast<uint64_t>(size);
             Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
             return;
         }
