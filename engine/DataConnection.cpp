@@ -42,13 +42,13 @@ std::unique_ptr<CDataSocket> CControlSocket::CreateDataSocket() { return std::ma
 
 const DataReplies& CControlSocket::Replies() const {
     static constexpr DataReplies kPlain{
-        "421 Failed to create connection.", "421 Failed to create connection.", "425 Can't build data connection.",
+        "425 Can't open data connection.", "425 Can't open data connection.", "425 Can't build data connection.",
         "425 Can't build data connection.", "426 Connection closed.",           "426 Connection closed.",
         "426 Connection closed.",           "426 Connection closed.",
     };
-    // The TLS listener's clients have always seen these numbered texts (explicit TLS keeps the plain ones).
+    // The TLS listener's clients see numbered texts (explicit TLS keeps the plain ones).
     static constexpr DataReplies kNumbered{
-        "421 Failed to create connection 1.", "421 Failed to create connection 2.", "425 port ip error.",
+        "425 Can't open data connection 1.", "425 Can't open data connection 2.", "425 port ip error.",
         "425 Can't build data connection 1.", "426 Connection closed 1.",           "426 Connection closed 2.",
         "426 Connection closed 3.",           "426 Connection closed 4.",
     };
@@ -138,11 +138,11 @@ int CControlSocket::OpenPassivePort() {
     CDataSocket::PassiveResult bound = socket->BindPassivePort(low, high);
     if (bound == CDataSocket::PassiveResult::BIND_FAILED) {
         CloseDataConnection();
-        SendReply("421 Create socket error.");
+        SendReply("425 Can't create data socket.");
         return 0;
     }
     if (bound == CDataSocket::PassiveResult::LISTEN_FAILED || !socket->PrepareTransport()) {
-        SendReply("421 Failed to listen on socket.");
+        SendReply("425 Can't listen on data socket.");
         return 0;
     }
     dataSocket_ = std::move(socket);
@@ -192,7 +192,7 @@ bool CControlSocket::OpenDataConnection() {
         return false;
     }
     // A transport that cannot start (a failed handshake) ends as a connection that never came.
-    const char* notReady = PassiveMode ? "421 Failed to create connection." : Replies().noConnection;
+    const char* notReady = PassiveMode ? "425 Can't open data connection." : Replies().noConnection;
     if (!ready) {
         SendReply(notReady);
         return false;
@@ -220,16 +220,14 @@ void CControlSocket::DropDataSocket() {
     if (!dataSocket_) return;
     const std::string account = dataSocket_->QuotaAccount();
     const CUploadQuota::Ticket quota = dataSocket_->Quota();
-    const uint64_t billed = dataSocket_->BilledBytes();
-    const uint64_t replaced = dataSocket_->ReplacedBytes();
+    // Quota settlement: the KB the upload left stored, billed to the account that started it. An
+    // unfinished hidden file, removed with the socket, stores nothing.
+    const double kb = dataSocket_->BilledKb();
     dataSocket_.reset();  // closes the network socket and the file, and removes an unfinished upload
     // A drop that this socket (or an earlier one) has posted is done now; handled later it would drop
     // the next data connection, made by a command of the same segment.
     for (const Message& m : Thread().Loop().TakeThreadMessages(WM_FTP_NOTIFY))
         if (m.wParam != NOTIFY_CLOSE_DATA) Thread().PostNotify(m.wParam);
-    // Quota settlement: what the upload stored, a started KB counted in full, less what the file it
-    // replaced took (never below 0), billed to the account that started it.
-    double kb = billed ? std::max(0.0, QuotaKb(billed) - QuotaKb(replaced)) : 0;
     CFtpServer& server = Thread().Server();
     server.UploadQuota().End(server.Access().Source(), account, quota, kb);
 }

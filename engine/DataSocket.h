@@ -93,11 +93,10 @@ public:
     const std::string& QuotaAccount() const { return quotaAccount_; }
     // Its `counted`: bytes received while a quota was set, the block that reached the quota included.
     const CUploadQuota::Ticket& Quota() const { return quota_; }
-    // What the upload bills: its `counted`, except when the connection failed (or is dropped) before a
-    // TRUNCATE upload completed, which stores nothing.
-    uint64_t BilledBytes() const { return cut_ || partial_ ? 0 : quota_.counted; }
-    // Size of the file that a completed STOR replaced (as the directory held it: a link, not its target).
-    uint64_t ReplacedBytes() const { return replaced_; }
+    // What the upload leaves stored, in KB as a rescan counts them (QuotaKb of each size), negative when
+    // it made the file smaller: a hidden-file upload bills its new size less the entry it replaced once it
+    // has been renamed over its target and nothing otherwise; an in-place upload bills the file's growth.
+    double BilledKb() const;
     // A listing or transfer is running on this connection.
     bool Busy() const { return kind_ != Kind::NONE; }
 
@@ -170,8 +169,11 @@ private:
 
     PathBeneath target_;                  // a TRUNCATE upload's file, written at partial_ until it is complete
     std::optional<PathBeneath> partial_;  // the hidden file while it exists
-    bool cut_ = false;                    // the connection failed while a hidden file was being written
-    uint64_t replaced_ = 0;
+    // The bill: the size of an in-place upload's file when it was opened, the size the upload's writes
+    // have brought its file to, and the size of the entry that a completed hidden file replaced.
+    std::optional<uint64_t> sizeBefore_;
+    uint64_t sizeNow_ = 0;
+    std::optional<uint64_t> replaced_;
 
     std::string quotaAccount_;
     CUploadQuota::Ticket quota_;

@@ -237,11 +237,17 @@ void CDataSocket::StartUpload(const PathBeneath& path, UploadStart start) {
         return;
     }
     // The file may have shrunk since the command looked at it.
-    if (start.mode == UploadStart::RESUME && file_.Size() < static_cast<int64_t>(start.offset)) {
+    const int64_t size = file_.Size();
+    if (start.mode == UploadStart::RESUME && size < static_cast<int64_t>(start.offset)) {
         Finish(kRestartBeyondEnd, 0);
         return;
     }
+    if (!partial_) {  // in place: the bill is the file's growth from here
+        sizeBefore_ = static_cast<uint64_t>(std::max<int64_t>(size, 0));
+        sizeNow_ = *sizeBefore_;
+    }
     bool ready = start.mode == UploadStart::APPEND || file_.SetLength(start.offset);
+    if (ready && start.mode != UploadStart::APPEND) sizeNow_ = start.offset;
     if (!ready || !file_.SeekToEnd()) {
         Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
         return;
@@ -263,7 +269,6 @@ void CDataSocket::ReceiveFile() {
         if (pace_) pace_->Return(want - static_cast<size_t>(std::max(n, 0L)));
         if (n < 0) {
             if (LastError() == EAGAIN) return;
-            cut_ = partial_.has_value();
             Finish("426 Connection error.", COUNTER_TRANSFER_FAILED);
             return;
         }
@@ -279,9 +284,12 @@ void CDataSocket::ReceiveFile() {
             return;
         }
         if (!file_.Write(buffer_.data(), static_cast<size_t>(n))) {
+            // A failed write may have stored a part.
+            if (int64_t size = file_.Size(); size >= 0) sizeNow_ = static_cast<uint64_t>(size);
             Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
             return;
         }
+        sizeNow_ += got;
         if (budget <= got) {  // level-triggered: the next read event goes on
             ContinueReading();
             return;
@@ -304,6 +312,12 @@ bool CDataSocket::CompleteUpload() {
     partial_.reset();
     replaced_ = static_cast<uint64_t>(std::max<int64_t>(replaced, 0));
     return true;
+}
+
+double CDataSocket::BilledKb() const {
+    if (replaced_) return QuotaKb(sizeNow_) - QuotaKb(*replaced_);
+    if (sizeBefore_) return QuotaKb(sizeNow_) - QuotaKb(*sizeBefore_);
+    return 0;  // no file opened, or a hidden file discarded
 }
 
 void CDataSocket::DiscardPartial() {

@@ -36,7 +36,9 @@ bool CUploadQuota::Charge(Ticket& ticket, uint64_t bytes) {
     Entry& e = entries_[ticket.user];
     e.inFlight += bytes;
     ticket.counted += bytes;
-    return ticket.stored + (e.settled - ticket.settledMark) + e.inFlight < ticket.max;
+    const int64_t use = static_cast<int64_t>(ticket.stored) + (e.settled - ticket.settledMark) +
+                        static_cast<int64_t>(e.inFlight);
+    return use < static_cast<int64_t>(ticket.max);
 }
 
 void CUploadQuota::End(CAccountSource& accounts, const std::string& userName, const Ticket& ticket, double kb) {
@@ -47,7 +49,7 @@ void CUploadQuota::End(CAccountSource& accounts, const std::string& userName, co
     if (it == entries_.end()) return;
     Entry& e = it->second;
     e.inFlight -= std::min(e.inFlight, ticket.counted);
-    e.settled += KbToBytes(kb);
+    e.settled += static_cast<int64_t>(kb * 1024);
     if (--e.uploads <= 0) entries_.erase(it);
 }
 

@@ -24,7 +24,7 @@ public:
         std::string user;    // the ledger key (the login name in lower case)
         uint64_t max = 0;    // bytes; 0: no quota, and the upload is not in the ledger
         uint64_t stored = 0; // quota_current in bytes when the upload began
-        uint64_t settledMark = 0;
+        int64_t settledMark = 0;
         uint64_t counted = 0;  // bytes received by this upload, a refused block included
     };
 
@@ -34,13 +34,13 @@ public:
     // Counts `bytes` more of the ticket's upload; false when the user's stored use, what was settled since
     // the upload began and every upload in flight (these bytes included) reach the quota.
     bool Charge(Ticket& ticket, uint64_t bytes);
-    // Bills `kb` to the user's quota_current and takes the upload out of the ledger.
+    // Bills `kb` (negative: a refund) to the user's quota_current and takes the upload out of the ledger.
     void End(CAccountSource& accounts, const std::string& userName, const Ticket& ticket, double kb);
 
 private:
     struct Entry {
         uint64_t inFlight = 0;  // bytes counted by running uploads
-        uint64_t settled = 0;   // bytes billed to quota_current since the entry was made
+        int64_t settled = 0;    // bytes billed to quota_current since the entry was made (a refund below 0)
         int uploads = 0;
     };
     std::mutex mutex_;  // guards entries_

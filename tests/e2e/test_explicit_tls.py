@@ -179,7 +179,7 @@ class DataProtectionTest(unittest.TestCase):
                 self.assertEqual(f.getresp(), "150 Accepted data connection.")
                 with self.assertRaises(ftplib.error_temp) as refused:
                     f.getresp()
-                self.assertEqual(str(refused.exception), "421 Failed to create connection.")
+                self.assertEqual(str(refused.exception), "425 Can't open data connection.")
             self.assertEqual(f.voidcmd("NOOP"), "200 NOOP command successful.")
 
 

@@ -368,7 +368,7 @@ class CommandsTest(unittest.TestCase):
             with socket.create_connection((HOST, port), timeout=10) as data:
                 self.assertEqual(c.command("LIST"), "150 Accepted data connection.")
                 started = time.monotonic()
-                self.assertEqual(c.read_line(timeout=10), "421 Failed to create connection.")
+                self.assertEqual(c.read_line(timeout=10), "425 Can't open data connection.")
                 self.assertLess(time.monotonic() - started, 8)
                 data.settimeout(2)
                 self.assertEqual(data.recv(100), b"")
@@ -439,7 +439,7 @@ class MissingKeyTest(unittest.TestCase):
     def test_passive_and_active_fail_while_the_control_connection_goes_on(self):
         with TlsClient(self.s.port).login() as c:
             os.remove(os.path.join(self.s.server.home, "ServerKey.pem"))
-            self.assertEqual(c.command("PASV"), "421 Failed to listen on socket.")
+            self.assertEqual(c.command("PASV"), "425 Can't listen on data socket.")
             self.assertEqual(c.command("NOOP"), "200 NOOP command successful.")
             listener = socket.socket()
             listener.bind((HOST, 0))
@@ -447,7 +447,7 @@ class MissingKeyTest(unittest.TestCase):
             port = listener.getsockname()[1]
             self.assertEqual(c.command(f"PORT 127,0,0,1,{port // 256},{port % 256}"), "200 Port command successful.")
             self.assertEqual(c.command("LIST"), "150 Accepted data connection.")
-            self.assertEqual(c.read_line(timeout=15), "421 Failed to create connection 2.")
+            self.assertEqual(c.read_line(timeout=15), "425 Can't open data connection 2.")
             listener.close()
             self.assertEqual(c.command("NOOP"), "200 NOOP command successful.")
         # The listener keeps the context it started with.
@@ -523,7 +523,7 @@ class BadClientsTest(unittest.TestCase):
             with socket.create_connection((HOST, port), timeout=10) as data:
                 data.sendall(self.half_handshake())
                 self.assertEqual(c.command("RETR data.bin"), "150 File status okay; about to open data connection.")
-                self.assertEqual(c.read_line(timeout=10), "421 Failed to create connection.")
+                self.assertEqual(c.read_line(timeout=10), "425 Can't open data connection.")
             self.assertEqual(c.command("NOOP"), "200 NOOP command successful.")
             # The next data connection works.
             with ImplicitFtp(context=CLIENT_CONTEXT, timeout=10) as f:

@@ -185,7 +185,7 @@ class TlsEndingsTest(Endings):
                 f.putcmd("STOR keep.bin")
                 self.assertTrue(f.getline().startswith("150 "))
                 end(raw)
-                self.assertEqual(f.getline(), "421 Failed to create connection.")
+                self.assertEqual(f.getline(), "425 Can't open data connection.")
                 self.assert_old_file_kept("handshake")
             self.assertEqual(f.voidcmd("NOOP"), "200 NOOP command successful.")
 

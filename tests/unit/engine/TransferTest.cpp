@@ -128,13 +128,13 @@ TEST_F(Transfer, QuotaIsCheckedBeforeAndDuringAnUpload) {
     EXPECT_EQ(full.last, "452 Disk quota exceeded. Transfer aborted.");
     EXPECT_EQ(ReadFile(home / "keep.txt"), "untouched");
 
-    // 99.5 KB used: the first 4096-byte block reaches 100 KB and is not written, but it is counted.
+    // 99.5 KB used: the first 4096-byte block reaches 100 KB and is not written; nothing stays, nothing is billed.
     server.Accounts().Update("user", [](Account& a) { a.quotaCurrent = 99.5; });
     auto over = s.Upload("STOR over.bin", Pattern(64 * 1024));
     EXPECT_EQ(over.last, "452 Disk quota exceeded. Transfer aborted.");
     EXPECT_FALSE(std::filesystem::exists(home / "over.bin"));
     EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");  // the drop has happened
-    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 103.5);
+    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 99.5);
 
     // A started KB counts in full, so small files cannot slip past the quota.
     server.Accounts().Update("user", [](Account& a) { a.quotaMax = 1000, a.quotaCurrent = 0; });
@@ -147,9 +147,11 @@ TEST_F(Transfer, QuotaIsCheckedBeforeAndDuringAnUpload) {
     EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
     // Each upload after the first replaces small.bin and bills only what it adds: 1, 0, 0, 1 KB.
     EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 10.0 + 1 + 0 + 0 + 1);
+    // A smaller replacement gives back what it frees: 2 KB become 1.
+    EXPECT_EQ(s.Upload("STOR small.bin", Pattern(1)).last, "226 Transfer complete.");
     s.Download("RETR ten.bin");  // downloads never count
     EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
-    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 12.0);
+    EXPECT_DOUBLE_EQ(server.Accounts().QuotaCurrent("user"), 11.0);
 }
 
 TEST_F(Transfer, AnUploadIsBilledToTheAccountThatStartedIt) {
