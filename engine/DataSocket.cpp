@@ -2,6 +2,7 @@
 #include "DataSocket.h"
 
 #include <cerrno>
+#include <chrono>
 
 #include "engine/ConnectThread.h"
 #include "engine/ControlSocket.h"
@@ -163,8 +164,6 @@ void CDataSocket::Begin(Kind kind) {
     kind_ = kind;
     position_ = total_ = 0;
     buffered_ = 0;
-    windowOpen_ = false;
-    windowBytes_ = 0;
     readPaused_ = false;
     WantRead(true);
 }
@@ -175,6 +174,7 @@ void CDataSocket::Finish(const char* reply, int counter) {
     Close();
     if (pauseTimer_) owner_.Thread().Loop().KillTimer(pauseTimer_);
     pauseTimer_ = 0;
+    pace_.reset();
     kind_ = Kind::NONE;
     position_ = total_ = 0;
     listing_.clear();
@@ -193,19 +193,27 @@ void CDataSocket::DiscardIncoming() {
     Finish(owner_.Replies().peerClosed, COUNTER_TRANSFER_FAILED);
 }
 
+void CDataSocket::SetDownloadLimit(const std::string& account, uint64_t bytesPerSecond) {
+    if (bytesPerSecond)
+        pace_.emplace(owner_.Thread().Server().RateBudget(), account, CRateBudget::Direction::DOWNLOAD, bytesPerSecond);
+}
+
+void CDataSocket::SetUploadLimit(const std::string& account, uint64_t bytesPerSecond) {
+    if (bytesPerSecond)
+        pace_.emplace(owner_.Thread().Server().RateBudget(), account, CRateBudget::Direction::UPLOAD, bytesPerSecond);
+}
+
 void CDataSocket::PauseWindow(bool reading) {
     if (reading)
         WantRead(false);
     else
         WantWrite(false);
-    auto due = windowStart_ + std::chrono::milliseconds(1000);
-    auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+    auto wait = std::chrono::ceil<std::chrono::milliseconds>(pace_->WindowEnd() - std::chrono::steady_clock::now());
+    if (pauseTimer_) owner_.Thread().Loop().KillTimer(pauseTimer_);  // a pending ContinueReading
     pauseTimer_ = owner_.Thread().Loop().SetTimer(
         std::max(wait, std::chrono::milliseconds(1)),
         [this, reading] {
             pauseTimer_ = 0;
-            windowOpen_ = false;
-            windowBytes_ = 0;
             if (reading) {
                 WantRead(true);
                 ContinueReading();

@@ -9,13 +9,13 @@
 #pragma once
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/RateBudget.h"
 #include "engine/Transport.h"
 #include "engine/UploadQuota.h"
 #include "platform/EventSocket.h"
@@ -81,9 +81,10 @@ public:
     bool StartTransport();
 
     // ---- transfers (the handlers of LIST, NLST, RETR, STOR and APPE start them) ----
-    // Bytes per second; 0 turns the limit off.
-    void SetDownloadLimit(uint64_t bytesPerSecond) { downloadRate_ = bytesPerSecond; }
-    void SetUploadLimit(uint64_t bytesPerSecond) { uploadRate_ = bytesPerSecond; }
+    // Paces the next transfer to `bytesPerSecond` (0: no limit), shared with the other transfers of
+    // `account` in the same direction (CRateBudget).
+    void SetDownloadLimit(const std::string& account, uint64_t bytesPerSecond);
+    void SetUploadLimit(const std::string& account, uint64_t bytesPerSecond);
     // The upload's place in the server's quota ledger. `account` is billed for the upload when the
     // connection is dropped, whoever the control connection is logged in as by then.
     void SetQuota(const std::string& account, const CUploadQuota::Ticket& ticket) {
@@ -142,7 +143,7 @@ private:
     void DiscardPartial();
     void DiscardIncoming();
     // A limited transfer has moved its bytes of the current one-second window: stops reading (upload) or
-    // writing (download) until the window is over, then opens the next one.
+    // writing (download) until the window is over, then goes on.
     void PauseWindow(bool reading);
     // An upload that stopped reading on its own (window or event budget) goes on with what the transport
     // holds, without waiting for a socket event.
@@ -164,10 +165,7 @@ private:
     uint64_t bufferedFrom_ = 0;  // a download's file bytes in buffer_: from this position, this many
     size_t buffered_ = 0;
 
-    uint64_t downloadRate_ = 0, uploadRate_ = 0;
-    std::chrono::steady_clock::time_point windowStart_{};  // pacing of a limited transfer
-    bool windowOpen_ = false;
-    uint64_t windowBytes_ = 0;  // moved in the current window
+    std::optional<CRateBudget::Share> pace_;  // a limited transfer's place in its account's budget
     MessageLoop::TimerId pauseTimer_ = 0;
 
     PathBeneath target_;                  // a TRUNCATE upload's file, written at partial_ until it is complete

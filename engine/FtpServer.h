@@ -27,6 +27,7 @@
 #include "engine/LogBudget.h"
 #include "engine/LogFile.h"
 #include "engine/LoginBans.h"
+#include "engine/RateBudget.h"
 #include "engine/ServerSettings.h"
 #include "engine/TlsContext.h"
 #include "engine/UploadQuota.h"
@@ -118,6 +119,7 @@ public:
     std::time_t Now() const { return clock_(); }
     CAccessModel& Access() { return *access_; }
     CUploadQuota& UploadQuota() { return uploadQuota_; }
+    CRateBudget& RateBudget() { return rateBudget_; }
     int LoginFailDelay() const { return loginFailDelay_; }
     int MaxLoginFails() const { return maxLoginFails_; }
     int LoginTimeout() const { return loginTimeout_; }
@@ -256,6 +258,7 @@ private:
     std::unique_ptr<CAccountSource> accounts_;
     std::unique_ptr<CAccessModel> access_;
     CUploadQuota uploadQuota_;  // its own lock
+    CRateBudget rateBudget_;    // its own lock
     MessageTarget* serviceWindow_ = nullptr;
     Clock clock_;
 

@@ -79,7 +79,7 @@ void CControlSocket::OnRetr(const std::string& arg) {
     LoginState = DOWNLOADING;
     if (auto account = Thread().Server().Access().Source().LoadAccount(UserName))
         if (account->downloadLimit && account->downloadSpeed > 0)
-            dataSocket_->SetDownloadLimit(static_cast<uint64_t>(account->downloadSpeed) * 1024);
+            dataSocket_->SetDownloadLimit(UserName, static_cast<uint64_t>(account->downloadSpeed) * 1024);
     dataSocket_->StartDownload(local, RestartOffset);
 }
 
@@ -121,7 +121,7 @@ void CControlSocket::StoreFile(const std::string& arg, bool append) {
     CFtpServer& server = Thread().Server();
     if (auto account = server.UploadQuota().Begin(server.Access().Source(), UserName, quota))
         if (account->uploadLimit && account->uploadSpeed > 0)
-            dataSocket_->SetUploadLimit(static_cast<uint64_t>(account->uploadSpeed) * 1024);
+            dataSocket_->SetUploadLimit(UserName, static_cast<uint64_t>(account->uploadSpeed) * 1024);
     dataSocket_->SetQuota(UserName, quota);
     dataSocket_->StartUpload(local, start);
 }
@@ -187,15 +187,13 @@ void CDataSocket::SendFile() {
     uint64_t budget = kEventBudget;
     while (position_ < total_) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(total_ - position_, kLargeBlock));
-        if (downloadRate_) {
-            if (!windowOpen_) {
-                windowOpen_ = true;
-                windowStart_ = std::chrono::steady_clock::now();
-            }
-            want = static_cast<size_t>(std::min<uint64_t>(want, downloadRate_ - windowBytes_));
+        if (pace_ && (want = static_cast<size_t>(pace_->Take(want))) == 0) {
+            PauseWindow(false);
+            return;
         }
         bool wouldBlock;
         long n = SendFileBytes(want, wouldBlock);
+        if (pace_) pace_->Return(want - static_cast<size_t>(std::max(n, 0L)));
         if (wouldBlock) return;  // the next write event goes on
         if (n <= 0) {
             // A send or read error, or a file that shrank below the size it had at the start.
@@ -204,8 +202,8 @@ void CDataSocket::SendFile() {
         }
         position_ += static_cast<uint64_t>(n);
         owner_.Thread().CountSent(static_cast<uint64_t>(n));
-        // Every block waits out its second, the last one too: the transfer ends when its last window does.
-        if (downloadRate_ && ((windowBytes_ += static_cast<uint64_t>(n)) >= downloadRate_ || position_ == total_)) {
+        // The last block waits out its window too: the transfer ends when its last window does.
+        if (pace_ && position_ == total_) {
             PauseWindow(false);
             return;
         }
@@ -252,16 +250,17 @@ void CDataSocket::StartUpload(const PathBeneath& path, UploadStart start) {
 }
 
 void CDataSocket::ReceiveFile() {
-    const bool paced = uploadRate_ != 0;
-    const size_t block = quota_.max || paced ? kUploadBlock : kLargeBlock;
+    const size_t block = quota_.max || pace_ ? kUploadBlock : kLargeBlock;
     buffer_.resize(block);
     uint64_t budget = kEventBudget;
     while (kind_ == Kind::UPLOAD) {
-        if (paced && !windowOpen_) {
-            windowOpen_ = true;
-            windowStart_ = std::chrono::steady_clock::now();
+        size_t want = block;
+        if (pace_ && (want = static_cast<size_t>(pace_->Take(want))) == 0) {
+            PauseWindow(true);
+            return;
         }
-        long n = ReadSome(buffer_.data(), block);
+        long n = ReadSome(buffer_.data(), want);
+        if (pace_) pace_->Return(want - static_cast<size_t>(std::max(n, 0L)));
         if (n < 0) {
             if (LastError() == EAGAIN) return;
             cut_ = partial_.has_value();
@@ -281,10 +280,6 @@ void CDataSocket::ReceiveFile() {
         }
         if (!file_.Write(buffer_.data(), static_cast<size_t>(n))) {
             Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
-            return;
-        }
-        if (paced && (windowBytes_ += got) >= uploadRate_) {
-            PauseWindow(true);
             return;
         }
         if (budget <= got) {  // level-triggered: the next read event goes on
