@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <optional>
 #include <utility>
 
@@ -15,6 +16,8 @@ namespace tw {
 
 namespace {
 
+std::atomic<unsigned> connectionsSinceStart{0};
+
 SslContext SharedContext(SSL_CTX* ctx) {
     if (ctx) SSL_CTX_up_ref(ctx);
     return SslContext(ctx);
@@ -22,12 +25,17 @@ SslContext SharedContext(SSL_CTX* ctx) {
 
 }  // namespace
 
+std::string ConnectionTag(unsigned number, const std::string& address) {
+    return "[#" + std::to_string(number) + " " + address + "]";
+}
+
 CConnectThread::CConnectThread(CFtpServer& server, int socketHandle, bool tls, SSL_CTX* ctx)
     : server_(server),
       socketHandle_(socketHandle),
       tls_(tls),
       ctx_(SharedContext(ctx)),
       clientAddress_(PeerAddressOf(socketHandle)),
+      tag_(ConnectionTag(++connectionsSinceStart, clientAddress_)),
       lastActivity_(server.Now()) {}
 
 CConnectThread::~CConnectThread() {

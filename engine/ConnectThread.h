@@ -20,6 +20,10 @@ namespace tw {
 class CControlSocket;
 class CFtpServer;
 
+// The tag that starts the event lines of a connection: its number since the program started and the
+// client's address, e.g. "[#12 192.0.2.7]" or "[#13 2001:db8::1]".
+std::string ConnectionTag(unsigned number, const std::string& address);
+
 class CConnectThread : public std::enable_shared_from_this<CConnectThread> {
 public:
     // `tls`: accepted by the TLS listener, whose connections start with the handshake. `ctx` is the server's
@@ -41,6 +45,8 @@ public:
 
     // The client's address, taken from the socket when the connection was accepted (any thread).
     const std::string& ClientAddress() const { return clientAddress_; }
+    // ConnectionTag of this connection (any thread).
+    const std::string& Tag() const { return tag_; }
     // Read by the owning thread while the connection thread waits in a synchronous message.
     std::string UserName() const;
     // Set by the owning thread while it counts the connection in.
@@ -89,6 +95,7 @@ private:
     int transportFd_ = -1;  // the control socket while its transport is being set up
     unsigned reports_ = 0;
     const std::string clientAddress_;
+    const std::string tag_;
     bool overLimit_ = false;
     bool overAddressLimit_ = false;
     MessageLoop* loop_ = nullptr;

@@ -38,7 +38,7 @@ CControlSocket::~CControlSocket() {
 }
 
 void CControlSocket::Log(const std::string& text, int level) {
-    thread_.Server().NotifyTextFrom(thread_.ClientAddress(), level, text);
+    thread_.Server().NotifyTextFrom(thread_, level, text);
 }
 
 void CControlSocket::EndConnection() {

@@ -167,8 +167,9 @@ void CFtpServer::NotifyText(int level, const std::string& message) {
     if (sink_) sink_->OnMessage(level, line);
 }
 
-void CFtpServer::NotifyTextFrom(const std::string& address, int level, const std::string& message) {
-    if (lineBudget_.Admit(address, SteadySecond())) NotifyText(level, message);
+void CFtpServer::NotifyTextFrom(const CConnectThread& connection, int level, const std::string& message) {
+    if (!lineBudget_.Admit(connection.ClientAddress(), SteadySecond())) return;
+    NotifyText(level, logSessionTags_ ? connection.Tag() + " " + message : message);
 }
 
 void CFtpServer::UpdateLineBudgetTimer() {
@@ -407,8 +408,7 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
             const std::string& client = thread->ClientAddress();
             const int fromAddress = ++perAddress_[AddressGroup(client)] + HandshakesFrom(client);
             thread->SetOverAddressLimit(maxPerIp_ > 0 && fromAddress > maxPerIp_);
-            NotifyFrom(thread->ClientAddress(), 0,
-                       lParam ? "%s has connected to SSL server." : "%s has connected to server.",
+            NotifyFrom(*thread, 0, lParam ? "%s has connected to SSL server." : "%s has connected to server.",
                        thread->ClientAddress());
             break;
         }
@@ -418,8 +418,7 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
             --currentConnections_;
             auto it = perAddress_.find(AddressGroup(thread->ClientAddress()));
             if (it != perAddress_.end() && --it->second <= 0) perAddress_.erase(it);
-            NotifyFrom(thread->ClientAddress(), 0,
-                       lParam ? "%s has disconnected from SSL server." : "%s has disconnected from server.",
+            NotifyFrom(*thread, 0, lParam ? "%s has disconnected from SSL server." : "%s has disconnected from server.",
                        thread->ClientAddress());
             if (sink_) sink_->OnDisconnect(thread->Id(), thread->UserName());
             break;

@@ -105,6 +105,8 @@ public:
     // 0: TLS optional; 1: logins other than anonymous only after AUTH TLS; 2: their data connections
     // protected as well (the TLS listener meets both).
     void SetForceTls(int level) { forceTls_ = level; }
+    // Whether a connection's event lines start with its tag (ConnectionTag).
+    void SetLogSessionTags(bool on) { logSessionTags_ = on; }
 
     // ---- read by connection threads ----
     int Port() const { return port_; }
@@ -181,13 +183,13 @@ public:
         NotifyText(level, fmt::sprintf(format, args...));
     }
     void NotifyText(int level, const std::string& message);
-    // An event line caused by a client: written only within the line budget of its address; what the
-    // budget holds back is counted in one line a second.
+    // An event line of a connection: tagged with the connection's tag when LogSessionTags is on, written
+    // only within the line budget of its address; what the budget holds back is counted in one line a second.
     template <typename... Args>
-    void NotifyFrom(const std::string& address, int level, const char* format, const Args&... args) {
-        NotifyTextFrom(address, level, fmt::sprintf(format, args...));
+    void NotifyFrom(const CConnectThread& connection, int level, const char* format, const Args&... args) {
+        NotifyTextFrom(connection, level, fmt::sprintf(format, args...));
     }
-    void NotifyTextFrom(const std::string& address, int level, const std::string& message);
+    void NotifyTextFrom(const CConnectThread& connection, int level, const std::string& message);
     // Hands a USER to the host.
     void ReportUser(ThreadId thread, const std::string& user, const std::string& address);
     // Hands a command line taken for dispatch to the host.
@@ -266,6 +268,7 @@ private:
     std::atomic<int> banAfterFails_{keys::kBanAfterFails.def}, banMinutes_{keys::kBanMinutes.def};
     std::atomic<int> loginTimeout_{keys::kLoginTimeout.def}, maxPerIp_{keys::kMaxPerIp.def};
     std::atomic<int> forceTls_{keys::kForceTls.def};
+    std::atomic<bool> logSessionTags_{keys::kLogSessionTags.def != 0};
     std::atomic<int> accountFailLimit_{keys::kAccountFailLimit.def}, accountLockMinutes_{keys::kAccountLockMinutes.def};
     CLoginBans bans_;        // has its own lock
     CLogBudget lineBudget_;  // has its own lock

@@ -68,6 +68,7 @@ ServerSettings ReadServerSettings(const CIniFile& ini) {
     s.loginTimeout = ReadInt(ini, kLoginTimeout);
     s.maxPerIp = ReadInt(ini, kMaxPerIp);
     s.forceTls = ReadInt(ini, kForceTls);
+    s.logSessionTags = ReadFlag(ini, kLogSessionTags);
     s.ftpService = ReadFlag(ini, kFtpService);
     s.ftpsService = ReadFlag(ini, kFtpsService);
     return s;
@@ -101,6 +102,7 @@ void CFtpServer::ApplySettings(const ServerSettings& s, CServerEventSink* sink) 
     SetLoginTimeout(s.loginTimeout);
     SetMaxPerIp(s.maxPerIp);
     SetForceTls(s.forceTls);
+    SetLogSessionTags(s.logSessionTags);
     ftpService_ = s.ftpService;
     ftpsService_ = s.ftpsService;
 
@@ -140,6 +142,7 @@ ServerSettings CFtpServer::AppliedSettings() const {
     s.loginTimeout = loginTimeout_;
     s.maxPerIp = maxPerIp_;
     s.forceTls = forceTls_;
+    s.logSessionTags = logSessionTags_;
     s.ftpService = ftpService_;
     s.ftpsService = ftpsService_;
     return s;

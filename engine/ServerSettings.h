@@ -50,6 +50,7 @@ inline constexpr IntKey kAccountLockMinutes{"Server", "AccountLockMinutes", 10};
 inline constexpr IntKey kLoginTimeout{"Server", "LoginTimeout", 60};  // seconds
 inline constexpr IntKey kMaxPerIp{"Server", "MaxPerIP", 0};
 inline constexpr IntKey kForceTls{"Server", "ForceTLS", 0};  // 0 optional, 1 logins, 2 logins and data
+inline constexpr IntKey kLogSessionTags{"Server", "LogSessionTags", 1};  // event lines of a connection tagged
 // Which listeners the service host starts (written by the desktop program's service panel).
 inline constexpr IntKey kFtpService{"Server", "ftpservice", 1};
 inline constexpr IntKey kFtpsService{"Server", "ftpsservice", 1};
@@ -105,6 +106,7 @@ struct ServerSettings {
     int loginTimeout = keys::kLoginTimeout.def;
     int maxPerIp = keys::kMaxPerIp.def;
     int forceTls = keys::kForceTls.def;
+    bool logSessionTags = keys::kLogSessionTags.def != 0;
     bool ftpService = keys::kFtpService.def != 0;
     bool ftpsService = keys::kFtpsService.def != 0;
 

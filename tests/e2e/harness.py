@@ -16,6 +16,7 @@ import time
 HOST = "127.0.0.1"
 GREETING = "220 Welcome to Tarnwick FTP Server"
 EVENT_PREFIX = re.compile(rb"^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\]  ")
+CONNECTION_TAG = re.compile(r"^\[#(\d+) ([0-9a-f.:]+)\] ")
 START_WAIT = 10.0
 STOP_WAIT = 10.0
 
@@ -174,10 +175,14 @@ class ServerProcess:
                 data += f.read()
         return data
 
-    def log_messages(self):
-        """The messages of the event lines, without the time prefix."""
+    def log_lines(self):
+        """The event lines without the time prefix (a connection's with its tag)."""
         lines = self.log_bytes().split(b"\r\n")
         return [EVENT_PREFIX.sub(b"", l).decode(errors="replace") for l in lines if l]
+
+    def log_messages(self):
+        """The messages of the event lines, without the time prefix and a connection's tag."""
+        return [CONNECTION_TAG.sub("", l) for l in self.log_lines()]
 
     def log_count(self, message):
         return sum(1 for m in self.log_messages() if m == message)

@@ -165,9 +165,10 @@ class ControlChannelTest(unittest.TestCase):
 
 
 class LogFileTest(unittest.TestCase):
-    def test_event_lines_of_one_session(self):
+    def session_lines(self, **settings):
+        """The day file's event lines (without the time prefix) of one short session."""
         started = time.time()
-        with ServerProcess({"Savelog": 1}) as server:
+        with ServerProcess({"Savelog": 1, **settings}) as server:
             with server.client() as c:
                 self.assertEqual(c.read_line(), GREETING)
                 self.assertEqual(c.command("CWD"), SYNTAX)
@@ -186,18 +187,23 @@ class LogFileTest(unittest.TestCase):
             self.assertRegex(line, EVENT_PREFIX)
             stamp = time.mktime(time.strptime(line[1:20].decode(), "%Y-%m-%d %H:%M:%S"))
             self.assertLess(abs(stamp - started), 10)
-        self.assertEqual([EVENT_PREFIX.sub(b"", l).decode() for l in lines], [
-            f"Server is running on port {server.port}.",
-            "TLS is not available: unable to load CA private key",  # no certificate files here
-            "127.0.0.1 has connected to server.",
-            GREETING,
-            ">> CWD",
-            SYNTAX,
-            ">> QUIT",
-            "220 GoodBye",
-            "127.0.0.1 has disconnected from server.",
-            "Server is stopped.",
-        ])
+        return server.port, [EVENT_PREFIX.sub(b"", l).decode() for l in lines]
+
+    def expected(self, port, tag):
+        session = ["127.0.0.1 has connected to server.", GREETING, ">> CWD", SYNTAX, ">> QUIT", "220 GoodBye",
+                   "127.0.0.1 has disconnected from server."]
+        return [f"Server is running on port {port}.",
+                "TLS is not available: unable to load CA private key",  # no certificate files here
+                *(tag + line for line in session),
+                "Server is stopped."]
+
+    def test_event_lines_of_one_session(self):
+        port, lines = self.session_lines()
+        self.assertEqual(lines, self.expected(port, "[#1 127.0.0.1] "))
+
+    def test_event_lines_without_connection_tags(self):
+        port, lines = self.session_lines(LogSessionTags=0)
+        self.assertEqual(lines, self.expected(port, ""))
 
 
 class DispatchAfterLoginTest(unittest.TestCase):

@@ -291,7 +291,7 @@ class ServiceRunTest(unittest.TestCase):
         texts = self.service_log()
         events = [re.sub(r"^\[[^]]*\]  ", "", t) for t in texts]
         self.assertEqual(events[0], f"Server is running on port {self.port}.")
-        self.assertIn("127.0.0.1 has connected to server.", events)
+        self.assertIn("[#1 127.0.0.1] 127.0.0.1 has connected to server.", events)
         self.assertEqual(events[-3:], ["Server is stopped.", "Tarnwick FTP Service stopping...",
                                        "Tarnwick FTP Service stopped."])
         self.assertEqual(self.inst.syslog(), ["Tarnwick FTP Service: Service started",

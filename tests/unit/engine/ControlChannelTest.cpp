@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "FtpTestServer.h"
+#include "engine/ConnectThread.h"
 #include "engine/FtpServer.h"
 #include "engine/ServerEventSink.h"
 
@@ -208,6 +209,51 @@ TEST(ControlChannel, CountersAndHostEventsFollowTheConnection) {
     EXPECT_EQ(server.sink.commands, (std::vector<std::string>{"PASS ***", "noop", "QUIT"}));
     EXPECT_EQ(server.sink.disconnects.size(), 1u);
     for (auto& l : server.sink.lines) EXPECT_EQ(l.find("secret"), std::string::npos) << l;
+}
+
+TEST(ControlChannel, ConnectionTagsTellConnectionsApartAndCanBeSwitchedOff) {
+    EXPECT_EQ(ConnectionTag(12, "192.0.2.7"), "[#12 192.0.2.7]");
+    EXPECT_EQ(ConnectionTag(3, "2001:db8::1"), "[#3 2001:db8::1]");
+
+    Observed server;
+    server.OnServer([](CFtpServer& s) {
+        s.SetLogSessionTags(true);
+        return 0;
+    });
+    Conn a = Conn::To(server.Port());
+    Conn b = Conn::To(server.Port());
+    ASSERT_EQ(a.Line(), "220 Welcome to Tarnwick FTP Server");
+    ASSERT_EQ(b.Line(), "220 Welcome to Tarnwick FTP Server");
+    a.Send("USER alice\r\n");
+    ASSERT_EQ(a.Line(), "331 username ok, need password.");
+    b.Send("USER bob\r\n");
+    ASSERT_EQ(b.Line(), "331 username ok, need password.");
+    // Each command line's tag is that of the connection's own connect line, and the two differ.
+    auto tagOf = [&](const std::string& message) {
+        std::lock_guard lock(server.sink.mutex);
+        for (const std::string& l : server.sink.lines)
+            if (l.ends_with("] " + message)) return l.substr(0, l.size() - message.size() - 1);
+        return std::string();
+    };
+    ASSERT_TRUE(Eventually([&] { return !tagOf(">> USER bob").empty(); }));
+    const std::string tagA = tagOf(">> USER alice"), tagB = tagOf(">> USER bob");
+    EXPECT_TRUE(tagA.starts_with("[#") && tagA.ends_with(" 127.0.0.1]")) << tagA;
+    EXPECT_NE(tagA, tagB);
+    // A reply is logged once sent, the connect line by the owning thread: either may come after the reply.
+    EXPECT_TRUE(Eventually([&] { return server.sink.HasLine(tagA + " 127.0.0.1 has connected to server."); }));
+    EXPECT_TRUE(Eventually([&] { return server.sink.HasLine(tagB + " 331 username ok, need password."); }));
+
+    // Switched off, running connections write the lines as they were.
+    server.OnServer([](CFtpServer& s) {
+        s.SetLogSessionTags(false);
+        return 0;
+    });
+    a.Send("PASS wrong\r\n");
+    ASSERT_EQ(a.Line(), "530 username or password incorrect.");
+    EXPECT_TRUE(server.sink.HasLine(">> PASS ***"));
+    EXPECT_TRUE(server.sink.HasLine("Login failed: user 'alice' from 127.0.0.1."));
+    a.Close();
+    EXPECT_TRUE(Eventually([&] { return server.sink.HasLine("127.0.0.1 has disconnected from server."); }));
 }
 
 TEST(ControlChannel, ConnectionLimitCountsTheNewConnectionFirst) {

@@ -48,6 +48,7 @@ TEST_F(ServerSettingsTest, AMissingOrEmptyFileGivesEveryDefault) {
         EXPECT_EQ(s.accountLockMinutes, 10);
         EXPECT_EQ(s.loginTimeout, 60);
         EXPECT_EQ(s.maxPerIp, 0);
+        EXPECT_TRUE(s.logSessionTags);
         EXPECT_TRUE(s.ftpService);
         EXPECT_TRUE(s.ftpsService);
     }
@@ -99,6 +100,7 @@ TEST_F(ServerSettingsTest, WrittenValuesReadBackUnderTheWrittenNames) {
     ASSERT_TRUE(WriteFlag(ini, keys::kSaveLog, true));
     ASSERT_TRUE(WriteFlag(ini, keys::kStartup, false));
     ASSERT_TRUE(WriteInt(ini, keys::kMaxPerIp, 2));
+    ASSERT_TRUE(WriteFlag(ini, keys::kLogSessionTags, false));
     ASSERT_TRUE(WriteText(ini, keys::kDefaultUser, "bob"));
 
     const std::string text = ReadSmallFile(path);
@@ -118,6 +120,7 @@ TEST_F(ServerSettingsTest, WrittenValuesReadBackUnderTheWrittenNames) {
     EXPECT_EQ(s.passiveIp, "10.0.0.9");
     EXPECT_TRUE(s.saveLog);
     EXPECT_EQ(s.maxPerIp, 2);
+    EXPECT_FALSE(s.logSessionTags);
     EXPECT_FALSE(ReadFlag(again, keys::kStartup));
     EXPECT_EQ(ReadText(again, keys::kDefaultUser), "bob");
 }
