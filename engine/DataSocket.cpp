@@ -193,14 +193,9 @@ void CDataSocket::DiscardIncoming() {
     Finish(owner_.Replies().peerClosed, COUNTER_TRANSFER_FAILED);
 }
 
-void CDataSocket::SetDownloadLimit(const std::string& account, uint64_t bytesPerSecond) {
-    if (bytesPerSecond)
-        pace_.emplace(owner_.Thread().Server().RateBudget(), account, CRateBudget::Direction::DOWNLOAD, bytesPerSecond);
-}
-
-void CDataSocket::SetUploadLimit(const std::string& account, uint64_t bytesPerSecond) {
-    if (bytesPerSecond)
-        pace_.emplace(owner_.Thread().Server().RateBudget(), account, CRateBudget::Direction::UPLOAD, bytesPerSecond);
+void CDataSocket::SetRateLimit(const std::string& account, CRateBudget::Direction direction,
+                               uint64_t bytesPerSecond) {
+    if (bytesPerSecond) pace_.emplace(owner_.Thread().Server().RateBudget(), account, direction, bytesPerSecond);
 }
 
 void CDataSocket::PauseWindow(bool reading) {

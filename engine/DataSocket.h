@@ -83,8 +83,7 @@ public:
     // ---- transfers (the handlers of LIST, NLST, RETR, STOR and APPE start them) ----
     // Paces the next transfer to `bytesPerSecond` (0: no limit), shared with the other transfers of
     // `account` in the same direction (CRateBudget).
-    void SetDownloadLimit(const std::string& account, uint64_t bytesPerSecond);
-    void SetUploadLimit(const std::string& account, uint64_t bytesPerSecond);
+    void SetRateLimit(const std::string& account, CRateBudget::Direction direction, uint64_t bytesPerSecond);
     // The upload's place in the server's quota ledger. `account` is billed for the upload when the
     // connection is dropped, whoever the control connection is logged in as by then.
     void SetQuota(const std::string& account, const CUploadQuota::Ticket& ticket) {

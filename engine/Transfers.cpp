@@ -79,7 +79,8 @@ void CControlSocket::OnRetr(const std::string& arg) {
     LoginState = DOWNLOADING;
     if (auto account = Thread().Server().Access().Source().LoadAccount(UserName))
         if (account->downloadLimit && account->downloadSpeed > 0)
-            dataSocket_->SetDownloadLimit(UserName, static_cast<uint64_t>(account->downloadSpeed) * 1024);
+            dataSocket_->SetRateLimit(UserName, CRateBudget::Direction::DOWNLOAD,
+                                      static_cast<uint64_t>(account->downloadSpeed) * 1024);
     dataSocket_->StartDownload(local, RestartOffset);
 }
 
@@ -121,7 +122,8 @@ void CControlSocket::StoreFile(const std::string& arg, bool append) {
     CFtpServer& server = Thread().Server();
     if (auto account = server.UploadQuota().Begin(server.Access().Source(), UserName, quota))
         if (account->uploadLimit && account->uploadSpeed > 0)
-            dataSocket_->SetUploadLimit(UserName, static_cast<uint64_t>(account->uploadSpeed) * 1024);
+            dataSocket_->SetRateLimit(UserName, CRateBudget::Direction::UPLOAD,
+                                      static_cast<uint64_t>(account->uploadSpeed) * 1024);
     dataSocket_->SetQuota(UserName, quota);
     dataSocket_->StartUpload(local, start);
 }
