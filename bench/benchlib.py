@@ -22,6 +22,18 @@ def make_file(path, size):
         f.write(block[: size % BUFFER])
 
 
+def drain(sock, sink=None):
+    """Reads until the peer closes, into the file `sink` when given; returns the byte count."""
+    buf = bytearray(BUFFER)
+    view = memoryview(buf)
+    total = 0
+    while n := sock.recv_into(view):
+        total += n
+        if sink:
+            sink.write(view[:n])
+    return total
+
+
 def stop_process(proc):
     proc.terminate()
     try:

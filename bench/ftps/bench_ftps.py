@@ -20,25 +20,13 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "e2e"))
 import ftp_accounts  # noqa: E402
-from benchlib import BUFFER, attempts_per_second, make_file  # noqa: E402
+from benchlib import BUFFER, attempts_per_second, drain, make_file  # noqa: E402
 from harness import HOST, ServerProcess  # noqa: E402
 from test_ftps import CLIENT_CONTEXT, Certificates, ImplicitFtp  # noqa: E402
 
 PHASE_LIMIT = 300.0
 USER, PASSWORD = "bench", "bench"
 
-
-
-def drain(sock, sink=None):
-    """Reads until the peer closes, into the file `sink` when given; returns the byte count."""
-    buf = bytearray(BUFFER)
-    view = memoryview(buf)
-    total = 0
-    while n := sock.recv_into(view):
-        total += n
-        if sink:
-            sink.write(view[:n])
-    return total
 
 
 def pump(sock, path):

@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
-"""Transfer benchmark over loopback: RETR and STOR of one large file, many simultaneous downloads, and
-LIST, NLST and MLSD of a large directory, beside a raw TCP copy of the same bytes as the physical limit.
+"""Transfer benchmark over loopback: RETR of one large file from the page cache and from the disk, STOR
+of it, many simultaneous downloads and listings of a large directory, each repeated in alternated rounds
+beside the raw loopback receive of the same bytes, and reported as min, median and max.
 
 Starts its own tarnsvc -f (path from TARNSVC) with one user made by sdbtool (path from SDBTOOL). With
-VSFTPD naming a vsftpd binary the same measurements run against it (anonymous login, run as the
-launching user, on its own loopback port). Every phase is bounded in time.
+BASELINE_TARNSVC naming another tarnsvc binary, or VSFTPD naming a vsftpd binary (anonymous login, run as
+the launching user), the same rounds run against each of them in turn. Every phase is bounded in time.
 """
 import argparse
 import ftplib
 import os
 import shutil
-import socket
+import statistics
 import sys
 import tempfile
 import threading
@@ -21,45 +22,23 @@ sys.path.insert(0, os.path.join(HERE, ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "e2e"))
 import ftp_accounts  # noqa: E402
 import benchlib  # noqa: E402
-from benchlib import BUFFER, make_file  # noqa: E402
+from benchlib import drain, make_file  # noqa: E402
 from harness import HOST, ServerProcess  # noqa: E402
+from rawref import raw_receive  # noqa: E402
 
 PHASE_LIMIT = 300.0
+MIB = 1 << 20
 
 
-
-def drain(sock):
-    """Reads until the peer closes; returns the byte count."""
-    buf = bytearray(BUFFER)
-    view = memoryview(buf)
-    total = 0
-    while True:
-        n = sock.recv_into(view)
-        if n == 0:
-            return total
-        total += n
-
-
-def raw_copy(path):
-    """Seconds to move the file through one loopback TCP connection with sendfile: the physical limit."""
-    server = socket.create_server((HOST, 0))
-    port = server.getsockname()[1]
-
-    def send():
-        conn, _ = server.accept()
-        with conn, open(path, "rb") as f:
-            conn.sendfile(f)
-
-    t = threading.Thread(target=send)
-    t.start()
-    start = time.monotonic()
-    with socket.create_connection((HOST, port)) as c:
-        got = drain(c)
-    took = time.monotonic() - start
-    t.join()
-    server.close()
-    assert got == os.path.getsize(path)
-    return took
+def drop_from_page_cache(path):
+    """Writes the file's dirty pages back and asks the kernel to forget the clean ones, so that the next
+    read of it comes from the disk."""
+    os.sync()
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+    finally:
+        os.close(fd)
 
 
 class Target:
@@ -100,12 +79,12 @@ class Target:
             return time.monotonic() - start, got
 
 
-def start_tarnsvc(work):
-    server = ServerProcess({"maxusers": 500, "MinPort": 20000, "MaxPort": 40000})
-    root = os.path.join(work, "tarn-root")
+def start_tarnsvc(name, binary, work):
+    server = ServerProcess({"maxusers": 500, "MinPort": 20000, "MaxPort": 40000}, binary=binary)
+    root = os.path.join(work, name + "-root")
     ftp_accounts.add_user(server.home, "bench", "bench", root)
     server.start()
-    return Target("tarnsvc", server.port, "bench", "bench", root, server.close)
+    return Target(name, server.port, "bench", "bench", root, server.close)
 
 
 def start_vsftpd(binary, work):
@@ -116,7 +95,9 @@ def start_vsftpd(binary, work):
     return Target("vsftpd", port, "anonymous", "x", root, lambda: benchlib.stop_process(proc))
 
 
-def measure(target, big, big_size, medium_size, clients, files):
+def prepare(target, big, medium_size, files):
+    """Gives the target the large file (a hard link where the file system allows), the medium file and the
+    large directory."""
     os.link(big, os.path.join(target.root, "big.bin")) if os.stat(big).st_dev == os.stat(target.root).st_dev \
         else shutil.copy(big, os.path.join(target.root, "big.bin"))
     make_file(os.path.join(target.root, "medium.bin"), medium_size)
@@ -124,19 +105,10 @@ def measure(target, big, big_size, medium_size, clients, files):
     os.makedirs(listing)
     for i in range(files):
         open(os.path.join(listing, f"file{i:05d}.txt"), "wb").close()
-    mib = 1 << 20
-    results = {}
 
-    # Earlier phases and files leave dirty pages; their writeback would land in whichever STOR runs next.
-    os.sync()
-    took, got = target.retr("big.bin")
-    assert got == big_size, (got, big_size)
-    results["RETR MiB/s"] = big_size / mib / took
-    os.sync()
-    took = target.stor("up.bin", big)
-    assert os.path.getsize(os.path.join(target.root, "up.bin")) == big_size
-    results["STOR MiB/s"] = big_size / mib / took
 
+def many_downloads(target, clients, medium_size):
+    """`clients` RETRs of the medium file started at once; returns (aggregate MiB/s, failures)."""
     failures = []
     barrier = threading.Barrier(clients)
 
@@ -155,56 +127,108 @@ def measure(target, big, big_size, medium_size, clients, files):
         t.start()
     for t in threads:
         t.join(PHASE_LIMIT)
-    took = time.monotonic() - start
-    results[f"{clients} x RETR aggregate MiB/s"] = clients * medium_size / mib / took
-    results[f"{clients} x RETR failures"] = len(failures)
+    return clients * medium_size / MIB / (time.monotonic() - start), failures
 
-    # Listings of the large directory, best of five each; a command the server lacks shows as nan.
+
+def run_round(targets, big, big_size, medium_size, clients, record):
+    """One round: each measurement once per target, the targets in turn, so that a slow spell of the
+    machine falls on all of them alike (the caller rotates their order from round to round, since a phase
+    leaves the page cache and the writeback different for whoever comes next). record(target_name, key,
+    value) collects the figures."""
+    size_mib = big_size / MIB
+    record("raw", "RETR MiB/s", size_mib / raw_receive(big))
+    for t in targets:
+        took, got = t.retr("big.bin")
+        assert got == big_size, (t.name, got, big_size)
+        record(t.name, "RETR MiB/s", size_mib / took)
+    drop_from_page_cache(big)
+    record("raw", "RETR from disk MiB/s", size_mib / raw_receive(big))
+    for t in targets:
+        drop_from_page_cache(big)
+        took, got = t.retr("big.bin")
+        assert got == big_size, (t.name, got, big_size)
+        record(t.name, "RETR from disk MiB/s", size_mib / took)
+    for t in targets:
+        # Earlier phases leave dirty pages; their writeback would land in whichever STOR runs next.
+        os.sync()
+        took = t.stor("up.bin", big)
+        uploaded = os.path.join(t.root, "up.bin")
+        assert os.path.getsize(uploaded) == big_size, t.name
+        os.unlink(uploaded)
+        record(t.name, "STOR MiB/s", size_mib / took)
+    os.sync()
+    for t in targets:
+        rate, failures = many_downloads(t, clients, medium_size)
+        record(t.name, f"{clients} x RETR aggregate MiB/s", rate)
+        record(t.name, f"{clients} x RETR failures", len(failures))
+        if failures:
+            print(f"{t.name}: {len(failures)} download failures, first ones: {failures[:3]}")
+
+
+def listings(target, files, record):
+    """LIST, NLST and MLSD of the large directory, best of five each; a command the server lacks shows as
+    nan."""
     for command in ("LIST", "NLST", "MLSD"):
         try:
             best = min(target.listing_time(command + " many")[0] for _ in range(5))
         except ftplib.error_perm:
             best = float("nan")
-        results[f"{command} {files} files ms"] = best * 1000
-    os.unlink(os.path.join(target.root, "up.bin"))
-    return results, failures[:3]
+        record(target.name, f"{command} {files} files ms", best * 1000)
+
+
+def spread(values):
+    return f"{min(values):.0f} / {statistics.median(values):.0f} / {max(values):.0f}"
 
 
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--size-mib", type=int, default=1024, help="size of the large file (default 1024)")
+    p.add_argument("--runs", type=int, default=7, help="alternated rounds (default 7)")
     p.add_argument("--clients", type=int, default=100)
     p.add_argument("--medium-mib", type=int, default=10)
     p.add_argument("--files", type=int, default=10000)
     args = p.parse_args()
-    big_size, medium_size = args.size_mib << 20, args.medium_mib << 20
+    big_size, medium_size = args.size_mib * MIB, args.medium_mib * MIB
 
     work = tempfile.mkdtemp(prefix="tarnwick-bench-")
     targets = []
+    figures = {}  # target name -> key -> values in round order
+
+    def record(name, key, value):
+        figures.setdefault(name, {}).setdefault(key, []).append(value)
+
     try:
         big = os.path.join(work, "big.bin")
         make_file(big, big_size)
-        raw = min(raw_copy(big) for _ in range(2))
-        print(f"raw loopback TCP copy: {big_size / (1 << 20) / raw:10.0f} MiB/s")
-        targets.append(start_tarnsvc(work))
+        targets.append(start_tarnsvc("tarnsvc", None, work))
+        if os.environ.get("BASELINE_TARNSVC"):
+            targets.append(start_tarnsvc("baseline", os.environ["BASELINE_TARNSVC"], work))
         if os.environ.get("VSFTPD"):
             targets.append(start_vsftpd(os.environ["VSFTPD"], work))
-        table = {}
-        ok = True
         for t in targets:
-            results, failures = measure(t, big, big_size, medium_size, args.clients, args.files)
-            table[t.name] = results
-            if failures:
-                ok = False
-                print(f"{t.name}: failures, first ones: {failures}")
-        names = list(table)
-        print(f"{'':34}" + "".join(f"{n:>12}" for n in names))
-        for key in table[names[0]]:
-            print(f"{key:34}" + "".join(f"{table[n][key]:12.1f}" for n in names))
-        ratio = table["tarnsvc"]["RETR MiB/s"] / (big_size / (1 << 20) / raw)
-        print(f"tarnsvc RETR / raw copy: {ratio:.0%}; STOR / raw copy: "
-              f"{table['tarnsvc']['STOR MiB/s'] / (big_size / (1 << 20) / raw):.0%}")
-        return 0 if ok else 1
+            prepare(t, big, medium_size, args.files)
+        for i in range(args.runs):
+            turn = i % len(targets)
+            run_round(targets[turn:] + targets[:turn], big, big_size, medium_size, args.clients, record)
+            print(f"round {i + 1}: " + "  ".join(f"{name} {figures[name]['RETR MiB/s'][-1]:.0f}"
+                                                  for name in figures), flush=True)
+        for t in targets:
+            listings(t, args.files, record)
+
+        names = list(figures)
+        keys = list(figures["tarnsvc"])
+        print(f"min / median / max of {args.runs} rounds")
+        print(f"{'':34}" + "".join(f"{n:>22}" for n in names))
+        for key in keys:
+            print(f"{key:34}" + "".join(f"{spread(figures[n][key]) if key in figures[n] else '':>22}"
+                                        for n in names))
+        for key in ("RETR MiB/s", "RETR from disk MiB/s"):
+            ours, raw = figures["tarnsvc"][key], figures["raw"][key]
+            low = min(ours) / statistics.median(ours)
+            ratio = statistics.median(ours) / statistics.median(raw)
+            print(f"tarnsvc {key}: min / median {low:.2f}, median / raw median {ratio:.2f}")
+        failures = sum(sum(v) for n in names for k, v in figures[n].items() if k.endswith("failures"))
+        return 1 if failures else 0
     finally:
         for t in targets:
             t.stop()

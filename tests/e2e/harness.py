@@ -74,10 +74,12 @@ class ServerProcess:
     settings: dict of [Server] keys (a "port" key is added unless present) or the whole option.ini text
     (then port must be given and the text must set it). accept/reject: contents of the IP list files.
     A dict without "ftpsservice" switches the TLS listener off; with it on, "sslport" defaults to a free
-    port (self.ssl_port). nofile: the (soft, hard) descriptor limit the process starts with.
+    port (self.ssl_port). nofile: the (soft, hard) descriptor limit the process starts with. binary: the
+    tarnsvc to run instead of the one TARNSVC names.
     """
 
-    def __init__(self, settings=None, accept=None, reject=None, port=None, nofile=None):
+    def __init__(self, settings=None, accept=None, reject=None, port=None, nofile=None, binary=None):
+        self.binary = binary
         self._tmp = tempfile.TemporaryDirectory(prefix="tarnwick-e2e-")
         self.home = self._tmp.name
         self.port = port or free_port()
@@ -112,7 +114,7 @@ class ServerProcess:
         env = dict(os.environ, TARNWICK_HOME=self.home)
         limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, self.nofile)) if self.nofile else None
         with open(self._stdout_path, "wb") as out:
-            self.proc = subprocess.Popen([tarnsvc_path(), "-f"], env=env, stdout=out,
+            self.proc = subprocess.Popen([self.binary or tarnsvc_path(), "-f"], env=env, stdout=out,
                                          stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, preexec_fn=limit)
         return self
 
