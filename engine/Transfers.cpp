@@ -19,6 +19,12 @@ namespace {
 // that the control connection and other events of the thread get their turn.
 constexpr size_t kLargeBlock = 256 * 1024;
 constexpr uint64_t kEventBudget = 8 * 1024 * 1024;
+// A download keeps less than one segment queued unsent in its socket. Bytes queued beyond the congestion
+// window are sent later by whichever core processes the client's acknowledgements, out of step with the
+// connection thread's own sends: on loopback that reorders segments, causes spurious retransmissions and
+// keeps the client waking for small pieces. With the queue this short, bytes are added only as the window
+// lets them out.
+constexpr int kUnsentLimit = 32 * 1024;
 // A quota-limited or speed-limited upload is taken in blocks of this size: the block that reaches the
 // quota is the one refused.
 constexpr size_t kUploadBlock = 4096;
@@ -160,6 +166,7 @@ void CDataSocket::StartDownload(const PathBeneath& path, int64_t restart) {
     }
     total_ = static_cast<uint64_t>(size);
     position_ = static_cast<uint64_t>(restart) < total_ ? static_cast<uint64_t>(restart) : 0;
+    LimitUnsent(kUnsentLimit);
     WantWrite(true);
     SendFile();
 }

@@ -316,6 +316,10 @@ bool CEventSocket::PeerGone() {
     return errno == EINVAL || errno == ENETRESET || errno == ECONNABORTED || errno == ECONNRESET;
 }
 
+void CEventSocket::LimitUnsent(int bytes) {
+    if (fd_ >= 0) setsockopt(fd_, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes);
+}
+
 void CEventSocket::WantWrite(bool on) {
     if (wantWrite_ == on) return;
     wantWrite_ = on;

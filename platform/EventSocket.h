@@ -60,6 +60,10 @@ public:
     // True when the peer has closed or reset the connection, seen without consuming data.
     bool PeerGone();
 
+    // A send takes room only while fewer than `bytes` wait unsent in the socket (TCP_NOTSENT_LOWAT), and
+    // OnSend is reported only then. Without the option in the kernel nothing changes.
+    void LimitUnsent(int bytes);
+
     // OnSend is reported only while write interest is on.
     void WantWrite(bool on);
     // OnReceive is reported only while read interest is on (the default); pauses a paced receiver.

@@ -258,6 +258,28 @@ TEST_F(Transfer, ClientClosingEarlyFailsTheTransfer) {
     EXPECT_EQ(Counter(COUNTER_SEND_FAILED) + Counter(COUNTER_TRANSFER_FAILED), 1);
 }
 
+TEST_F(Transfer, ADownloadToAReaderThatKeepsFallingBehindArrivesWhole) {
+    // The client reads in small pieces and talks on the control connection in between: its window fills
+    // again and again, and the sender must be woken each time room opens.
+    const std::string body = Pattern(64 * 1024 * 1024 + 123);
+    WriteFile(home / "big.bin", body);
+    Session s(server.Port());
+    Conn data = s.Passive();
+    EXPECT_EQ(s.Cmd("RETR big.bin"), "150 File status okay; about to open data connection.");
+    std::string got;
+    char piece[4096];
+    for (long n; (n = recv(data.Fd(), piece, sizeof piece, 0)) > 0;) {
+        got.append(piece, static_cast<size_t>(n));
+        // The control connection is served in between, on the thread that also feeds the data connection
+        // (long before the last bytes, which the socket buffers may hold once the 226 has been sent).
+        if (got.size() % (1024 * 1024) < sizeof piece && got.size() < body.size() / 4)
+            EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
+    }
+    EXPECT_EQ(got.size(), body.size());
+    EXPECT_TRUE(got == body);
+    EXPECT_EQ(s.Line(), "226 Transfer complete.");
+}
+
 TEST_F(Transfer, UserDuringATransferStaysLoggedOut) {
     WriteFile(home / "slow.bin", Pattern(20 * 1024));
     server.Accounts().Update("user", [](Account& a) { a.downloadLimit = true, a.downloadSpeed = 10; });
