@@ -19,6 +19,7 @@ EVENT_PREFIX = re.compile(rb"^\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\]  ")
 CONNECTION_TAG = re.compile(r"^\[#(\d+) ([0-9a-f.:]+)\] ")
 START_WAIT = 10.0
 STOP_WAIT = 10.0
+PORT_ATTEMPTS = 5
 
 
 def tarnsvc_path():
@@ -86,10 +87,19 @@ class ServerProcess:
         if settings is None:
             settings = {}
         self.ssl_port = None
+        # Ports this harness picked, in the settings keys that carry them: another process may take one
+        # before the server binds it, and start() then tries again with new ones.
+        self._picked = {}
         if isinstance(settings, dict):
             settings = {"port": self.port, "ftpsservice": 0, **settings}
+            if port is None and settings["port"] == self.port:
+                self._picked["port"] = "port"
             if str(settings["ftpsservice"]) != "0":
-                self.ssl_port = int(settings.setdefault("sslport", free_port(self.port)))
+                if "sslport" not in settings:
+                    settings["sslport"] = free_port(self.port)
+                    self._picked["ssl_port"] = "sslport"
+                self.ssl_port = int(settings["sslport"])
+        self._settings = settings
         self.write_file("option.ini", ini_text(settings))
         if accept is not None:
             self.write_file("acceptip.txt", accept)
@@ -120,15 +130,37 @@ class ServerProcess:
 
     def start(self):
         """Starts the process and waits until it reports its listener (probing by connecting would count
-        a connection)."""
-        self.launch()
-        running = f"Server is running on port {self.port}."
-        ready = wait_until(lambda: running in self.stdout() or self.proc.poll() is not None, START_WAIT)
-        if self.proc.poll() is not None or not ready:
+        a connection). When a port the harness picked was taken in the meantime, starts again on new ports,
+        at most PORT_ATTEMPTS times."""
+        for attempt in range(PORT_ATTEMPTS):
+            self.launch()
+            running = f"Server is running on port {self.port}."
+            lost = [f"cannot run on port {getattr(self, attr)}." for attr in self._picked]
+            # With a TLS port of its own picking, the harness also waits to see how the TLS listener fared.
+            tls_settled = [f"SSL Server is running on port {self.ssl_port}.", "TLS is not available"] \
+                if "ssl_port" in self._picked else []
+
+            def settled():
+                output = self.stdout()
+                return self.proc.poll() is not None or any(line in output for line in lost) or (
+                    running in output and (not tls_settled or any(line in output for line in tls_settled)))
+
+            ready = wait_until(settled, START_WAIT)
             output = self.stdout()
-            self.stop()
-            raise RuntimeError(f"tarnsvc did not start on port {self.port}: {output!r}")
-        return self
+            if any(line in output for line in lost) and attempt + 1 < PORT_ATTEMPTS:
+                self.stop()
+                self._pick_new_ports()
+                continue
+            if self.proc.poll() is not None or not ready or running not in output:
+                self.stop()
+                raise RuntimeError(f"tarnsvc did not start on port {self.port}: {output!r}")
+            return self
+
+    def _pick_new_ports(self):
+        for attr, key in self._picked.items():
+            setattr(self, attr, free_port(self.port, self.ssl_port or 0))
+            self._settings[key] = getattr(self, attr)
+        self.write_file("option.ini", ini_text(self._settings))
 
     def wait_exit(self, timeout=STOP_WAIT):
         try:

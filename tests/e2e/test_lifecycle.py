@@ -10,6 +10,7 @@ import unittest
 
 import ftp_accounts
 from harness import EVENT_PREFIX, GREETING, HOST, ServerProcess, free_port, wait_until
+from test_ftps import certificates
 
 TOO_MANY = "421 Too many users are connected, please try again later."
 TIMED_OUT = "426 Connection timed out, aborting transfer"
@@ -129,6 +130,29 @@ class PortTest(unittest.TestCase):
                 self.assertIn(message, server.log_messages())
             finally:
                 server.close()
+
+
+    def test_the_harness_moves_to_new_ports_when_its_picks_were_taken(self):
+        # What another process on a busy machine does between the pick and the bind: here it takes the
+        # plain port, or the TLS port alone (the server then runs without its TLS listener).
+        for tls in (False, True):
+            with self.subTest(tls=tls):
+                server = ServerProcess({"ftpsservice": int(tls)})
+                if tls:
+                    certificates().install(server)
+                picked = [server.ssl_port if tls else server.port]
+                holders = [socket.create_server((HOST, p)) for p in picked]
+                try:
+                    with server:
+                        self.assertNotIn(server.port, picked)
+                        with server.client() as c:
+                            self.assertEqual(c.read_line(), GREETING)
+                        if tls:
+                            self.assertNotIn(server.ssl_port, picked)
+                            self.assertIn(f"SSL Server is running on port {server.ssl_port}.", server.stdout())
+                finally:
+                    for h in holders:
+                        h.close()
 
 
 class IdleTimeoutTest(unittest.TestCase):

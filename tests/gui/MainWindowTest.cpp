@@ -312,6 +312,7 @@ private slots:
     }
 
     void minimiseAtStartWithoutATrayKeepsTheWindowReachable() {
+        if (QSystemTrayIcon::isSystemTrayAvailable()) QSKIP("this desktop has a tray");
         WriteOptions("AutoActive=1\nMinimize=1\n");
         CMainDlg& w = Open();
         w.Start();
@@ -319,8 +320,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.isMinimized(), kDeadlineMs);
         QCOMPARE(w.HideTimer()->interval(), 200);
         QTRY_VERIFY_WITH_TIMEOUT(!w.HideTimer()->isActive(), kDeadlineMs);
-        // The offscreen desktop has no tray: timer 1 has fired and left the window minimised, not hidden.
-        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        // Without a tray, timer 1 has fired and left the window minimised, not hidden.
         QVERIFY(w.Tray() == nullptr);
         QVERIFY(w.isVisible());
         w.ShowMainWindow();
