@@ -1,7 +1,8 @@
 #include "engine/RateBudget.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "platform/Text.h"
 
 namespace tw {
 
@@ -9,17 +10,11 @@ namespace {
 
 constexpr auto kWindow = std::chrono::seconds(1);
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 }  // namespace
 
 CRateBudget::Share::Share(CRateBudget& budget, const std::string& account, Direction direction,
                           uint64_t bytesPerSecond)
-    : budget_(budget), key_(Lower(account), direction), rate_(bytesPerSecond) {
+    : budget_(budget), key_(LowerAscii(account), direction), rate_(bytesPerSecond) {
     std::lock_guard lock(budget_.mutex_);
     ++budget_.budgets_[key_].shares;
 }

@@ -1,18 +1,15 @@
 #include "UploadQuota.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "platform/Text.h"
 
 namespace tw {
 
 namespace {
 
 // Login names match without regard to case, so "Tester" and "tester" share one entry.
-std::string LedgerKey(const std::string& userName) {
-    std::string key = userName;
-    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return key;
-}
+std::string LedgerKey(const std::string& userName) { return LowerAscii(userName); }
 
 }  // namespace
 

@@ -36,6 +36,14 @@ inline int Decimal(std::string_view text, size_t digits, int max) {
     return value <= max ? value : -1;
 }
 
+// The text with ASCII capitals made small: the key under which names that match without regard to case
+// are kept.
+inline std::string LowerAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return text;
+}
+
 // ASCII comparison without regard to case.
 inline bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
