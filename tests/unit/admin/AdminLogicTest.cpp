@@ -1,7 +1,6 @@
 // The administration program's plain classes: the event-sink adapter, the log-page and online-list
 // models, the account pages' rows and filter, the settings it reads, the IP list additions and the daily log step.
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,7 +16,6 @@
 #include "admin/OnlineListModel.h"
 #include "accounts/AccountStore.h"
 #include "accounts/AccountTables.h"
-#include "platform/Autostart.h"
 #include "platform/ProgramDir.h"
 #include "tests/common/LocalTime.h"
 
@@ -278,40 +276,6 @@ TEST_F(HostTest, WithoutSavelogNothingIsWrittenAndNoDayIsCounted) {
     now += 3;
     EXPECT_FALSE(host.LogLine("line"));
     EXPECT_FALSE(fs::exists(dir / "log"));
-}
-
-TEST_F(TempDir, AutostartEntryIsWrittenWithTheQuotedProgramAndRemoved) {
-    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-    ASSERT_TRUE(WriteAutostartEntry("plover", "TarnwickFTP服务器", "/opt/my \"app\"/tarnserver"));
-    const std::string entry = ReadSmallFile(AutostartEntryPath("plover"));
-    EXPECT_EQ(AutostartEntryPath("plover"), Dir() + "autostart/plover.desktop");
-    EXPECT_NE(entry.find("Exec=\"/opt/my \\\\\"app\\\\\"/tarnserver\"\n"), std::string::npos) << entry;
-    EXPECT_TRUE(RemoveAutostartEntry("plover"));
-    EXPECT_FALSE(fs::exists(dir / "autostart" / "plover.desktop"));
-    EXPECT_TRUE(RemoveAutostartEntry("plover"));
-
-    // A configuration directory that cannot be made is a failure, not a crash.
-    std::ofstream(dir / "file") << "x";
-    setenv("XDG_CONFIG_HOME", (dir / "file").c_str(), 1);
-    EXPECT_FALSE(WriteAutostartEntry("plover", "x", "/bin/true"));
-    unsetenv("XDG_CONFIG_HOME");
-}
-
-TEST_F(TempDir, AutostartEntryUnderSudoOrPkexecIsTheInvokingUsers) {
-    // Their environment is root's: its XDG_CONFIG_HOME does not count, the invoking user's home does.
-    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-    setenv("PKEXEC_UID", std::to_string(getuid()).c_str(), 1);
-    EXPECT_EQ(AutostartEntryPath("plover"), std::string(getpwuid(getuid())->pw_dir) + "/.config/autostart/plover.desktop");
-    unsetenv("PKEXEC_UID");
-
-    // An invoking user without a home: nothing is written or removed.
-    setenv("SUDO_USER", "no-such-user-tarnwick", 1);
-    EXPECT_EQ(AutostartEntryPath("plover"), "");
-    EXPECT_FALSE(WriteAutostartEntry("plover", "x", "/bin/true"));
-    EXPECT_TRUE(RemoveAutostartEntry("plover"));
-    unsetenv("SUDO_USER");
-    unsetenv("XDG_CONFIG_HOME");
-    EXPECT_FALSE(fs::exists(dir / "autostart"));
 }
 
 // The users page shows names for group ids and never a password; the filter narrows by every word typed.

@@ -215,28 +215,5 @@ TEST_F(AccessModelTest, SymbolicLinksAreJudgedByWhereTheyLead) {
     EXPECT_EQ(model.ResolveFile("u", "/", "new", ACCESS_WRITE, local), PATH_OK);
 }
 
-TEST(Accounts, ScrambledPasswordsDecode) {
-    // "abc" with the key letters q, u, o added.
-    EXPECT_EQ(DecodeScrambledText(",210,215,210"), "abc");
-    EXPECT_EQ(DecodeScrambledText("plain"), "plain");
-    EXPECT_EQ(DecodeScrambledText(", 210 ,215"), "ab");
-    // 8 characters, as a stored table holds them: the key starts again at the eighth.
-    EXPECT_EQ(DecodeScrambledText(",225,214,226,229,217,212,222,213"), "password");
-    // A piece that is not a number counts as 0; a result of 0 ends the text.
-    EXPECT_EQ(DecodeScrambledText(",x"), std::string(1, static_cast<char>((0 - 'q') & 0xFF)));
-    EXPECT_EQ(DecodeScrambledText(",210,117,210"), "a");
-}
-
-TEST(Accounts, RightsStringsAndGroupLists) {
-    auto r = RightsSet::FromString("RWDRALCRR");
-    ASSERT_TRUE(r);
-    EXPECT_TRUE(r->Allows(ACCESS_DIR_RENAME));
-    EXPECT_EQ(RightsSet::FromString("R----L---")->ToString(), "R----L---");
-    EXPECT_TRUE(RightsSet::FromString("r----l---")->dirList);
-    EXPECT_FALSE(RightsSet::FromString("RWDRALCR"));
-    EXPECT_FALSE(RightsSet::FromString("RWXRALCRR"));
-    EXPECT_EQ(DecodeGroupIds("2,5, 9,,"), (std::vector<int>{2, 5, 9}));
-}
-
 }  // namespace
 }  // namespace tw

@@ -9,8 +9,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/InstanceLock.h"
-
 namespace tw {
 namespace {
 
@@ -78,23 +76,6 @@ TEST(FindInPath, FindsExecutableFilesOnlyInPathOrder) {
 
     setenv("PATH", savedPath.c_str(), 1);
     fs::remove_all(root);
-}
-
-TEST(InstanceLock, OneHolderAtATime) {
-    std::string path = (std::filesystem::temp_directory_path() /
-                        ("tarnwick-lock-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed())))
-                           .string();
-    {
-        CInstanceLock first, second;
-        ASSERT_TRUE(first.Acquire(path));
-        EXPECT_FALSE(second.Acquire(path));
-        first.Release();
-        EXPECT_TRUE(second.Acquire(path));
-    }
-    CInstanceLock again;
-    EXPECT_TRUE(again.Acquire(path));  // the holder's end released it
-    EXPECT_FALSE(CInstanceLock().Acquire(path + ".d/x"));
-    std::filesystem::remove(path);
 }
 
 }  // namespace

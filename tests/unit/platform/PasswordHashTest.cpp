@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "accounts/Accounts.h"
-
 namespace tw {
 namespace {
 
@@ -32,16 +30,6 @@ TEST(PasswordHash, NewHashesAreSaltedYescrypt) {
     EXPECT_TRUE(PasswordHashMatches("horse staple", a));
     EXPECT_TRUE(PasswordHashMatches("horse staple", b));
     EXPECT_FALSE(PasswordHashMatches("horse stable", a));
-}
-
-TEST(PasswordHash, StoredPasswordsArePlainScrambledOrHashed) {
-    const std::string hash = MakePasswordHash("Secret");
-    EXPECT_TRUE(PasswordMatches("Secret", hash));
-    EXPECT_TRUE(PasswordMatches(",196,218,210,228,199,217", hash));  // "Secret" scrambled
-    EXPECT_FALSE(PasswordMatches("secret", hash));
-    EXPECT_TRUE(PasswordMatches("Secret", "Secret"));
-    EXPECT_FALSE(PasswordMatches("Secret", "Secret "));
-    EXPECT_TRUE(PasswordMatches("$1$x", "$1$x"));  // not an accepted method: compared as text
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // sdbtool dump and check on tables made here; the account commands on a program directory made here.
-#include "TableTestUtil.h"
+#include "tests/unit/recordengine/TableTestUtil.h"
 
 #include <sys/wait.h>
 
