@@ -21,7 +21,6 @@ namespace {
 
 constexpr auto kThreadEndWait = std::chrono::milliseconds(5000);
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
-constexpr auto kLookupRetry = std::chrono::milliseconds(30000);
 // Handshakes under way from one address when MaxPerIP sets no limit.
 constexpr int kHandshakesPerAddress = 10;
 constexpr auto kLineBudgetTick = std::chrono::milliseconds(1000);
@@ -448,7 +447,7 @@ void CFtpServer::StartStatsTimer() {
     StopStatsTimer();
     if (serviceWindow_) {
         // Service host: timer 1 pushes no statistics; it repeats the public-address lookup until a reply came.
-        statsTimer_ = loop_.SetTimer(kLookupRetry, [this] { RetryAddressLookup(); });
+        statsTimer_ = loop_.SetTimer(lookupRetry_, [this] { RetryAddressLookup(); });
     } else if (statsInterval_ > 0)
         statsTimer_ = loop_.SetTimer(std::chrono::milliseconds(statsInterval_), [this] { PushStatistics(); });
 }

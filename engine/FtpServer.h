@@ -89,6 +89,8 @@ public:
     // Also makes the server write event lines to the daily log file itself (the desktop program writes
     // the lines it shows, through Log()).
     void SetServiceWindow(MessageTarget* window) { serviceWindow_ = window; }
+    // Service host: how often timer 1 repeats the public-address lookup until a reply came (30 s).
+    void SetLookupRetry(std::chrono::milliseconds interval) { lookupRetry_ = interval; }
     // Where accounts are read from: the tables of the program directory unless replaced (tests).
     void SetAccountSource(std::unique_ptr<CAccountSource> source);
     // Time source of idle and login time-outs and of bans (seconds); tests replace it.
@@ -300,6 +302,7 @@ private:
     CAddressUpdater updater_;  // sets the passive address from the public-address lookup
 
     int statsInterval_ = 0;
+    std::chrono::milliseconds lookupRetry_{30000};
     MessageLoop::TimerId statsTimer_ = 0;  // timer 1
     uint32_t bytesReceived_ = 0, bytesSent_ = 0;
     std::atomic<int> currentConnections_{0};

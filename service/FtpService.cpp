@@ -1,9 +1,11 @@
 #include "FtpService.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "engine/Messages.h"
+#include "platform/Text.h"
 
 namespace tw {
 
@@ -13,6 +15,10 @@ int CFtpService::Run() {
     SetStatus(State::START_PENDING, std::chrono::milliseconds(3000));
     OpenNotifyWindow();
     server_.SetServiceWindow(this);
+    // Tests shorten the public-address lookup's retry.
+    if (const char* retry = std::getenv("TARNWICK_LOOKUP_RETRY_MS")) {
+        if (const int ms = Decimal(retry, 6, 999999); ms > 0) server_.SetLookupRetry(std::chrono::milliseconds(ms));
+    }
     server_.LoadSettings(this);
     if (!server_.StartServer()) failed_ = server_.FtpServiceEnabled();
     if (!failed_) server_.StartSslServer();

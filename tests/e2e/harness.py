@@ -79,8 +79,9 @@ class ServerProcess:
     tarnsvc to run instead of the one TARNSVC names.
     """
 
-    def __init__(self, settings=None, accept=None, reject=None, port=None, nofile=None, binary=None):
+    def __init__(self, settings=None, accept=None, reject=None, port=None, nofile=None, binary=None, env=None):
         self.binary = binary
+        self.env = env or {}  # added to the environment of the server process
         self._tmp = tempfile.TemporaryDirectory(prefix="tarnwick-e2e-")
         self.home = self._tmp.name
         self.port = port or free_port()
@@ -121,7 +122,7 @@ class ServerProcess:
 
     def launch(self):
         """Starts the process without waiting for it to listen."""
-        env = dict(os.environ, TARNWICK_HOME=self.home)
+        env = dict(os.environ, TARNWICK_HOME=self.home, **self.env)
         limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, self.nofile)) if self.nofile else None
         with open(self._stdout_path, "wb") as out:
             self.proc = subprocess.Popen([self.binary or tarnsvc_path(), "-f"], env=env, stdout=out,

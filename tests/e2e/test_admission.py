@@ -57,39 +57,12 @@ class FilterTest(unittest.TestCase):
             self.assertEqual(server.log_count(CONNECTED), 1)
             return reply
 
-    def test_no_filter_admits(self):
-        self.assertEqual(self.first_reply({"FilterMode": 0}, reject="127.0.0.1"), GREETING)
+    # The modes and list texts are covered in-process; these check that the server's accept path uses them.
+    def test_a_listed_address_is_refused_in_deny_mode(self):
+        self.assertEqual(self.first_reply({"FilterMode": 1}, reject="10.0.0.1 , 127.0.0.1 "), REJECTED)
 
-    def test_deny_list(self):
-        cases = [
-            ("127.0.0.1", REJECTED),
-            (",127.0.0.1", REJECTED),
-            ("10.0.0.1 , 127.0.0.1 ", REJECTED),
-            ("127.0.0.*", REJECTED),
-            ("127.0.0.10,127.0.0.11,27.0.0.1", GREETING),  # the address only occurs inside other entries
-            ("", GREETING),
-        ]
-        for text, expected in cases:
-            with self.subTest(reject=text):
-                self.assertEqual(self.first_reply({"FilterMode": 1}, reject=text), expected)
-
-    def test_allow_list(self):
-        cases = [
-            ("127.0.0.1", GREETING),
-            ("127.0.0.*", GREETING),
-            ("*.*.*.*", GREETING),
-            ("192.168.0.5,127.0.0.1", GREETING),
-            ("127.0.0.10", REJECTED),
-            ("127.0.0.1.5", REJECTED),
-            ("127.0.*", REJECTED),
-            (None, REJECTED),  # no file
-        ]
-        for text, expected in cases:
-            with self.subTest(accept=text):
-                self.assertEqual(self.first_reply({"FilterMode": 2}, accept=text), expected)
-
-    def test_unknown_mode_refuses_all(self):
-        self.assertEqual(self.first_reply({"FilterMode": 3}, accept="127.0.0.1"), REJECTED)
+    def test_a_listed_address_is_admitted_in_allow_mode(self):
+        self.assertEqual(self.first_reply({"FilterMode": 2}, accept="127.0.0.*"), GREETING)
 
     def test_limit_is_checked_before_filter(self):
         self.assertEqual(self.first_reply({"maxusers": 0, "FilterMode": 3}), TOO_MANY)

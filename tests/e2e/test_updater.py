@@ -22,9 +22,9 @@ def settings_text(port, passive_ip, dns=None):
 class UpdaterServer:
     """tarnsvc -f with one user, started after the HTTP server it asks."""
 
-    def __init__(self, passive_ip, dns):
+    def __init__(self, passive_ip, dns, env=None):
         port = free_port()
-        self.server = ServerProcess(settings_text(port, passive_ip, dns), port=port)
+        self.server = ServerProcess(settings_text(port, passive_ip, dns), port=port, env=env)
         ftp_accounts.add_user(self.server.home, USER, PASSWORD, os.path.join(self.server.home, "root"))
         self.server.start()
 
@@ -106,10 +106,11 @@ class LookupTest(unittest.TestCase):
         http = HttpServer(response(b"Your IP:203.0.113.7\n"))
         self.addCleanup(http.close)
         server = UpdaterServer("Default", {"LookupURL": http.url("/myip.php"), "Enable": 1, "Name": "host one",
-                                           "Password": "p&w #x=1", "UpdateURL": http.url("/dyn/")})
+                                           "Password": "p&w #x=1", "UpdateURL": http.url("/dyn/")},
+                               env={"TARNWICK_LOOKUP_RETRY_MS": "500"})
         self.addCleanup(server.close)
-        # With PassiveIP "Default" the first lookup comes with timer 1, after 30 s.
-        lines = http.wait_requests(2, timeout=45)
+        # With PassiveIP "Default" the first lookup comes with timer 1 (after 30 s, shortened here).
+        lines = http.wait_requests(2, timeout=15)
         url = f"http%3A%2F%2F203.0.113.7%3A{server.server.port}"
         self.assertEqual(lines, ["GET /myip.php HTTP/1.0",
                                  f"GET /dyn/updateurl2.php?name=host%20one&password=p%26w%20%23x%3D1&url={url}"

@@ -151,5 +151,46 @@ TEST_F(ServerSettingsTest, TheServiceHostWritesWhatItsStartReportsToTheProgramDi
     EXPECT_NE(day.find("IP list acceptip.txt: ignored entry \"127.0.*\"."), std::string::npos) << day;
 }
 
+// The filter as the server loads it: the mode from option.ini, the lists from the program directory's files.
+TEST_F(ServerSettingsTest, TheFilterTakesItsModeAndListsFromTheProgramDirectory) {
+    struct Case {
+        int mode;
+        const char* list;  // the deny list in mode 1, the allow list otherwise; nullptr: no file
+        bool admitted;
+    };
+    const Case cases[] = {
+        {0, "127.0.0.1", true},
+        {1, "127.0.0.1", false},
+        {1, ",127.0.0.1", false},
+        {1, "10.0.0.1 , 127.0.0.1 ", false},
+        {1, "127.0.0.*", false},
+        {1, "127.0.0.10,127.0.0.11,27.0.0.1", true},  // the address only occurs inside other entries
+        {1, "", true},
+        {1, nullptr, true},
+        {2, "127.0.0.1", true},
+        {2, "127.0.0.*", true},
+        {2, "*.*.*.*", true},
+        {2, "192.168.0.5,127.0.0.1", true},
+        {2, "127.0.0.10", false},
+        {2, "127.0.0.1.5", false},
+        {2, "127.0.*", false},
+        {2, nullptr, false},
+        {3, "127.0.0.1", false},
+    };
+    setenv("TARNWICK_HOME", dir.c_str(), 1);
+    MessageLoop loop;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", list " << (c.list ? c.list : "(no file)"));
+        fs::remove(dir / "acceptip.txt");
+        fs::remove(dir / "rejectip.txt");
+        Write("[Server]\nFilterMode=" + std::to_string(c.mode) + "\n");
+        if (c.list) std::ofstream(dir / (c.mode == 1 ? "rejectip.txt" : "acceptip.txt"), std::ios::binary) << c.list;
+        CFtpServer server;
+        server.LoadSettings(nullptr);
+        EXPECT_EQ(server.IsAllowedAddress("127.0.0.1"), c.admitted);
+    }
+    unsetenv("TARNWICK_HOME");
+}
+
 }  // namespace
 }  // namespace tw
