@@ -331,10 +331,12 @@ private slots:
         WriteOptions("");
         now_ = LocalTime(2031, 3, 15, 12, 0, 0);
         Sdbtool({"init"});
-        Sdbtool({"user", "add", "due", "--home", "/tmp", "--expires", "2031-03-15"});
-        Sdbtool({"user", "add", "past", "--home", "/tmp", "--expires", "2031-03-14"});
-        Sdbtool({"user", "add", "later", "--home", "/tmp", "--expires", "2031-03-16"});
-        Sdbtool({"user", "add", "never", "--home", "/tmp"});
+        // A home of the test's own: the start sweeps hidden upload files below every home.
+        const QString home = QString::fromStdString(dir_);
+        Sdbtool({"user", "add", "due", "--home", home, "--expires", "2031-03-15"});
+        Sdbtool({"user", "add", "past", "--home", home, "--expires", "2031-03-14"});
+        Sdbtool({"user", "add", "later", "--home", home, "--expires", "2031-03-16"});
+        Sdbtool({"user", "add", "never", "--home", home});
         CMainDlg& w = Open();
         w.Start();
         std::map<std::string, int> status;
