@@ -39,7 +39,7 @@ bool CControlSocket::GetNextCommand(std::string& command, std::string& argument)
 
     // A password never reaches a log or a host.
     const std::string shown = IsPassLine(line) ? "PASS ***" : line;
-    Log(">> " + shown, 1);
+    Log(">> " + shown, EventLevel::COMMAND);
     thread_.Server().ReportCommand(thread_.Id(), CurrentDir, shown);
 
     size_t blank = line.find(' ');

@@ -19,6 +19,7 @@
 #include "engine/ArgumentParsers.h"
 #include "engine/DataSocket.h"
 #include "engine/Listing.h"
+#include "engine/ServerEventSink.h"
 #include "engine/Transport.h"
 #include "platform/EventSocket.h"
 #include "platform/MessageLoop.h"
@@ -47,7 +48,7 @@ public:
     }
     bool SendReplyText(const std::string& text);
     // An event line of this connection, written within the line budget of its address.
-    void Log(const std::string& text, int level);
+    void Log(const std::string& text, EventLevel level);
 
     // Dispatcher.
     bool GetNextCommand(std::string& command, std::string& argument);

@@ -75,7 +75,7 @@ void CDataSocket::OnAccept(int) {
     // else is turned away and the wait goes on. Both addresses read a v4-mapped one as IPv4: an IPv4
     // client of the dual-stack port equals its control connection's peer, one of the other family never does.
     if (from != owner_.PeerAddress()) {
-        owner_.Log("Refused data connection from " + from + ".", 3);
+        owner_.Log("Refused data connection from " + from + ".", EventLevel::DIAGNOSTIC);
         return;  // `peer` closes it
     }
     int handle = peer.Detach();

@@ -43,7 +43,7 @@ void CControlSocket::OnPass(const std::string& arg) {
     if (!accepted) {
         // The name as typed (the line's control bytes are masked) and the address last, for log watchers
         // to anchor on: a name cannot put an address after it.
-        Log(fmt::sprintf("Login failed: user '%s' from %s.", UserName, ClientAddress), 0);
+        Log(fmt::sprintf("Login failed: user '%s' from %s.", UserName, ClientAddress), EventLevel::EVENT);
         const bool banned = server.RecordLoginFailure(ClientAddress, accountName);
         const int maxFails = server.MaxLoginFails();
         // Counted for the whole connection: logins that succeed in between do not reset it.
