@@ -29,7 +29,7 @@ size_t UnfinishedLength(const std::string& buffer, std::string_view added) {
 }  // namespace
 
 CControlSocket::CControlSocket(CConnectThread& thread)
-    : thread_(thread), transport_(*this), protectData_(thread.IsTls()), loginClock_(thread.Server().Now()) {}
+    : thread_(thread), transport_(*this), session_(thread.Server().Now()), protectData_(thread.IsTls()) {}
 
 CControlSocket::~CControlSocket() {
     if (holdTimer_) thread_.Loop().KillTimer(holdTimer_);
@@ -115,7 +115,8 @@ void CControlSocket::ReceiveChunk() {
     }
     thread_.CountControlReceived(got);
     TakeBytes(added);
-    if (!waitingForData_) AssembleLines();  // else the waiting command's caller goes on with them
+    // While a command awaits its data connection, its caller goes on with the lines after the wait.
+    if (!session_.AwaitingDataConnection()) AssembleLines();
 }
 
 bool CControlSocket::LineEndsDataWait() const {
@@ -202,7 +203,7 @@ void CControlSocket::HoldCommands(std::chrono::steady_clock::time_point due, std
 }
 
 bool CControlSocket::CountCommandBeforeLogin() {
-    if (LoginState != NOT_LOGGED_IN || ++commandsBeforeLogin_ <= kMaxCommandsBeforeLogin) return true;
+    if (session_.CountCommandBeforeLogin(kMaxCommandsBeforeLogin)) return true;
     pendingLines_.clear();
     SendReply("421 Too many commands before login.");
     EndConnection();
