@@ -30,7 +30,7 @@ void CEventSinkAdapter::OnDisconnect(ThreadId thread, const std::string& user) {
     Push(std::move(e));
 }
 
-void CEventSinkAdapter::OnMessage(int level, const std::string& line) {
+void CEventSinkAdapter::OnMessage(EventLevel level, const std::string& line) {
     ServerEvent e;
     e.kind = ServerEvent::MESSAGE;
     e.level = level;

@@ -24,7 +24,7 @@ struct ServerEvent {
     std::string user;     // USER, DISCONNECT
     std::string address;  // USER
     std::time_t when = 0; // USER: the login time
-    int level = 0;        // MESSAGE
+    EventLevel level = EventLevel::EVENT;  // MESSAGE
     std::string line;     // MESSAGE
 };
 
@@ -39,7 +39,7 @@ public:
 
     void OnUser(ThreadId thread, const std::string& user, const std::string& address) override;
     void OnDisconnect(ThreadId thread, const std::string& user) override;
-    void OnMessage(int level, const std::string& line) override;
+    void OnMessage(EventLevel level, const std::string& line) override;
 
 private:
     void Push(ServerEvent event);

@@ -4,11 +4,11 @@
 
 namespace tw::admin {
 
-Rgb LevelColour(int level) {
+Rgb LevelColour(EventLevel level) {
     switch (level) {
-    case 1:
+    case EventLevel::COMMAND:
         return {0, 0, 150};
-    case 2:
+    case EventLevel::REPLY:
         return {0, 150, 0};
     default:
         return {128, 0, 0};

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/ServerEventSink.h"
+
 namespace tw::admin {
 
 struct Rgb {
@@ -16,15 +18,15 @@ struct Rgb {
     bool operator==(const Rgb&) const = default;
 };
 
-// Level 1 (command received) dark blue, level 2 (reply sent) green, every other level dark red.
-Rgb LevelColour(int level);
+// A command received dark blue, a reply sent green, every other level dark red.
+Rgb LevelColour(EventLevel level);
 
 class CLogPageModel {
 public:
     static constexpr size_t kMaxLines = 1201;
 
     struct Line {
-        int level = 0;
+        EventLevel level = EventLevel::EVENT;
         std::string text;
     };
 

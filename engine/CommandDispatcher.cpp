@@ -39,8 +39,8 @@ bool CControlSocket::GetNextCommand(std::string& command, std::string& argument)
 
     // A password never reaches a log or a host.
     const std::string shown = IsPassLine(line) ? "PASS ***" : line;
-    Log(">> " + shown, 1);
-    thread_.Server().ReportCommand(thread_.Id(), CurrentDir, shown);
+    Log(">> " + shown, EventLevel::COMMAND);
+    thread_.Server().ReportCommand(thread_.Id(), session_.CurrentDir, shown);
 
     size_t blank = line.find(' ');
     command = CommandWord(line);
@@ -61,14 +61,14 @@ void CControlSocket::ProcessCommand() {
     std::string command, argument;
     if (!CountCommandBeforeLogin() || !GetNextCommand(command, argument)) return;
     // RFC 959: RNTO renames only what the command straight before it, RNFR, named; any other command drops it.
-    if (command != "RNTO" || previousCommand_ != "RNFR") RenameSource.clear();
+    if (command != "RNTO" || previousCommand_ != "RNFR") session_.RenameSource.clear();
     previousCommand_ = command;
     const CommandRow* row = FindCommand(Commands(), command);
     if (row && row->needsArgument && argument.empty()) {
         SendReply("501 Syntax error in parameters or arguments.");
         return;
     }
-    if (!(row && row->Has(kBeforeLogin)) && LoginState == NOT_LOGGED_IN) {
+    if (!(row && row->Has(kBeforeLogin)) && !session_.IsLoggedIn()) {
         SendReply("530 Please login with USER and PASS.");
         return;
     }

@@ -59,7 +59,7 @@ void CConnectThread::RequestQuit() {
     if (ThreadId tid = Id()) MessageLoop::PostThreadMessage(tid, WM_QUIT);
 }
 
-std::string CConnectThread::UserName() const { return control_ ? control_->UserName : std::string(); }
+std::string CConnectThread::UserName() const { return control_ ? control_->State().UserName : std::string(); }
 
 void CConnectThread::Main() {
     // A connection that cannot be set up (no descriptors left for its loop or socket watch, a failed
@@ -144,7 +144,7 @@ void CConnectThread::OnIdleTick() {
     // The current time-outs apply, so a change reaches running connections.
     const std::time_t now = server_.Now();
     const int loginTimeout = server_.LoginTimeout();
-    if (control_->LoginState == NOT_LOGGED_IN && loginTimeout > 0 && control_->loginClock_ + loginTimeout <= now) {
+    if (control_->State().LoginTimedOut(now, loginTimeout)) {
         control_->SendReply("421 Login timeout.");
         PostQuit();
     } else if (lastActivity_ + static_cast<std::time_t>(server_.Timeout()) * 60 < now) {

@@ -29,7 +29,7 @@ size_t UnfinishedLength(const std::string& buffer, std::string_view added) {
 }  // namespace
 
 CControlSocket::CControlSocket(CConnectThread& thread)
-    : thread_(thread), transport_(*this), protectData_(thread.IsTls()), loginClock_(thread.Server().Now()) {}
+    : thread_(thread), transport_(*this), session_(thread.Server().Now()), protectData_(thread.IsTls()) {}
 
 CControlSocket::~CControlSocket() {
     if (holdTimer_) thread_.Loop().KillTimer(holdTimer_);
@@ -37,7 +37,7 @@ CControlSocket::~CControlSocket() {
     Close();
 }
 
-void CControlSocket::Log(const std::string& text, int level) {
+void CControlSocket::Log(const std::string& text, EventLevel level) {
     thread_.Server().NotifyTextFrom(thread_, level, text);
 }
 
@@ -59,15 +59,15 @@ bool CControlSocket::SendReplyText(const std::string& message) {
     // A name with a line end inside would forge reply lines: control bytes are shown as "?".
     const std::string text = MaskControlBytes(message);
     if (!IsOpen() || PeerGone()) {
-        Log("Connection is not active, disconnected.", 2);
+        Log("Connection is not active, disconnected.", EventLevel::REPLY);
         Close();
     } else if (transport_.WriteAll(text + "\r\n")) {
-        Log(text, 2);
+        Log(text, EventLevel::REPLY);
         thread_.CountSent(text.size() + 2);
         return true;
     } else {
         Close();
-        Log("Connection is not active, disconnected.", 2);
+        Log("Connection is not active, disconnected.", EventLevel::REPLY);
     }
     thread_.PostNotify(NOTIFY_END_THREAD);
     return false;
@@ -79,10 +79,10 @@ void CControlSocket::OnReceive(int) {
     try {
         ReceiveChunk();
     } catch (const std::system_error& e) {  // file failures
-        Log(std::string(e.what()).substr(0, 128), 3);
+        Log(std::string(e.what()).substr(0, 128), EventLevel::DIAGNOSTIC);
         thread_.PostQuit();
     } catch (...) {
-        Log("Exception  #1", 3);
+        Log("Exception  #1", EventLevel::DIAGNOSTIC);
     }
 }
 
@@ -94,7 +94,7 @@ void CControlSocket::ReceiveChunk() {
     if (n < 0) {
         // A transport failure without a socket error (LastError 0, TLS) ends the thread unlogged.
         if (LastError() != EAGAIN) {
-            if (LastError() != 0) Log(fmt::sprintf("OnReceive error: %d", LastError()), 3);
+            if (LastError() != 0) Log(fmt::sprintf("OnReceive error: %d", LastError()), EventLevel::DIAGNOSTIC);
             thread_.PostQuit();
         }
         return;
@@ -109,13 +109,14 @@ void CControlSocket::ReceiveChunk() {
     // gathers whole records, many command lines at once) counts only what would stay without a line end.
     size_t pending = maxRead > maxBuffered ? UnfinishedLength(receiveBuffer_, added) : receiveBuffer_.size() + got;
     if (pending > maxBuffered) {
-        Log(fmt::sprintf("error command: %s", std::string(chunk, std::min<size_t>(got, 128))), 3);
+        Log(fmt::sprintf("error command: %s", std::string(chunk, std::min<size_t>(got, 128))), EventLevel::DIAGNOSTIC);
         thread_.PostQuit();
         return;
     }
     thread_.CountControlReceived(got);
     TakeBytes(added);
-    if (!waitingForData_) AssembleLines();  // else the waiting command's caller goes on with them
+    // While a command awaits its data connection, its caller goes on with the lines after the wait.
+    if (!session_.AwaitingDataConnection()) AssembleLines();
 }
 
 bool CControlSocket::LineEndsDataWait() const {
@@ -180,7 +181,7 @@ void CControlSocket::AssembleLines() {
         try {
             ProcessCommand();
         } catch (...) {
-            Log("Exception #2", 3);
+            Log("Exception #2", EventLevel::DIAGNOSTIC);
             Close();
             thread_.PostQuit();
         }
@@ -202,7 +203,7 @@ void CControlSocket::HoldCommands(std::chrono::steady_clock::time_point due, std
 }
 
 bool CControlSocket::CountCommandBeforeLogin() {
-    if (LoginState != NOT_LOGGED_IN || ++commandsBeforeLogin_ <= kMaxCommandsBeforeLogin) return true;
+    if (session_.CountCommandBeforeLogin(kMaxCommandsBeforeLogin)) return true;
     pendingLines_.clear();
     SendReply("421 Too many commands before login.");
     EndConnection();

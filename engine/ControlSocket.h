@@ -1,12 +1,12 @@
 // CControlSocket: one client's control channel. Cuts the byte stream into command lines, dispatches them
-// through the command table and sends replies. Carries the per-connection state of the commands.
+// through the command table and sends replies. Keeps the per-connection state of the commands (Session)
+// and owns the data socket, which reaches it only as its DataOwner.
 //
 // Threads: lives on its connection thread only; no locks.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <deque>
 #include <functional>
 #include <fmt/printf.h>
@@ -19,6 +19,8 @@
 #include "engine/ArgumentParsers.h"
 #include "engine/DataSocket.h"
 #include "engine/Listing.h"
+#include "engine/ServerEventSink.h"
+#include "engine/Session.h"
 #include "engine/Transport.h"
 #include "platform/EventSocket.h"
 #include "platform/MessageLoop.h"
@@ -28,10 +30,7 @@ namespace tw {
 class CConnectThread;
 struct CommandRow;
 
-// LoginState values.
-enum : int { LOGGED_IN = 0, NOT_LOGGED_IN = 1, LISTING = 2, UPLOADING = 3, DOWNLOADING = 4 };
-
-class CControlSocket : public CEventSocket {
+class CControlSocket : public CEventSocket, private DataOwner {
     friend class CConnectThread;  // runs the handshake of the transport
 
 public:
@@ -39,33 +38,23 @@ public:
     ~CControlSocket() override;
 
     CConnectThread& Thread() const { return thread_; }
+    // The per-connection state of the commands; the handlers change it.
+    const Session& State() const { return session_; }
 
     // The only way a reply reaches the client: appends CR LF, logs it, ends the connection when dead.
     template <typename... Args>
     bool SendReply(const char* format, const Args&... args) {
         return SendReplyText(fmt::sprintf(format, args...));
     }
-    bool SendReplyText(const std::string& text);
+    bool SendReplyText(const std::string& text) override;
     // An event line of this connection, written within the line budget of its address.
-    void Log(const std::string& text, int level);
+    void Log(const std::string& text, EventLevel level) override;
 
     // Dispatcher.
     bool GetNextCommand(std::string& command, std::string& argument);
     // The upper-cased command word of a line (empty when the line begins with a blank).
     static std::string CommandWord(std::string_view line);
     void ProcessCommand();
-
-    // Per-connection state.
-    std::string UserName;
-    std::string ClientAddress;
-    bool PassiveMode = false;
-    int PortNumber = -1;
-    std::string PortAddress;
-    int LoginState = NOT_LOGGED_IN;
-    bool RenameIsFile = false;
-    int64_t RestartOffset = 0;
-    PathBeneath RenameSource;
-    std::string CurrentDir;
 
     // ---- data connections, listings and transfers (DataConnection.cpp, Listing.cpp, Transfers.cpp) ----
     // Drops the data connection and settles the quota of an upload.
@@ -76,9 +65,9 @@ public:
     // is ready; on false a reply has been sent, unless the control connection is gone.
     bool OpenDataConnection();
     // The data-connection replies of this connection's listener (the TLS one numbers some of them).
-    const DataReplies& Replies() const;
+    const DataReplies& Replies() const override;
     // Data connections are protected: after PROT P, and always on the TLS listener.
-    bool ProtectsData() const { return protectData_; }
+    bool ProtectsData() const override { return protectData_; }
 
     void OnPort(const std::string& arg);
     void OnPasv(const std::string& arg);
@@ -93,34 +82,6 @@ public:
     void OnStor(const std::string& arg);
     void OnAppe(const std::string& arg);
     void OnAbor(const std::string& arg);
-
-private:
-    std::unique_ptr<CDataSocket> CreateDataSocket();
-    enum class ListFormat { LONG, NAMES, FACTS };  // LIST, NLST, MLSD
-    void SendListing(const std::string& arg, ListFormat format);
-    // The listing text of a LIST, NLST or MLSD argument; false when a reply has been sent instead.
-    bool BuildListing(const std::string& arg, std::string& text, ListFormat format);
-    // Answers a parsed PORT or EPRT argument and takes its address when it passes the checks they share.
-    void SetActiveAddress(AddressParse parsed, const ActiveAddress& target, const char* accepted,
-                          const char* syntaxError);
-    // Opens the passive listener of PASV or EPSV; its port, or 0 when a reply has been sent.
-    int OpenPassivePort();
-    // After "EPSV ALL" only EPSV sets up data connections; true when the command has been refused.
-    bool RefuseAfterEpsvAll();
-    void StoreFile(const std::string& arg, bool append);
-    // Answers a transfer command that comes while another transfer runs; true when it did.
-    bool RefuseWhileBusy();
-    // Destroys the data socket and settles its upload's quota; the PORT and PASV state stays.
-    void DropDataSocket();
-    // ForceTLS 2: a login other than anonymous sets up data connections only after PROT P. True when the
-    // command has been refused.
-    bool RefuseClearData();
-
-    std::unique_ptr<CDataSocket> dataSocket_;  // at most one per connection
-    bool epsvAll_ = false;
-    unsigned mlstFacts_ = FACT_ALL;  // the MLSD and MLST facts selected by OPTS MLST
-
-public:
 
     // ---- login and file commands (LoginCommands.cpp, FileCommands.cpp) ----
     void OnUser(const std::string& arg);
@@ -163,6 +124,43 @@ protected:
     void BeforeClose() override;
 
 private:
+    // ---- the data socket's owner (DataOwner) ----
+    MessageLoop& Loop() override;
+    std::string ControlPeer() const override { return PeerAddress(); }
+    std::string ProgramDir() const override;
+    CRateBudget& RateBudget() override;
+    CUploadQuota& UploadQuota() override;
+    void CountSent(uint64_t n) override;
+    void CountReceived(uint64_t n) override;
+    void TransferEnded(const char* reply, int counter) override;
+
+    // ---- data connections, listings and transfers ----
+    std::unique_ptr<CDataSocket> CreateDataSocket();
+    enum class ListFormat { LONG, NAMES, FACTS };  // LIST, NLST, MLSD
+    void SendListing(const std::string& arg, ListFormat format);
+    // The listing text of a LIST, NLST or MLSD argument; false when a reply has been sent instead.
+    bool BuildListing(const std::string& arg, std::string& text, ListFormat format);
+    // Answers a parsed PORT or EPRT argument and takes its address when it passes the checks they share.
+    void SetActiveAddress(AddressParse parsed, const ActiveAddress& target, const char* accepted,
+                          const char* syntaxError);
+    // Opens the passive listener of PASV or EPSV; its port, or 0 when a reply has been sent.
+    int OpenPassivePort();
+    // After "EPSV ALL" only EPSV sets up data connections; true when the command has been refused.
+    bool RefuseAfterEpsvAll();
+    void StoreFile(const std::string& arg, bool append);
+    // Answers a transfer command that comes while another transfer runs; true when it did.
+    bool RefuseWhileBusy();
+    // Destroys the data socket and settles its upload's quota; the PORT and PASV state stays.
+    void DropDataSocket();
+    // ForceTLS 2: a login other than anonymous sets up data connections only after PROT P. True when the
+    // command has been refused.
+    bool RefuseClearData();
+
+    std::unique_ptr<CDataSocket> dataSocket_;  // at most one per connection
+    bool epsvAll_ = false;
+    unsigned mlstFacts_ = FACT_ALL;  // the MLSD and MLST facts selected by OPTS MLST
+
+    // ---- the control channel ----
     // The command table of this connection's listener.
     std::span<const CommandRow> Commands() const;
     // The TLS connection can be set up here (its context loaded), or is set up already.
@@ -189,6 +187,9 @@ private:
 
     CConnectThread& thread_;
     CTransport transport_;
+    // Who is logged in, the command values and the login defences; while it awaits a data connection,
+    // received lines stay in the receive buffer.
+    Session session_;
     bool protectData_;  // PROT P in effect
     std::vector<char> readBuffer_;  // one receive
     std::string receiveBuffer_;     // bytes not yet cut into lines
@@ -196,16 +197,10 @@ private:
     // A complete line in the receive buffer ends the wait for a data connection (ABOR, QUIT, BYE).
     bool LineEndsDataWait() const;
 
-    bool waitingForData_ = false;  // OpenDataConnection is waiting; received lines stay in the buffer
     bool cutting_ = false;  // dropping the rest of a line after a NUL
     bool heldCr_ = false;   // the buffer's last byte is a CR of the cut part, kept in case LF follows
 
     MessageLoop::TimerId holdTimer_ = 0;
-    // Login defences: when the connection last became not logged in (its login time-out runs from
-    // there), the commands dispatched since, and the failed logins of this connection.
-    std::time_t loginClock_;
-    int commandsBeforeLogin_ = 0;
-    int loginFails_ = 0;
     // The word of the command dispatched before this one: RNTO uses the rename source only straight after RNFR.
     std::string previousCommand_;
 };

@@ -38,7 +38,32 @@ bool RefusedOnIpv6(CControlSocket& control) {
 
 }  // namespace
 
-std::unique_ptr<CDataSocket> CControlSocket::CreateDataSocket() { return std::make_unique<CDataSocket>(*this); }
+std::unique_ptr<CDataSocket> CControlSocket::CreateDataSocket() {
+    DataOwner& owner = *this;  // a private base: converted here, not inside make_unique
+    return std::make_unique<CDataSocket>(owner);
+}
+
+// ---- the data socket's owner ----
+
+MessageLoop& CControlSocket::Loop() { return thread_.Loop(); }
+
+std::string CControlSocket::ProgramDir() const { return thread_.Server().ProgramDir(); }
+
+CRateBudget& CControlSocket::RateBudget() { return thread_.Server().RateBudget(); }
+
+CUploadQuota& CControlSocket::UploadQuota() { return thread_.Server().UploadQuota(); }
+
+void CControlSocket::CountSent(uint64_t n) { thread_.CountSent(n); }
+
+void CControlSocket::CountReceived(uint64_t n) { thread_.CountReceived(n); }
+
+void CControlSocket::TransferEnded(const char* reply, int counter) {
+    // USER during a transfer logged the connection out; the end of the transfer does not log it back in.
+    session_.TransferEnded();
+    SendReplyText(reply);
+    if (counter) thread_.Server().PostToWindow(WM_FTP_NOTIFY, NOTIFY_COUNTER, counter);
+    thread_.PostNotify(NOTIFY_CLOSE_DATA);
+}
 
 const DataReplies& CControlSocket::Replies() const {
     static constexpr DataReplies kPlain{
@@ -88,9 +113,9 @@ void CControlSocket::SetActiveAddress(AddressParse parsed, const ActiveAddress& 
         SendReply("504 Command not implemented for that parameter.");
         return;
     }
-    PortAddress = client;
-    PortNumber = target.port;
-    PassiveMode = false;
+    session_.PortAddress = client;
+    session_.PortNumber = target.port;
+    session_.PassiveMode = false;
     SendReply(accepted);
 }
 
@@ -107,7 +132,7 @@ void CControlSocket::OnPasv(const std::string&) {
     if (address.empty()) address = LocalAddress();  // the address the client reached us on
     std::replace(address.begin(), address.end(), '.', ',');
     SendReply("227 Entering Passive Mode (%s,%d,%d).", address, port / 256, port % 256);
-    PassiveMode = true;
+    session_.PassiveMode = true;
 }
 
 void CControlSocket::OnEpsv(const std::string& arg) {
@@ -126,7 +151,7 @@ void CControlSocket::OnEpsv(const std::string& arg) {
     int port = OpenPassivePort();
     if (!port) return;
     SendReply("229 Entering Extended Passive Mode (|||%d|)", port);
-    PassiveMode = true;
+    session_.PassiveMode = true;
 }
 
 int CControlSocket::OpenPassivePort() {
@@ -151,14 +176,14 @@ int CControlSocket::OpenPassivePort() {
 
 bool CControlSocket::OpenDataConnection() {
     if (RefuseClearData()) return false;  // PROT C after the data connection was set up
-    if (!PassiveMode) {
-        if (PortAddress.empty() || PortNumber == -1) {
+    if (!session_.PassiveMode) {
+        if (session_.PortAddress.empty() || session_.PortNumber == -1) {
             SendReply(Replies().noPortAddress);
             return false;
         }
         DropDataSocket();  // one left from an earlier PASV
         dataSocket_ = CreateDataSocket();
-        if (!dataSocket_->ConnectTo(PortAddress, PortNumber)) {
+        if (!dataSocket_->ConnectTo(session_.PortAddress, session_.PortNumber)) {
             bool noSocket = IsResourceShortage(dataSocket_->LastError());
             SendReply(noSocket ? Replies().noSocket : "425 Can't build data connection.");
             return false;
@@ -173,7 +198,7 @@ bool CControlSocket::OpenDataConnection() {
     // that aborts is noticed at once, and other lines wait in the receive buffer.
     CDataSocket* socket = dataSocket_.get();
     bool interrupted = false;
-    waitingForData_ = true;
+    session_.DataWaitStarted();
     bool ready = Thread().Loop().RunFor(
         kDataConnectionWait,
         [&] {
@@ -181,7 +206,7 @@ bool CControlSocket::OpenDataConnection() {
             return dataSocket_.get() != socket || socket->Connected() || socket->AcceptFailed();
         },
         Handle());
-    waitingForData_ = false;
+    session_.DataWaitEnded();
     if (interrupted) {
         // The transfer command ends here; the ABOR or QUIT that ended it is handled next, in line.
         if (IsOpen()) SendReply("426 Data connection closed.");
@@ -192,7 +217,7 @@ bool CControlSocket::OpenDataConnection() {
         return false;
     }
     // A transport that cannot start (a failed handshake) ends as a connection that never came.
-    const char* notReady = PassiveMode ? "425 Can't open data connection." : Replies().noConnection;
+    const char* notReady = session_.PassiveMode ? "425 Can't open data connection." : Replies().noConnection;
     if (!ready) {
         SendReply(notReady);
         return false;
@@ -208,12 +233,12 @@ bool CControlSocket::OpenDataConnection() {
 void CControlSocket::CloseDataConnection() {
     if (!dataSocket_) return;
     DropDataSocket();
-    PortAddress.clear();
-    PortNumber = -1;
-    RestartOffset = 0;
-    PassiveMode = false;
+    session_.PortAddress.clear();
+    session_.PortNumber = -1;
+    session_.RestartOffset = 0;
+    session_.PassiveMode = false;
     // Whatever ran on the connection is over (an ABOR after this has nothing to abort).
-    if (LoginState != NOT_LOGGED_IN) LoginState = LOGGED_IN;
+    session_.TransferEnded();
 }
 
 void CControlSocket::DropDataSocket() {

@@ -4,9 +4,6 @@
 #include <cerrno>
 #include <chrono>
 
-#include "engine/ConnectThread.h"
-#include "engine/ControlSocket.h"
-#include "engine/FtpServer.h"
 #include "engine/Messages.h"
 
 namespace tw {
@@ -20,15 +17,15 @@ constexpr auto kAlertFlushLimit = std::chrono::milliseconds(500);
 
 }  // namespace
 
-CDataSocket::CDataSocket(CControlSocket& owner) : owner_(owner), transport_(*this) {}
+CDataSocket::CDataSocket(DataOwner& owner) : owner_(owner), transport_(*this) {}
 
 CDataSocket::~CDataSocket() {
-    if (pauseTimer_) owner_.Thread().Loop().KillTimer(pauseTimer_);
+    if (pauseTimer_) owner_.Loop().KillTimer(pauseTimer_);
     DiscardPartial();
 }
 
 CDataSocket::PassiveResult CDataSocket::BindPassivePort(int low, int high) {
-    MessageLoop& loop = owner_.Thread().Loop();
+    MessageLoop& loop = owner_.Loop();
     auto deadline = std::chrono::steady_clock::now() + kBindRetryFor;
     for (;;) {
         for (int port = low; port <= high; ++port) {
@@ -74,8 +71,8 @@ void CDataSocket::OnAccept(int) {
     // The passive port is predictable, so only the control connection's own client may take it; anyone
     // else is turned away and the wait goes on. Both addresses read a v4-mapped one as IPv4: an IPv4
     // client of the dual-stack port equals its control connection's peer, one of the other family never does.
-    if (from != owner_.PeerAddress()) {
-        owner_.Log("Refused data connection from " + from + ".", 3);
+    if (from != owner_.ControlPeer()) {
+        owner_.Log("Refused data connection from " + from + ".", EventLevel::DIAGNOSTIC);
         return;  // `peer` closes it
     }
     int handle = peer.Detach();
@@ -95,8 +92,7 @@ void CDataSocket::OnConnect(int error) {
     }
     connectFailed_ = true;
     Close();
-    if (owner_.LoginState != NOT_LOGGED_IN) owner_.LoginState = LOGGED_IN;
-    owner_.SendReply(owner_.Replies().connectFailed);
+    owner_.SendReplyText(owner_.Replies().connectFailed);
 }
 
 void CDataSocket::OnReceive(int) {
@@ -134,7 +130,7 @@ void CDataSocket::OnSend(int) {
 bool CDataSocket::PrepareTransport() {
     if (!owner_.ProtectsData()) return true;
     std::string error;  // not shown: the client gets the end point's own failure reply
-    tlsContext_ = CreateServerContext(owner_.Thread().Server().ProgramDir(), error);
+    tlsContext_ = CreateServerContext(owner_.ProgramDir(), error);
     return tlsContext_ != nullptr;
 }
 
@@ -172,17 +168,13 @@ void CDataSocket::Finish(const char* reply, int counter) {
     DiscardPartial();  // none left after a completed upload
     file_.Close();
     Close();
-    if (pauseTimer_) owner_.Thread().Loop().KillTimer(pauseTimer_);
+    if (pauseTimer_) owner_.Loop().KillTimer(pauseTimer_);
     pauseTimer_ = 0;
     pace_.reset();
     kind_ = Kind::NONE;
     position_ = total_ = 0;
     listing_.clear();
-    // USER during a transfer logged the connection out; the end of the transfer must not log it back in.
-    if (owner_.LoginState != NOT_LOGGED_IN) owner_.LoginState = LOGGED_IN;
-    owner_.SendReply(reply);
-    if (counter) owner_.Thread().Server().PostToWindow(WM_FTP_NOTIFY, NOTIFY_COUNTER, counter);
-    owner_.Thread().PostNotify(NOTIFY_CLOSE_DATA);
+    owner_.TransferEnded(reply, counter);
 }
 
 void CDataSocket::DiscardIncoming() {
@@ -195,7 +187,7 @@ void CDataSocket::DiscardIncoming() {
 
 void CDataSocket::SetRateLimit(const std::string& account, CRateBudget::Direction direction,
                                uint64_t bytesPerSecond) {
-    if (bytesPerSecond) pace_.emplace(owner_.Thread().Server().RateBudget(), account, direction, bytesPerSecond);
+    if (bytesPerSecond) pace_.emplace(owner_.RateBudget(), account, direction, bytesPerSecond);
 }
 
 void CDataSocket::PauseWindow(bool reading) {
@@ -204,8 +196,8 @@ void CDataSocket::PauseWindow(bool reading) {
     else
         WantWrite(false);
     auto wait = std::chrono::ceil<std::chrono::milliseconds>(pace_->WindowEnd() - std::chrono::steady_clock::now());
-    if (pauseTimer_) owner_.Thread().Loop().KillTimer(pauseTimer_);  // a pending ContinueReading
-    pauseTimer_ = owner_.Thread().Loop().SetTimer(
+    if (pauseTimer_) owner_.Loop().KillTimer(pauseTimer_);  // a pending ContinueReading
+    pauseTimer_ = owner_.Loop().SetTimer(
         std::max(wait, std::chrono::milliseconds(1)),
         [this, reading] {
             pauseTimer_ = 0;
@@ -221,7 +213,7 @@ void CDataSocket::PauseWindow(bool reading) {
 
 void CDataSocket::ContinueReading() {
     if (pauseTimer_ || !transport_.Holds()) return;
-    pauseTimer_ = owner_.Thread().Loop().SetTimer(
+    pauseTimer_ = owner_.Loop().SetTimer(
         std::chrono::milliseconds(1),
         [this] {
             pauseTimer_ = 0;

@@ -1,11 +1,12 @@
 // CDataSocket: the one data connection of a control connection, as a connection end point (a passive
 // listener or an active connect) and as the running listing, download or upload over it.
 //
-// Ownership and threads: owned by its CControlSocket (CloseDataConnection destroys it) and used only on
-// the connection thread. Transfers are driven by this socket's events and timers; the socket never
-// destroys itself: at the end of a transfer it closes its handle and posts WM_FTP_NOTIFY (drop) to the
-// thread. Its transport (CTransport) is the whole I/O of a transfer: plain, or TLS when the control
-// connection protects its data connections (StartTransport).
+// Ownership and threads: owned by its control connection (CControlSocket, CloseDataConnection destroys
+// it), which it reaches only through DataOwner, and used only on the connection thread. Transfers are
+// driven by this socket's events and timers; the socket never destroys itself: at the end of a transfer it
+// closes its handle and reports the end to its owner, which drops it later. Its transport (CTransport) is
+// the whole I/O of a transfer: plain, or TLS when the control connection protects its data connections
+// (StartTransport).
 #pragma once
 
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "engine/RateBudget.h"
+#include "engine/ServerEventSink.h"
 #include "engine/Transport.h"
 #include "engine/UploadQuota.h"
 #include "platform/EventSocket.h"
@@ -24,8 +26,6 @@
 #include "platform/PathBeneath.h"
 
 namespace tw {
-
-class CControlSocket;
 
 // How an upload opens its file. STOR cuts it to nothing; after REST N it keeps the first N bytes and
 // writes from there (the file is cut at N); APPE keeps it whole and writes at its end.
@@ -52,9 +52,37 @@ struct DataReplies {
     const char* fileOpenFailed;     // the file to send cannot be opened
 };
 
+// What a data socket needs of the control connection that owns it. Connection thread only.
+class DataOwner {
+public:
+    // The connection thread's loop: the socket's timers and nested waits.
+    virtual MessageLoop& Loop() = 0;
+    // The control connection's peer, in the form PeerAddress gives it.
+    virtual std::string ControlPeer() const = 0;
+    // Data connections are protected (TLS) now.
+    virtual bool ProtectsData() const = 0;
+    // The program directory, where a protected data connection finds its certificate files.
+    virtual std::string ProgramDir() const = 0;
+    virtual const DataReplies& Replies() const = 0;
+    virtual bool SendReplyText(const std::string& text) = 0;
+    virtual void Log(const std::string& text, EventLevel level) = 0;
+    // The server's speed budgets and quota ledger.
+    virtual CRateBudget& RateBudget() = 0;
+    virtual CUploadQuota& UploadQuota() = 0;
+    // Data bytes moved, which keep the connection from its idle time-out.
+    virtual void CountSent(uint64_t n) = 0;
+    virtual void CountReceived(uint64_t n) = 0;
+    // The transfer is over and its socket closed: `reply` goes to the client, the outcome `counter`
+    // (a TransferCounter, 0: none) is counted, and the data connection is dropped once this event is done.
+    virtual void TransferEnded(const char* reply, int counter) = 0;
+
+protected:
+    ~DataOwner() = default;
+};
+
 class CDataSocket : public CEventSocket {
 public:
-    explicit CDataSocket(CControlSocket& owner);
+    explicit CDataSocket(DataOwner& owner);
     ~CDataSocket() override;
 
     // ---- end point ----
@@ -147,7 +175,7 @@ private:
     // holds, without waiting for a socket event.
     void ContinueReading();
 
-    CControlSocket& owner_;
+    DataOwner& owner_;
     SslContext tlsContext_;  // from PrepareTransport of a protected connection
     CTransport transport_;
     bool connected_ = false;

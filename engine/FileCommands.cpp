@@ -57,10 +57,10 @@ std::string QuotedPath(const std::string& path) {
 
 void CControlSocket::OnCwd(const std::string& arg) {
     PathBeneath local;
-    switch (Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_LIST, local)) {
+    switch (Access(thread_).ResolveDir(session_.UserName, session_.CurrentDir, arg, ACCESS_DIR_LIST, local)) {
         case PATH_OK:
-            CurrentDir = Access(thread_).MapToClient(UserName, local.Full());
-            SendReply("250 CWD command successful \"%s\" is current directory.", CurrentDir);
+            session_.CurrentDir = Access(thread_).MapToClient(session_.UserName, local.Full());
+            SendReply("250 CWD command successful \"%s\" is current directory.", session_.CurrentDir);
             break;
         case PATH_DENIED:
             SendReply("550 \"%s\": No permission.", arg);
@@ -73,7 +73,7 @@ void CControlSocket::OnCwd(const std::string& arg) {
 
 void CControlSocket::OnCdup(const std::string&) { OnCwd(".."); }
 
-void CControlSocket::OnPwd(const std::string&) { SendReply("257 \"%s\" is current directory.", CurrentDir); }
+void CControlSocket::OnPwd(const std::string&) { SendReply("257 \"%s\" is current directory.", session_.CurrentDir); }
 
 void CControlSocket::OnMkd(const std::string& arg) {
     if (!CAccessModel::IsCreatableName(arg)) {
@@ -82,7 +82,7 @@ void CControlSocket::OnMkd(const std::string& arg) {
     }
     PathBeneath local;
     std::string rest;
-    switch (Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_CREATE, local, &rest)) {
+    switch (Access(thread_).ResolveDir(session_.UserName, session_.CurrentDir, arg, ACCESS_DIR_CREATE, local, &rest)) {
         case PATH_OK:
             SendReply("550 Directory exists.");
             return;
@@ -112,12 +112,13 @@ void CControlSocket::OnMkd(const std::string& arg) {
     else if (!made)
         SendReply("550 Directory exists.");
     else
-        SendReply("257 \"%s\" directory created.", QuotedPath(Access(thread_).MapToClient(UserName, local.Full())));
+        SendReply("257 \"%s\" directory created.",
+                  QuotedPath(Access(thread_).MapToClient(session_.UserName, local.Full())));
 }
 
 void CControlSocket::OnRmd(const std::string& arg) {
     PathBeneath local;
-    auto result = Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_REMOVE, local);
+    auto result = Access(thread_).ResolveDir(session_.UserName, session_.CurrentDir, arg, ACCESS_DIR_REMOVE, local);
     if (!Resolved(*this, result, "550 Directory unavailable.")) return;
     int error = RemoveDirectory(local);
     if (error == 0)
@@ -130,9 +131,9 @@ void CControlSocket::OnRmd(const std::string& arg) {
 
 void CControlSocket::OnDele(const std::string& arg) {
     PathBeneath local;
-    auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_DELETE, local);
+    auto result = Access(thread_).ResolveFile(session_.UserName, session_.CurrentDir, arg, ACCESS_DELETE, local);
     if (!Resolved(*this, result, "550 File unavailable.")) return;
-    std::string client = Access(thread_).MapToClient(UserName, local.Full());
+    std::string client = Access(thread_).MapToClient(session_.UserName, local.Full());
     // What the delete frees: a link's own size, not its target's.
     uint64_t size = static_cast<uint64_t>(std::max<int64_t>(EntrySize(local), 0));
     if (RemoveFile(local) != 0) {
@@ -140,26 +141,26 @@ void CControlSocket::OnDele(const std::string& arg) {
         return;
     }
     SendReply("250 File \"%s\" was deleted .", client);
-    Access(thread_).Source().AddUsedQuota(UserName, -QuotaKb(size));
+    Access(thread_).Source().AddUsedQuota(session_.UserName, -QuotaKb(size));
 }
 
 void CControlSocket::OnRnfr(const std::string& arg) {
     PathBeneath local;
-    if (Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_RENAME, local) == PATH_OK) {
-        RenameSource = local;
-        RenameIsFile = true;
+    if (Access(thread_).ResolveFile(session_.UserName, session_.CurrentDir, arg, ACCESS_RENAME, local) == PATH_OK) {
+        session_.RenameSource = local;
+        session_.RenameIsFile = true;
         SendReply("350 File exists, ready for destination name.");
         return;
     }
-    auto result = Access(thread_).ResolveDir(UserName, CurrentDir, arg, ACCESS_DIR_RENAME, local);
+    auto result = Access(thread_).ResolveDir(session_.UserName, session_.CurrentDir, arg, ACCESS_DIR_RENAME, local);
     if (!Resolved(*this, result, "550 File/directory not found.")) return;
-    RenameSource = local;
-    RenameIsFile = false;
+    session_.RenameSource = local;
+    session_.RenameIsFile = false;
     SendReply("350 Directory exists, ready for destination name.");
 }
 
 void CControlSocket::OnRnto(const std::string& arg) {
-    if (RenameSource.empty()) {
+    if (session_.RenameSource.empty()) {
         SendReply("503 Bad sequence of commands.");
         return;
     }
@@ -167,12 +168,13 @@ void CControlSocket::OnRnto(const std::string& arg) {
         SendReply("553 File name not allowed.");
         return;
     }
-    const char* kind = RenameIsFile ? "File" : "Directory";
-    const AccessOp op = RenameIsFile ? ACCESS_RENAME : ACCESS_DIR_RENAME;
+    const char* kind = session_.RenameIsFile ? "File" : "Directory";
+    const AccessOp op = session_.RenameIsFile ? ACCESS_RENAME : ACCESS_DIR_RENAME;
     CAccessModel& access = Access(thread_);
     PathBeneath local;
-    ResolveResult result = RenameIsFile ? access.ResolveFile(UserName, CurrentDir, arg, op, local)
-                                        : access.ResolveDir(UserName, CurrentDir, arg, op, local);
+    ResolveResult result = session_.RenameIsFile
+                               ? access.ResolveFile(session_.UserName, session_.CurrentDir, arg, op, local)
+                               : access.ResolveDir(session_.UserName, session_.CurrentDir, arg, op, local);
     if (result == PATH_OK) {
         SendReply("550 %s already exists.", kind);
         return;
@@ -183,24 +185,24 @@ void CControlSocket::OnRnto(const std::string& arg) {
     }
     // The target does not exist: it is the last piece of the target path in a directory that does, and
     // that directory must grant the rename right (else a move could place files where renaming is denied).
-    std::string target = CAccessModel::FileClientPath(CurrentDir, arg);
+    std::string target = CAccessModel::FileClientPath(session_.CurrentDir, arg);
     size_t slash = target.rfind('/');
     std::string parent;
     PathBeneath parentLocal;
     if (target != "/") parent = slash == 0 ? "/" : target.substr(0, slash);
-    bool placed = !parent.empty() && access.MapToLocal(UserName, parent, parentLocal) &&
+    bool placed = !parent.empty() && access.MapToLocal(session_.UserName, parent, parentLocal) &&
                   KindOf(parentLocal) == FileKind::Directory;
-    if (placed && !access.CheckAccess(UserName, parentLocal.Full(), op)) {
+    if (placed && !access.CheckAccess(session_.UserName, parentLocal.Full(), op)) {
         SendReply("550 No permission.");
         return;
     }
-    std::string client = access.MapToClient(UserName, RenameSource.Full());
-    const char* lower = RenameIsFile ? "file" : "directory";
+    std::string client = access.MapToClient(session_.UserName, session_.RenameSource.Full());
+    const char* lower = session_.RenameIsFile ? "file" : "directory";
     PathBeneath to = parentLocal.Child(target.substr(slash + 1));
-    int error = placed ? RenameNoReplace(RenameSource, to) : ENOENT;
+    int error = placed ? RenameNoReplace(session_.RenameSource, to) : ENOENT;
     // Another file system (a folder on a data disk or a network mount): a file is copied and the source
     // removed; a directory is not moved.
-    if (error == EXDEV && RenameIsFile) error = MoveAcrossFileSystems(RenameSource, to);
+    if (error == EXDEV && session_.RenameIsFile) error = MoveAcrossFileSystems(session_.RenameSource, to);
     if (error != 0) {
         SendReply("450 error rename the %s: \"%s\".", lower, client);
         return;
@@ -210,14 +212,14 @@ void CControlSocket::OnRnto(const std::string& arg) {
 
 void CControlSocket::OnSize(const std::string& arg) {
     PathBeneath local;
-    auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local);
+    auto result = Access(thread_).ResolveFile(session_.UserName, session_.CurrentDir, arg, ACCESS_READ, local);
     if (Resolved(*this, result, "550 File unavailable."))
         SendReply("213 %lld", static_cast<long long>(std::max<int64_t>(FileSize(local), 0)));
 }
 
 void CControlSocket::OnMdtm(const std::string& arg) {
     PathBeneath local;
-    auto result = Access(thread_).ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local);
+    auto result = Access(thread_).ResolveFile(session_.UserName, session_.CurrentDir, arg, ACCESS_READ, local);
     if (!Resolved(*this, result, "550 File unavailable.")) return;
     DirEntry entry;
     if (!FindEntry(local, entry)) {
@@ -238,7 +240,7 @@ void CControlSocket::OnMfmt(const std::string& arg) {
     }
     const std::string path = arg.substr(blank + 1);
     PathBeneath local;
-    auto result = Access(thread_).ResolveFile(UserName, CurrentDir, path, ACCESS_WRITE, local);
+    auto result = Access(thread_).ResolveFile(session_.UserName, session_.CurrentDir, path, ACCESS_WRITE, local);
     if (result == PATH_OK && KindOf(local) != FileKind::File) result = PATH_NO_FILE;
     if (!Resolved(*this, result, "550 File unavailable.")) return;
     if (SetModifiedTime(local, time) != 0) {

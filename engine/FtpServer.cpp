@@ -122,8 +122,8 @@ bool CFtpServer::RecordLoginFailure(const std::string& address, const std::strin
                              static_cast<std::time_t>(accountLockMinutes_) * 60};
     const LoginFailureOutcome outcome = bans_.RecordFailure(address, account, Now(), limits);
     // Once per ban or lock, so outside any line budget.
-    if (outcome.addressBanned) Notify(0, "%s banned after %d failed logins.", address, limits.banAfter);
-    if (outcome.accountLocked) Notify(0, "Account %s locked after %d failed logins.", account, limits.accountFailLimit);
+    if (outcome.addressBanned) Notify(EventLevel::EVENT, "%s banned after %d failed logins.", address, limits.banAfter);
+    if (outcome.accountLocked) Notify(EventLevel::EVENT, "Account %s locked after %d failed logins.", account, limits.accountFailLimit);
     return outcome.addressBanned;
 }
 
@@ -159,14 +159,14 @@ bool CFtpServer::ThreadsRunning() const {
 
 // ---- events ----
 
-void CFtpServer::NotifyText(int level, const std::string& message) {
+void CFtpServer::NotifyText(EventLevel level, const std::string& message) {
     std::time_t now = std::time(nullptr);
     std::string line = FormatEventLine(now, message);
     if (serviceWindow_ && saveLog_) log_.Write(line, now);
     if (sink_) sink_->OnMessage(level, line);
 }
 
-void CFtpServer::NotifyTextFrom(const CConnectThread& connection, int level, const std::string& message) {
+void CFtpServer::NotifyTextFrom(const CConnectThread& connection, EventLevel level, const std::string& message) {
     if (!lineBudget_.Admit(connection.ClientAddress(), SteadySecond())) return;
     NotifyText(level, logSessionTags_ ? connection.Tag() + " " + message : message);
 }
@@ -184,7 +184,7 @@ void CFtpServer::UpdateLineBudgetTimer() {
 
 void CFtpServer::ReportHeldBackLines(int64_t second) {
     for (const auto& [address, lines] : lineBudget_.TakeHeldBack(second))
-        Notify(0, "%d lines of %s not logged.", lines, address);
+        Notify(EventLevel::EVENT, "%d lines of %s not logged.", lines, address);
 }
 
 void CFtpServer::ReportUser(ThreadId thread, const std::string& user, const std::string& address) {
@@ -212,18 +212,18 @@ bool CFtpServer::StartServer() {
     const bool tls = LoadTlsContext(error);
     if (!IsSslRunning()) StartStatsTimer();
     UpdateLineBudgetTimer();
-    Notify(0, "Server is running on port %d.", port);
-    if (!tls) Notify(0, "TLS is not available: %s", std::string(Trim(error)));
+    Notify(EventLevel::EVENT, "Server is running on port %d.", port);
+    if (!tls) Notify(EventLevel::EVENT, "TLS is not available: %s", std::string(Trim(error)));
     return true;
 }
 
 bool CFtpServer::OpenListener(CListenSocket& listener, int port, const char* name) {
     if (!listenAddress_.empty() && !ParseIpAddress(listenAddress_)) {
-        Notify(0, "%s cannot run on address %s: not an IP address.", name, listenAddress_);
+        Notify(EventLevel::EVENT, "%s cannot run on address %s: not an IP address.", name, listenAddress_);
         return false;
     }
     if (UsablePort(port, settingsLoaded_) && listener.Listen(static_cast<uint16_t>(port), listenAddress_)) return true;
-    Notify(0, "%s cannot run on port %d.", name, port);
+    Notify(EventLevel::EVENT, "%s cannot run on port %d.", name, port);
     return false;
 }
 
@@ -239,7 +239,7 @@ void CFtpServer::StopServer() {
     if (!IsSslRunning()) tlsContext_.reset();  // running connections hold references of their own
     EndThreads(plainThreads_);
     UpdateLineBudgetTimer();
-    Notify(0, "Server is stopped.");
+    Notify(EventLevel::EVENT, "Server is stopped.");
 }
 
 bool CFtpServer::StartSslServer() {
@@ -249,13 +249,13 @@ bool CFtpServer::StartSslServer() {
     if (!OpenListener(*listener, port, "SSL Server")) return false;
     std::string error;
     if (!LoadTlsContext(error)) {
-        NotifyText(0, error);
+        NotifyText(EventLevel::EVENT, error);
         return false;  // dropping the listener closes it
     }
     tlsListener_ = std::move(listener);
     if (!IsRunning()) StartStatsTimer();
     UpdateLineBudgetTimer();
-    Notify(0, "SSL Server is running on port %d.", port);
+    Notify(EventLevel::EVENT, "SSL Server is running on port %d.", port);
     return true;
 }
 
@@ -265,7 +265,7 @@ void CFtpServer::StopSslServer() {
     if (!IsRunning()) tlsContext_.reset();  // running connections hold references of their own
     EndThreads(tlsThreads_);
     UpdateLineBudgetTimer();
-    Notify(0, "SSL Server is stopped.");
+    Notify(EventLevel::EVENT, "SSL Server is stopped.");
     if (!IsRunning()) StopStatsTimer();
 }
 
@@ -407,7 +407,7 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
             const std::string& client = thread->ClientAddress();
             const int fromAddress = ++perAddress_[AddressGroup(client)] + HandshakesFrom(client);
             thread->SetOverAddressLimit(maxPerIp_ > 0 && fromAddress > maxPerIp_);
-            NotifyFrom(*thread, 0, lParam ? "%s has connected to SSL server." : "%s has connected to server.",
+            NotifyFrom(*thread, EventLevel::EVENT, lParam ? "%s has connected to SSL server." : "%s has connected to server.",
                        thread->ClientAddress());
             break;
         }
@@ -417,7 +417,7 @@ void CFtpServer::OnWindowMessage(unsigned id, uintptr_t wParam, intptr_t lParam)
             --currentConnections_;
             auto it = perAddress_.find(AddressGroup(thread->ClientAddress()));
             if (it != perAddress_.end() && --it->second <= 0) perAddress_.erase(it);
-            NotifyFrom(*thread, 0, lParam ? "%s has disconnected from SSL server." : "%s has disconnected from server.",
+            NotifyFrom(*thread, EventLevel::EVENT, lParam ? "%s has disconnected from SSL server." : "%s has disconnected from server.",
                        thread->ClientAddress());
             if (sink_) sink_->OnDisconnect(thread->Id(), thread->UserName());
             break;

@@ -28,6 +28,7 @@
 #include "engine/LogFile.h"
 #include "engine/LoginBans.h"
 #include "engine/RateBudget.h"
+#include "engine/ServerEventSink.h"
 #include "engine/ServerSettings.h"
 #include "engine/TlsContext.h"
 #include "engine/UploadQuota.h"
@@ -181,17 +182,17 @@ public:
 
     // ---- events (any thread) ----
     template <typename... Args>
-    void Notify(int level, const char* format, const Args&... args) {
+    void Notify(EventLevel level, const char* format, const Args&... args) {
         NotifyText(level, fmt::sprintf(format, args...));
     }
-    void NotifyText(int level, const std::string& message);
+    void NotifyText(EventLevel level, const std::string& message);
     // An event line of a connection: tagged with the connection's tag when LogSessionTags is on, written
     // only within the line budget of its address; what the budget holds back is counted in one line a second.
     template <typename... Args>
-    void NotifyFrom(const CConnectThread& connection, int level, const char* format, const Args&... args) {
+    void NotifyFrom(const CConnectThread& connection, EventLevel level, const char* format, const Args&... args) {
         NotifyTextFrom(connection, level, fmt::sprintf(format, args...));
     }
-    void NotifyTextFrom(const CConnectThread& connection, int level, const std::string& message);
+    void NotifyTextFrom(const CConnectThread& connection, EventLevel level, const std::string& message);
     // Hands a USER to the host.
     void ReportUser(ThreadId thread, const std::string& user, const std::string& address);
     // Hands a command line taken for dispatch to the host.

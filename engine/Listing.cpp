@@ -149,7 +149,7 @@ void CControlSocket::SendListing(const std::string& arg, ListFormat format) {
         return;
     }
     // An empty listing ends like any other (over TLS with the close alert).
-    LoginState = LISTING;
+    session_.TransferStarted(Session::TransferKind::LISTING);
     dataSocket_->StartListing(std::move(text));
 }
 
@@ -159,8 +159,8 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
     CFtpServer& server = Thread().Server();
     CAccessModel& access = server.Access();
     PathBeneath local;
-    ResolveResult r =
-        access.ResolveDir(UserName, CurrentDir, path.empty() ? CurrentDir : path, ACCESS_DIR_LIST, local);
+    ResolveResult r = access.ResolveDir(session_.UserName, session_.CurrentDir,
+                                        path.empty() ? session_.CurrentDir : path, ACCESS_DIR_LIST, local);
     if (r == PATH_DENIED) {
         SendReply("550 \"%s\": No permission.", path);
         return false;
@@ -179,7 +179,7 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
             SendReply("501 \"%s\": Not a directory.", path);
             return false;
         }
-        RightsSet rights = access.RightsAt(UserName, local.Full()).value_or(RightsSet{});
+        RightsSet rights = access.RightsAt(session_.UserName, local.Full()).value_or(RightsSet{});
         filePerm = PermLetters(rights, false, false);
         dirPerm = PermLetters(rights, true, false);
     }
@@ -216,7 +216,7 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
 
     // The client root also shows the virtual folders of the user and of the user's groups whose
     // directories exist, whatever the rights on them.
-    auto account = access.Source().LoadAccount(UserName);
+    auto account = access.Source().LoadAccount(session_.UserName);
     if (!account || WithoutTrailingSlashes(local.Full()) != WithoutTrailingSlashes(account->homedir)) return true;
     std::vector<VirtualFolder> folders;
     if (auto own = access.Source().LoadFolders(FolderOwner::User, account->id)) folders = std::move(*own);
@@ -231,7 +231,7 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
         e.isDirectory = true;
         e.size = 0;
         if (format == ListFormat::FACTS)
-            dirPerm = PermLetters(access.RightsAt(UserName, f.dir).value_or(RightsSet{}), true, true);
+            dirPerm = PermLetters(access.RightsAt(session_.UserName, f.dir).value_or(RightsSet{}), true, true);
         append(e);
     }
     return true;
@@ -239,9 +239,9 @@ bool CControlSocket::BuildListing(const std::string& arg, std::string& text, Lis
 
 void CControlSocket::OnMlst(const std::string& arg) {
     CAccessModel& access = Thread().Server().Access();
-    const std::string path = Trim(arg).empty() ? CurrentDir : arg;
+    const std::string path = Trim(arg).empty() ? session_.CurrentDir : arg;
     PathBeneath local;
-    ResolveResult r = access.ResolveDir(UserName, CurrentDir, path, ACCESS_DIR_LIST, local);
+    ResolveResult r = access.ResolveDir(session_.UserName, session_.CurrentDir, path, ACCESS_DIR_LIST, local);
     DirEntry entry;
     if (r == PATH_DENIED) {
         SendReply("550 \"%s\": No permission.", path);
@@ -251,9 +251,9 @@ void CControlSocket::OnMlst(const std::string& arg) {
         SendReply("550 \"%s\": No such file or directory.", path);
         return;
     }
-    const std::string client = CAccessModel::FileClientPath(CurrentDir, path);
+    const std::string client = CAccessModel::FileClientPath(session_.CurrentDir, path);
     const bool folderRoot = local.rel.empty();  // the home or a virtual folder's directory
-    const RightsSet rights = access.RightsAt(UserName, local.Full()).value_or(RightsSet{});
+    const RightsSet rights = access.RightsAt(session_.UserName, local.Full()).value_or(RightsSet{});
     const std::string perm = PermLetters(rights, entry.isDirectory, folderRoot);
     SendReply("250-Listing %s", client);
     SendReplyText(" " + MlstLine(entry, perm, mlstFacts_, client));
@@ -284,7 +284,7 @@ void CDataSocket::SendListing() {
             return;
         }
         position_ += static_cast<uint64_t>(n);
-        owner_.Thread().CountSent(static_cast<uint64_t>(n));
+        owner_.CountSent(static_cast<uint64_t>(n));
     }
     Finish("226 Transfer complete.", 0);
 }

@@ -153,7 +153,7 @@ void CFtpServer::WarnReadableTables() {
     ListDirectory(programDir_, entries);
     for (const DirEntry& e : entries)
         if (!e.isDirectory && e.name.ends_with(".sdb") && IsReadableByOthers(programDir_ + e.name))
-            Notify(0, "%s is readable by other users.", programDir_ + e.name);
+            Notify(EventLevel::EVENT, "%s is readable by other users.", programDir_ + e.name);
 }
 
 void CFtpServer::LoadIpLists() {
@@ -165,7 +165,7 @@ void CFtpServer::LoadIpLists() {
                                                                  {kRejectListFile, &rejectText}};
     for (const auto& [name, text] : lists)
         for (const std::string& entry : IgnoredListEntries(*text))
-            Notify(0, "IP list %s: ignored entry \"%s\".", name, entry);
+            Notify(EventLevel::EVENT, "IP list %s: ignored entry \"%s\".", name, entry);
     SetFilterLists(acceptText, rejectText);
 }
 

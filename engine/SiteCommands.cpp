@@ -40,11 +40,12 @@ void SiteChmod(CControlSocket& control, std::string_view arg) {
     }
     const std::string path(arg.substr(blank + 1));
     CAccessModel& access = control.Thread().Server().Access();
+    const Session& session = control.State();
     PathBeneath local;
-    ResolveResult result = access.ResolveFile(control.UserName, control.CurrentDir, path, ACCESS_WRITE, local);
+    ResolveResult result = access.ResolveFile(session.UserName, session.CurrentDir, path, ACCESS_WRITE, local);
     // The write right of a file judges a missing name too; a directory, or nothing, is looked up as one.
     if (result != PATH_DENIED && KindOf(local) != FileKind::File) {
-        result = access.ResolveDir(control.UserName, control.CurrentDir, path, ACCESS_DIR_CREATE, local);
+        result = access.ResolveDir(session.UserName, session.CurrentDir, path, ACCESS_DIR_CREATE, local);
         if (result == PATH_OK && local.rel.empty()) result = PATH_DENIED;
     }
     // Nothing mapped (a hidden piece on the way): as absent as a name that never was.

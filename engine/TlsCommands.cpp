@@ -18,14 +18,16 @@ bool IsTlsMechanism(std::string_view name) {
 
 bool CControlSocket::TlsAvailable() const { return thread_.TlsContext() != nullptr; }
 
-bool CControlSocket::IsAnonymous() const { return LoginState != NOT_LOGGED_IN && EqualsNoCase(UserName, "anonymous"); }
+bool CControlSocket::IsAnonymous() const {
+    return session_.IsLoggedIn() && EqualsNoCase(session_.UserName, "anonymous");
+}
 
 void CControlSocket::OnAuth(const std::string& arg) {
     if (transport_.IsTls()) {
         SendReply("503 TLS is already in use.");
         return;
     }
-    if (LoginState != NOT_LOGGED_IN) {
+    if (session_.IsLoggedIn()) {
         SendReply("503 AUTH must come before login.");
         return;
     }
@@ -43,7 +45,7 @@ void CControlSocket::OnAuth(const std::string& arg) {
     receiveBuffer_.clear();
     pendingLines_.clear();
     cutting_ = heldCr_ = false;
-    UserName.clear();
+    session_.UserName.clear();
     // A failed handshake (a time-out, bytes that are no TLS, a stop meanwhile) leaves nothing to talk over.
     if (!thread_.StartTls()) EndConnection();
 }

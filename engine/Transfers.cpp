@@ -61,14 +61,15 @@ UploadStart PlanUpload(bool append, int64_t restart) {
 
 void CControlSocket::OnRest(const std::string& arg) {
     // 64-bit, so that a file beyond 2 GiB resumes where the client asked.
-    RestartOffset = ReadOffset(arg);
-    SendReply("350 Restarting at byte offset %d.", RestartOffset);
+    session_.RestartOffset = ReadOffset(arg);
+    SendReply("350 Restarting at byte offset %d.", session_.RestartOffset);
 }
 
 void CControlSocket::OnRetr(const std::string& arg) {
     if (RefuseWhileBusy()) return;
     PathBeneath local;
-    ResolveResult r = Thread().Server().Access().ResolveFile(UserName, CurrentDir, arg, ACCESS_READ, local);
+    ResolveResult r =
+        Thread().Server().Access().ResolveFile(session_.UserName, session_.CurrentDir, arg, ACCESS_READ, local);
     if (r == PATH_DENIED) {
         SendReply("550 No permission.");
         return;
@@ -82,12 +83,12 @@ void CControlSocket::OnRetr(const std::string& arg) {
         CloseDataConnection();
         return;
     }
-    LoginState = DOWNLOADING;
-    if (auto account = Thread().Server().Access().Source().LoadAccount(UserName))
+    session_.TransferStarted(Session::TransferKind::DOWNLOAD);
+    if (auto account = Thread().Server().Access().Source().LoadAccount(session_.UserName))
         if (account->downloadLimit && account->downloadSpeed > 0)
-            dataSocket_->SetRateLimit(UserName, CRateBudget::Direction::DOWNLOAD,
+            dataSocket_->SetRateLimit(session_.UserName, CRateBudget::Direction::DOWNLOAD,
                                       static_cast<uint64_t>(account->downloadSpeed) * 1024);
-    dataSocket_->StartDownload(local, RestartOffset);
+    dataSocket_->StartDownload(local, session_.RestartOffset);
 }
 
 void CControlSocket::OnStor(const std::string& arg) { StoreFile(arg, false); }
@@ -101,7 +102,7 @@ void CControlSocket::StoreFile(const std::string& arg, bool append) {
         return;
     }
     PathBeneath local;
-    ResolveResult r = Thread().Server().Access().ResolveFile(UserName, CurrentDir, arg,
+    ResolveResult r = Thread().Server().Access().ResolveFile(session_.UserName, session_.CurrentDir, arg,
                                                              append ? ACCESS_APPEND : ACCESS_WRITE, local);
     if (r == PATH_DENIED) {
         SendReply("550 No permission.");
@@ -112,7 +113,7 @@ void CControlSocket::StoreFile(const std::string& arg, bool append) {
         return;
     }
     // A restart point past the end would leave a hole the client never sent: refused, nothing changed.
-    const UploadStart start = PlanUpload(append, RestartOffset);
+    const UploadStart start = PlanUpload(append, session_.RestartOffset);
     const int64_t size = std::max<int64_t>(FileSize(local), 0);
     if (start.mode == UploadStart::RESUME && static_cast<int64_t>(start.offset) > size) {
         SendReply(kRestartBeyondEnd);
@@ -123,20 +124,20 @@ void CControlSocket::StoreFile(const std::string& arg, bool append) {
         CloseDataConnection();
         return;
     }
-    LoginState = UPLOADING;
+    session_.TransferStarted(Session::TransferKind::UPLOAD);
     CUploadQuota::Ticket quota;
     CFtpServer& server = Thread().Server();
-    if (auto account = server.UploadQuota().Begin(server.Access().Source(), UserName, quota))
+    if (auto account = server.UploadQuota().Begin(server.Access().Source(), session_.UserName, quota))
         if (account->uploadLimit && account->uploadSpeed > 0)
-            dataSocket_->SetRateLimit(UserName, CRateBudget::Direction::UPLOAD,
+            dataSocket_->SetRateLimit(session_.UserName, CRateBudget::Direction::UPLOAD,
                                       static_cast<uint64_t>(account->uploadSpeed) * 1024);
-    dataSocket_->SetQuota(UserName, quota);
+    dataSocket_->SetQuota(session_.UserName, quota);
     dataSocket_->StartUpload(local, start);
 }
 
 void CControlSocket::OnAbor(const std::string&) {
     if (dataSocket_) {
-        if (LoginState != LOGGED_IN) SendReply("426 Data connection closed.");
+        if (session_.Transferring()) SendReply("426 Data connection closed.");
         // Dropped here rather than by a posted notification, which a command later in the same
         // segment could otherwise find acting on its new data connection.
         CloseDataConnection();
@@ -210,7 +211,7 @@ void CDataSocket::SendFile() {
             return;
         }
         position_ += static_cast<uint64_t>(n);
-        owner_.Thread().CountSent(static_cast<uint64_t>(n));
+        owner_.CountSent(static_cast<uint64_t>(n));
         // The last block waits out its window too: the transfer ends when its last window does.
         if (pace_ && position_ == total_) {
             PauseWindow(false);
@@ -230,7 +231,7 @@ void CDataSocket::StartUpload(const PathBeneath& path, UploadStart start) {
         Finish("426 Connection error.", COUNTER_TRANSFER_FAILED);
         return;
     }
-    if (!owner_.Thread().Server().UploadQuota().Charge(quota_, 0)) {
+    if (!owner_.UploadQuota().Charge(quota_, 0)) {
         Finish("452 Disk quota exceeded. Transfer aborted.", 0);
         return;
     }
@@ -286,9 +287,9 @@ void CDataSocket::ReceiveFile() {
             return;
         }
         uint64_t got = static_cast<uint64_t>(n);
-        owner_.Thread().CountReceived(got);
+        owner_.CountReceived(got);
         // Checked with the user's other uploads in flight; a block that reaches the quota is not written.
-        if (!owner_.Thread().Server().UploadQuota().Charge(quota_, got)) {
+        if (!owner_.UploadQuota().Charge(quota_, got)) {
             Finish("452 Disk quota exceeded. Transfer aborted.", 0);
             return;
         }

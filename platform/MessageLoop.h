@@ -129,6 +129,14 @@ public:
     // requested (returns false). The fd watches whose callbacks are running further up this thread's
     // stack are suspended meanwhile, so the handler that waits is never re-entered; except the watch of
     // `liveFd`, whose callback must then cope with being re-entered.
+    //
+    // Who re-enters what. Timers, posted tasks and thread messages run in every nested wait.
+    // - A transfer command's wait for its data connection (CControlSocket::OpenDataConnection) keeps the
+    //   control descriptor live: OnReceive runs inside the command handler, but while the session awaits
+    //   the data connection it only buffers bytes and dispatches no line, so no handler runs in another.
+    //   A thread message (NOTIFY_CLOSE_DATA) may drop the awaited data socket; the wait checks for that.
+    // - The passive port's bind retries (CDataSocket::BindPassivePort) and the server's stop wait keep no
+    //   descriptor live.
     bool RunFor(std::chrono::milliseconds limit, const std::function<bool()>& done, int liveFd = -1);
 
     // Embedding in a foreign event loop: PollFd() is readable whenever something is due;

@@ -26,9 +26,9 @@ int CFtpService::Run() {
 
     Loop().Run();
 
-    LogMessage(3, "Tarnwick FTP Service stopping...");
+    LogMessage(EventLevel::DIAGNOSTIC, "Tarnwick FTP Service stopping...");
     CloseNotifyWindow();
-    LogMessage(3, "Tarnwick FTP Service stopped.");
+    LogMessage(EventLevel::DIAGNOSTIC, "Tarnwick FTP Service stopped.");
     instance_.Release();
     return failed_ ? 1 : 0;
 }
@@ -48,7 +48,7 @@ void CFtpService::OnMessage(unsigned id, uintptr_t, intptr_t) {
     }
 }
 
-void CFtpService::OnMessage(int level, const std::string& line) {
+void CFtpService::OnMessage(EventLevel level, const std::string& line) {
     LogMessage(level, line);
     if (!Foreground()) return;
     // One call per line, so lines of different threads never mix.

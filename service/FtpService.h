@@ -23,7 +23,7 @@ public:
 
     void OnMessage(unsigned id, uintptr_t wParam, intptr_t lParam) override;
 
-    void OnMessage(int level, const std::string& line) override;
+    void OnMessage(EventLevel level, const std::string& line) override;
 
 private:
     bool failed_ = false;

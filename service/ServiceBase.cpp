@@ -189,7 +189,7 @@ void CServiceBase::OnShutdown() { LogEvent("Service shutdown"); }
 
 // ---- logs ----
 
-void CServiceBase::LogMessage(int level, const std::string& text) {
+void CServiceBase::LogMessage(EventLevel level, const std::string& text) {
     auto now = std::chrono::system_clock::now();
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "engine/ServerEventSink.h"
 #include "platform/MessageLoop.h"
 #include "service/ServiceLog.h"
 
@@ -48,7 +49,7 @@ public:
     virtual void OnShutdown();
 
     // Any thread: queues one line for the service log.
-    void LogMessage(int level, const std::string& text);
+    void LogMessage(EventLevel level, const std::string& text);
     // One syslog entry of at most 255 characters.
     void LogEvent(const std::string& text);
 
@@ -71,7 +72,7 @@ private:
     struct LogLine {
         std::time_t seconds;
         int milliseconds;
-        int level;
+        EventLevel level;
         std::string text;
     };
 

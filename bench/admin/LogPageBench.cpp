@@ -48,8 +48,10 @@ int main(int argc, char** argv) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
-            for (int i = 0; i < perThread; ++i)
-                server.NotifyText(1 + i % 2, "thread " + std::to_string(t) + " line " + std::to_string(i));
+            for (int i = 0; i < perThread; ++i) {
+                const tw::EventLevel level = i % 2 ? tw::EventLevel::REPLY : tw::EventLevel::COMMAND;
+                server.NotifyText(level, "thread " + std::to_string(t) + " line " + std::to_string(i));
+            }
             ++finished;
         });
 
@@ -60,7 +62,7 @@ int main(int argc, char** argv) {
     auto shownAll = [&] {
         if (finished != kThreads) return false;
         if (!endSent) {
-            server.NotifyText(0, "bench end");
+            server.NotifyText(tw::EventLevel::EVENT, "bench end");
             endSent = true;
         }
         return lines.Size() > 0 && lines.At(lines.Size() - 1).text.ends_with("bench end");

@@ -249,7 +249,7 @@ private slots:
         w.Start();
         // Lines of one event-loop turn are shown as one batch: one model reset, not one per line.
         QSignalSpy resets(&w.LogPage()->Model(), &QAbstractItemModel::modelReset);
-        for (int i = 0; i < 1300; ++i) server_->NotifyText(i % 4, "line " + std::to_string(i));
+        for (int i = 0; i < 1300; ++i) server_->NotifyText(static_cast<EventLevel>(i % 4), "line " + std::to_string(i));
         QTRY_VERIFY_WITH_TIMEOUT(LogHas("line 1299"), kDeadlineMs);
         QCOMPARE(resets.count(), 1);
         QCOMPARE(LogLines().Size(), size_t(1201));
@@ -361,10 +361,10 @@ private slots:
         now_ = LocalTime(2031, 3, 15, 23, 59, 59);
         CMainDlg& w = Open();
         w.Start();
-        server_->NotifyText(0, "late");
+        server_->NotifyText(EventLevel::EVENT, "late");
         QTRY_VERIFY_WITH_TIMEOUT(LogHas("late"), kDeadlineMs);
         now_ += 2;
-        server_->NotifyText(0, "early");
+        server_->NotifyText(EventLevel::EVENT, "early");
         QTRY_VERIFY_WITH_TIMEOUT(LogHas("early"), kDeadlineMs);
         QCOMPARE(LogLines().Size(), size_t(1));
         QVERIFY(ReadSmallFile(dir_ + "log/20310315.txt").find("late") != std::string::npos);

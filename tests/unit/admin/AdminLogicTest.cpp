@@ -36,16 +36,16 @@ protected:
 
 TEST(LogPageModel, KeepsTheNewest1201LinesOneByOneAndInBatches) {
     CLogPageModel log;
-    for (int i = 0; i < 1201; ++i) log.Append({{0, std::to_string(i)}});
+    for (int i = 0; i < 1201; ++i) log.Append({{EventLevel::EVENT, std::to_string(i)}});
     ASSERT_EQ(log.Size(), 1201u);
     EXPECT_EQ(log.At(0).text, "0");
-    log.Append({{1, "1201"}});
+    log.Append({{EventLevel::COMMAND, "1201"}});
     ASSERT_EQ(log.Size(), 1201u);
     EXPECT_EQ(log.At(0).text, "1");
     EXPECT_EQ(log.At(1200).text, "1201");
 
     std::vector<CLogPageModel::Line> batch;
-    for (int i = 0; i < 3000; ++i) batch.push_back({2, "b" + std::to_string(i)});
+    for (int i = 0; i < 3000; ++i) batch.push_back({EventLevel::REPLY, "b" + std::to_string(i)});
     log.Append(std::move(batch));
     ASSERT_EQ(log.Size(), 1201u);
     EXPECT_EQ(log.At(0).text, "b1799");
@@ -55,9 +55,9 @@ TEST(LogPageModel, KeepsTheNewest1201LinesOneByOneAndInBatches) {
 }
 
 TEST(LogPageModel, ColoursByLevel) {
-    EXPECT_EQ(LevelColour(1), (Rgb{0, 0, 150}));
-    EXPECT_EQ(LevelColour(2), (Rgb{0, 150, 0}));
-    for (int level : {0, 3, -1, 7}) EXPECT_EQ(LevelColour(level), (Rgb{128, 0, 0}));
+    EXPECT_EQ(LevelColour(EventLevel::COMMAND), (Rgb{0, 0, 150}));
+    EXPECT_EQ(LevelColour(EventLevel::REPLY), (Rgb{0, 150, 0}));
+    for (int level : {0, 3, -1, 7}) EXPECT_EQ(LevelColour(static_cast<EventLevel>(level)), (Rgb{128, 0, 0}));
 }
 
 TEST(OnlineListModel, AConnectionThatSentUserTwiceHasTwoRowsAndLosesBoth) {
@@ -83,14 +83,14 @@ TEST(EventSinkAdapter, KeepsEveryThreadsOrderAndWakesOncePerBatch) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
-            for (int i = 0; i < kLines; ++i) sink.OnMessage(t, std::to_string(i));
+            for (int i = 0; i < kLines; ++i) sink.OnMessage(static_cast<EventLevel>(t), std::to_string(i));
         });
     for (auto& th : threads) th.join();
     EXPECT_EQ(wakes, 1);
     std::vector<int> next(kThreads, 0);
     auto events = sink.Take();
     ASSERT_EQ(events.size(), size_t(kThreads * kLines));
-    for (const ServerEvent& e : events) EXPECT_EQ(e.line, std::to_string(next[e.level]++));
+    for (const ServerEvent& e : events) EXPECT_EQ(e.line, std::to_string(next[static_cast<int>(e.level)]++));
     EXPECT_TRUE(sink.Take().empty());
 
     // A user's row is queued before the disconnect of the same connection, whatever thread reports it.

@@ -29,7 +29,7 @@ public:
         std::lock_guard lock(mutex);
         commands.push_back(line);
     }
-    void OnMessage(int, const std::string& line) override {
+    void OnMessage(EventLevel, const std::string& line) override {
         std::lock_guard lock(mutex);
         lines.push_back(line.substr(23));  // without the time prefix
     }

@@ -55,7 +55,7 @@ private:
 
 class CountingSink : public CServerEventSink {
 public:
-    void OnMessage(int, const std::string& line) override {
+    void OnMessage(EventLevel, const std::string& line) override {
         std::lock_guard lock(mutex_);
         lines_.push_back(line.substr(23));  // without the time prefix
     }

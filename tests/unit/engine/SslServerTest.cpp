@@ -56,7 +56,7 @@ private:
 // Keeps the event lines, without their time prefix.
 class LineSink : public CServerEventSink {
 public:
-    void OnMessage(int, const std::string& line) override {
+    void OnMessage(EventLevel, const std::string& line) override {
         std::lock_guard lock(mutex_);
         lines_.push_back(line.substr(23));
     }
