@@ -23,14 +23,15 @@ inline std::string_view Trim(std::string_view s) {
     return s.substr(b, s.find_last_not_of(blanks) - b + 1);
 }
 
-// A byte that could split or forge a line of a reply, a listing or the log: anything below 0x20, and DEL.
+// A control character: anything below 0x20, and DEL. Names and values that hold one are refused.
 inline bool IsControlByte(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
 
-// The text with every control byte shown as "?", as replies, listings and the log show names.
+// The text with every byte that could split or forge a line shown as "?", as replies, listings and the log
+// show names: the control bytes but DEL, which ends no line and is shown as it is.
 inline std::string MaskControlBytes(std::string_view s) {
     std::string out(s);
     for (char& c : out)
-        if (IsControlByte(c)) c = '?';
+        if (IsControlByte(c) && c != 0x7F) c = '?';
     return out;
 }
 
