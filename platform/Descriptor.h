@@ -10,7 +10,8 @@
 
 namespace tw {
 
-// Owns a descriptor and closes it when destroyed or given another; move-only.
+// Owns a descriptor and closes it when destroyed or given another; move-only. A negative value is no
+// descriptor (an opener's -errno may be kept in it) and is never closed.
 class UniqueFd {
 public:
     UniqueFd() = default;
