@@ -1,7 +1,6 @@
 #include "AccountStore.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -108,12 +107,6 @@ AccountStatus CheckGivenFolders(const std::vector<VirtualFolder>* folders) {
     return folders ? CheckFolders(*folders) : AccountStatus{};
 }
 
-bool IsDecimal(const std::string& text, int& value) {
-    const char* last = text.data() + text.size();
-    auto [end, ec] = std::from_chars(text.data(), last, value);
-    return !text.empty() && ec == std::errc() && end == last;
-}
-
 std::string Quoted(const std::string& name) { return "'" + name + "'"; }
 
 }  // namespace
@@ -170,21 +163,15 @@ AccountStatus CAccountStore::ResolveGroups(const std::string& names, std::vector
                                            std::vector<std::string>& unknown) const {
     ids.clear();
     unknown.clear();
-    std::vector<std::string> pieces;
-    std::string_view rest = names;
-    while (!rest.empty()) {
-        const size_t comma = rest.find(',');
-        std::string piece(Trim(rest.substr(0, comma)));
-        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-        if (!piece.empty()) pieces.push_back(std::move(piece));
-    }
+    const std::vector<std::string_view> pieces = SplitList(names);
     if (pieces.empty()) return {};
     CRecordTable t;
     if (AccountStatus s = OpenGroups(t, dir_, OpenMode::Read); !s) return s;
-    for (const std::string& piece : pieces) {
-        int id = 0;
-        if (SeekGroup(t, piece) || (IsDecimal(piece, id) && SeekId(t, id))) {
-            id = ReadGroup(t).id;
+    for (const std::string_view name : pieces) {
+        const std::string piece(name);
+        const std::optional<int> number = ParseSignedDecimal<int>(piece);
+        if (SeekGroup(t, piece) || (number && SeekId(t, *number))) {
+            const int id = ReadGroup(t).id;
             if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
         } else {
             unknown.push_back(piece);
@@ -332,7 +319,7 @@ int CAccountStore::ExpirySweep(std::time_t today) {
 AccountStatus CheckFolder(const VirtualFolder& f) {
     const std::string& name = f.name;
     if (name.empty() || name == "." || name == ".." ||
-        std::any_of(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\' || IsControlByte(c) || c == 0x7F; }))
+        std::any_of(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\' || IsControlByte(c); }))
         return Fail(AccountFault::Invalid, F::FolderName,
                     "a folder name is one path piece: not empty, '.' or '..', without '/', '\\' or control characters");
     if (name.size() > static_cast<size_t>(kFolderNameWidth))
@@ -370,7 +357,10 @@ std::string NormalizeDirectory(const std::string& path) {
 }
 
 bool ParseSpeed(const std::string& text, int& kbPerSecond) {
-    return IsDecimal(text, kbPerSecond) && kbPerSecond >= 0;
+    const std::optional<int> value = ParseSignedDecimal<int>(text);  // "-0" is 0
+    if (!value || *value < 0) return false;
+    kbPerSecond = *value;
+    return true;
 }
 
 bool ParseKb(const std::string& text, double& kb) {
@@ -381,12 +371,12 @@ bool ParseKb(const std::string& text, double& kb) {
 
 bool ValidDate(const std::string& text) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
-    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-        if (text[i] < '0' || text[i] > '9') return false;
+    const std::string_view t = text;
+    const std::optional<int> y = ParseDecimal<int>(t.substr(0, 4));
+    const std::optional<unsigned> m = ParseDecimal<unsigned>(t.substr(5, 2));
+    const std::optional<unsigned> d = ParseDecimal<unsigned>(t.substr(8, 2));
     using namespace std::chrono;
-    const year_month_day date{year(std::stoi(text.substr(0, 4))), month(std::stoul(text.substr(5, 2))),
-                              day(std::stoul(text.substr(8, 2)))};
-    return date.ok();
+    return y && m && d && year_month_day{year(*y), month(*m), day(*d)}.ok();
 }
 
 }  // namespace tw

@@ -60,13 +60,7 @@ std::optional<RightsSet> RightsSet::FromString(const std::string& text) {
 
 std::vector<int> DecodeGroupIds(const std::string& text) {
     std::vector<int> ids;
-    std::string_view rest = text;
-    while (!rest.empty()) {
-        size_t comma = rest.find(',');
-        std::string piece(Trim(rest.substr(0, comma)));
-        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-        if (!piece.empty()) ids.push_back(LeadingInt(piece));
-    }
+    for (std::string_view piece : SplitList(text)) ids.push_back(LeadingInt(std::string(piece)));
     return ids;
 }
 
@@ -87,14 +81,11 @@ std::string DecodeScrambledText(const std::string& text) {
     if (first == std::string::npos) return text;
     std::string plain;
     size_t i = 0;
-    for (size_t comma = first; comma != std::string::npos; ++i) {
-        size_t next = text.find(',', comma + 1);
-        std::string piece = text.substr(comma + 1, next == std::string::npos ? std::string::npos : next - comma - 1);
+    for (std::string_view piece : Split(std::string_view(text).substr(first + 1), ',')) {
         int value = LeadingInt(std::string(Trim(piece)));
-        char c = static_cast<char>((value - static_cast<unsigned char>(kScrambleKey[i % 7])) & 0xFF);
+        char c = static_cast<char>((value - static_cast<unsigned char>(kScrambleKey[i++ % 7])) & 0xFF);
         if (c == '\0') break;
         plain += c;
-        comma = next;
     }
     return plain;
 }

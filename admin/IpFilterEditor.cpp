@@ -7,15 +7,8 @@
 namespace tw::admin {
 
 std::vector<std::string> SplitListText(const std::string& text) {
-    std::vector<std::string> entries;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t comma = std::min(text.find(',', start), text.size());
-        const std::string_view entry = Trim(std::string_view(text).substr(start, comma - start));
-        if (!entry.empty()) entries.emplace_back(entry);
-        start = comma + 1;
-    }
-    return entries;
+    const std::vector<std::string_view> entries = SplitList(text);
+    return std::vector<std::string>(entries.begin(), entries.end());
 }
 
 std::string JoinListEntries(const std::vector<std::string>& entries) {

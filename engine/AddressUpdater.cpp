@@ -30,7 +30,7 @@ std::string ParseAddressReply(const std::string& response) {
         address.pop_back();
     // The address goes into 227 replies: a line end inside would let the page write reply lines.
     for (char c : address)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return {};
+        if (IsControlByte(c)) return {};
     return address;
 }
 

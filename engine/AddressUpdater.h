@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/HttpFetcher.h"
+#include "platform/HttpFetcher.h"
 #include "engine/ServerSettings.h"
 #include "platform/MessageLoop.h"
 

@@ -13,16 +13,6 @@ namespace tw {
 
 namespace {
 
-std::vector<std::string_view> Split(std::string_view text, char separator) {
-    std::vector<std::string_view> pieces;
-    for (;;) {
-        size_t at = text.find(separator);
-        pieces.push_back(text.substr(0, at));
-        if (at == std::string_view::npos) return pieces;
-        text.remove_prefix(at + 1);
-    }
-}
-
 // Days from 1970-01-01 to the given civil date (proleptic Gregorian).
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;

@@ -1,8 +1,5 @@
 #include "ConnectThread.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <optional>
 #include <utility>
@@ -10,6 +7,7 @@
 #include "engine/ControlSocket.h"
 #include "engine/FtpServer.h"
 #include "engine/Messages.h"
+#include "platform/Descriptor.h"
 #include "platform/EventSocket.h"
 
 namespace tw {
@@ -31,16 +29,14 @@ std::string ConnectionTag(unsigned number, const std::string& address) {
 
 CConnectThread::CConnectThread(CFtpServer& server, int socketHandle, bool tls, SSL_CTX* ctx)
     : server_(server),
-      socketHandle_(socketHandle),
+      socket_(socketHandle),
       tls_(tls),
       ctx_(SharedContext(ctx)),
       clientAddress_(PeerAddressOf(socketHandle)),
       tag_(ConnectionTag(++connectionsSinceStart, clientAddress_)),
       lastActivity_(server.Now()) {}
 
-CConnectThread::~CConnectThread() {
-    if (socketHandle_ >= 0) ::close(socketHandle_);  // never handed to a thread
-}
+CConnectThread::~CConnectThread() = default;
 
 bool CConnectThread::Start(std::shared_ptr<Waker> owner) {
     auto self = shared_from_this();
@@ -54,7 +50,7 @@ void CConnectThread::RequestQuit() {
         std::lock_guard lock(transportMutex_);
         quitRequested_ = true;  // seen by a thread whose loop does not exist yet
         // A handshake waits on its socket alone, not on the queue: shutting the socket down ends it now.
-        if (transportFd_ >= 0) ::shutdown(transportFd_, SHUT_RDWR);
+        if (transportFd_ >= 0) ShutdownSocket(transportFd_);
     }
     if (ThreadId tid = Id()) MessageLoop::PostThreadMessage(tid, WM_QUIT);
 }
@@ -72,7 +68,7 @@ void CConnectThread::Main() {
         loop_ = &*loop;
         loop->SetThreadMessageHandler([this](const Message& m) { OnThreadMessage(m); });
         control_ = std::make_unique<CControlSocket>(*this);
-        control_->Attach(std::exchange(socketHandle_, -1));
+        control_->Attach(socket_.Release());
         // The handshake runs on the connection's own thread, so a slow client holds up nobody else.
         ready = !tls_ || StartTls();
     } catch (...) {
@@ -80,7 +76,7 @@ void CConnectThread::Main() {
     if (tls_) server_.HandshakeEnded(clientAddress_);
     if (!ready) {
         control_.reset();
-        if (socketHandle_ >= 0) ::close(std::exchange(socketHandle_, -1));
+        socket_.Reset();
         server_.Unregister(this);
         loop_ = nullptr;
         return;

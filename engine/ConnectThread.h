@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/TlsContext.h"
+#include "platform/Descriptor.h"
 #include "platform/MessageLoop.h"
 #include "platform/Thread.h"
 
@@ -86,7 +87,7 @@ private:
     void OnIdleTick();
 
     CFtpServer& server_;
-    int socketHandle_;
+    UniqueFd socket_;  // until the connection thread takes it over
     const bool tls_;
     const SslContext ctx_;
     std::shared_ptr<ThreadExit> exit_;

@@ -10,6 +10,7 @@
 #include "engine/HiddenFiles.h"
 #include "engine/Messages.h"
 #include "platform/PathBeneath.h"
+#include "platform/Text.h"
 
 namespace tw {
 
@@ -31,19 +32,7 @@ constexpr size_t kUploadBlock = 4096;
 
 // Leading blanks, an optional sign and decimal digits, as far as they go; saturates at the 64-bit range.
 // Text that is not a number reads as 0.
-int64_t ReadOffset(const std::string& text) {
-    size_t i = text.find_first_not_of(" \t");
-    if (i == std::string::npos) return 0;
-    bool negative = text[i] == '-';
-    if (text[i] == '-' || text[i] == '+') ++i;
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        int digit = text[i] - '0';
-        if (value > (INT64_MAX - digit) / 10) return negative ? INT64_MIN : INT64_MAX;
-        value = value * 10 + digit;
-    }
-    return negative ? -value : value;
-}
+int64_t ReadOffset(const std::string& text) { return LeadingDecimal(text); }
 
 constexpr const char* kRestartBeyondEnd = "554 Restart position beyond the end of the file.";
 

@@ -9,8 +9,6 @@
 
 namespace tw {
 
-CFile::~CFile() { Close(); }
-
 bool CFile::Open(const PathBeneath& path, Mode mode, int createMode) {
     Close();
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it is refused below.
@@ -22,50 +20,34 @@ bool CFile::Open(const PathBeneath& path, Mode mode, int createMode) {
         lastError_ = -fd;
         return false;
     }
+    UniqueFd file(fd);
     // Only regular files are transferred: a FIFO or device would block the connection thread.
-    struct stat st;
-    int error = fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
+    FileStatus status;
+    int error = !StatFile(fd, status) ? errno : status.IsRegular() ? 0 : EINVAL;
     if (error != 0) {
         lastError_ = error;
-        ::close(fd);
         return false;
     }
-    fd_ = fd;
+    fd_ = std::move(file);
     return true;
 }
 
-void CFile::Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
+void CFile::Close() { fd_.Reset(); }
 
 long CFile::ReadAt(void* buffer, size_t length, uint64_t offset) {
-    for (;;) {
-        ssize_t n = pread(fd_, buffer, length, static_cast<off_t>(offset));
-        if (n >= 0) return n;
-        if (errno == EINTR) continue;
-        lastError_ = errno;
-        return -1;
-    }
+    int64_t n = ReadFullAt(fd_.Get(), static_cast<int64_t>(offset), buffer, length);
+    if (n < 0) lastError_ = errno;
+    return static_cast<long>(n);
 }
 
 bool CFile::Write(const void* data, size_t length) {
-    auto* p = static_cast<const char*>(data);
-    while (length > 0) {
-        ssize_t n = ::write(fd_, p, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            lastError_ = errno;
-            return false;
-        }
-        p += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
+    if (WriteFull(fd_.Get(), data, length)) return true;
+    lastError_ = errno;
+    return false;
 }
 
 bool CFile::SeekToEnd() {
-    if (lseek(fd_, 0, SEEK_END) >= 0) return true;
+    if (lseek(fd_.Get(), 0, SEEK_END) >= 0) return true;
     lastError_ = errno;
     return false;
 }
@@ -74,17 +56,14 @@ bool CFile::SetLength(uint64_t length) {
     // Cutting an empty file to 0 changes nothing but makes some file systems flush the whole new
     // content when it is closed.
     if (length == 0 && Size() == 0) return true;
-    int r;
-    do r = ftruncate(fd_, static_cast<off_t>(length));
-    while (r < 0 && errno == EINTR);
-    if (r == 0) return true;
+    if (TruncateFile(fd_.Get(), static_cast<int64_t>(length))) return true;
     lastError_ = errno;
     return false;
 }
 
 int64_t CFile::Size() {
-    struct stat st;
-    if (fstat(fd_, &st) == 0) return st.st_size;
+    FileStatus status;
+    if (StatFile(fd_.Get(), status)) return status.size;
     lastError_ = errno;
     return -1;
 }
@@ -92,7 +71,7 @@ int64_t CFile::Size() {
 long CFile::SendTo(int socketFd, uint64_t offset, size_t count) {
     off_t at = static_cast<off_t>(offset);
     for (;;) {
-        ssize_t n = sendfile(socketFd, fd_, &at, count);
+        ssize_t n = sendfile(socketFd, fd_.Get(), &at, count);
         if (n >= 0) return n;
         if (errno == EINTR) continue;
         lastError_ = errno == EWOULDBLOCK ? EAGAIN : errno;
@@ -103,8 +82,8 @@ long CFile::SendTo(int socketFd, uint64_t offset, size_t count) {
 int CFile::CopyFrom(CFile& source) {
     // copy_file_range works across file systems (kernel 5.19 and later); sendfile where it does not.
     for (bool fallback = false;;) {
-        ssize_t n = fallback ? sendfile(fd_, source.fd_, nullptr, 1 << 30)
-                             : copy_file_range(source.fd_, nullptr, fd_, nullptr, 1 << 30, 0);
+        ssize_t n = fallback ? sendfile(fd_.Get(), source.fd_.Get(), nullptr, 1 << 30)
+                             : copy_file_range(source.fd_.Get(), nullptr, fd_.Get(), nullptr, 1 << 30, 0);
         if (n > 0) continue;
         if (n == 0) return 0;
         if (errno == EINTR) continue;
@@ -117,14 +96,14 @@ int CFile::CopyFrom(CFile& source) {
 }
 
 int CFile::Permissions() {
-    struct stat st;
-    if (fstat(fd_, &st) == 0) return static_cast<int>(st.st_mode & 07777);
+    FileStatus status;
+    if (StatFile(fd_.Get(), status)) return static_cast<int>(status.mode & 07777);
     lastError_ = errno;
     return -1;
 }
 
 bool CFile::SetPermissions(int mode) {
-    if (fchmod(fd_, static_cast<mode_t>(mode)) == 0) return true;
+    if (fchmod(fd_.Get(), static_cast<mode_t>(mode)) == 0) return true;
     lastError_ = errno;
     return false;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Descriptor.h"
 #include "platform/PathBeneath.h"
 
 namespace tw {
@@ -22,7 +23,6 @@ public:
     };
 
     CFile() = default;
-    ~CFile();
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
@@ -30,7 +30,7 @@ public:
     // creates gets `createMode` (less the umask).
     bool Open(const PathBeneath& path, Mode mode, int createMode = 0644);
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return fd_.IsOpen(); }
     int LastError() const { return lastError_; }
 
     // Reads up to `length` bytes at `offset`: the count, 0 at the end of the file, -1 on failure.
@@ -53,7 +53,7 @@ public:
     bool SetPermissions(int mode);
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;
     int lastError_ = 0;
 };
 

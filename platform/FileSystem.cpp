@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/Descriptor.h"
+
 namespace tw {
 
 namespace {
@@ -18,16 +20,7 @@ bool Usable(const std::string& path) { return !path.empty() && path.find('\0') =
 int Result(int rc) { return rc == 0 ? 0 : errno; }
 
 // Writes all of `content` to `fd`; 0 or the errno value.
-int WriteAll(int fd, const std::string& content) {
-    for (size_t done = 0; done < content.size();) {
-        ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n > 0)
-            done += static_cast<size_t>(n);
-        else if (n == 0 || errno != EINTR)
-            return n == 0 ? EIO : errno;
-    }
-    return 0;
-}
+int WriteAll(int fd, const std::string& content) { return WriteFull(fd, content.data(), content.size()) ? 0 : errno; }
 
 }  // namespace
 

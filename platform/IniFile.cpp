@@ -3,6 +3,7 @@
 #include "FileSystem.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <climits>
 #include <fstream>
 #include <sstream>
@@ -40,22 +41,7 @@ bool KeyValue(const std::string& line, std::string& key, std::string& value) {
 }  // namespace
 
 int LeadingInt(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > INT_MAX) {
-            value = static_cast<long long>(INT_MAX) + 1;
-            break;
-        }
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
+    return static_cast<int>(std::clamp<int64_t>(LeadingDecimal(text), INT_MIN, INT_MAX));
 }
 
 CIniFile::CIniFile(std::string path) : path_(std::move(path)) {

@@ -3,22 +3,23 @@
 
 #include <string>
 
+#include "platform/Descriptor.h"
+
 namespace tw {
 
 class CInstanceLock {
 public:
     CInstanceLock() = default;
-    ~CInstanceLock() { Release(); }
     CInstanceLock(const CInstanceLock&) = delete;
     CInstanceLock& operator=(const CInstanceLock&) = delete;
 
     // Creates the file when missing and takes the lock without waiting. False when another process holds
     // it or the file cannot be opened.
     bool Acquire(const std::string& path);
-    void Release();
+    void Release() { fd_.Reset(); }  // closing drops the lock
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;
 };
 
 }  // namespace tw

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Descriptor.h"
+
 namespace tw {
 
 namespace {
@@ -23,25 +25,6 @@ std::atomic<bool> gKernelLacksOpenat2{false};
 
 // Links followed in one resolution, as the kernel allows.
 constexpr int kMaxLinks = 40;
-
-// A descriptor, closed when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 // The pieces of `path` without empty ones, in order.
 std::deque<std::string> Split(const std::string& path) {
@@ -107,7 +90,7 @@ int KernelOpen(int rootFd, const std::string& rel, int flags, unsigned mode) {
 int WalkOpen(int rootFd, const std::string& root, const std::string& rel, int flags, unsigned mode) {
     const bool followLast = !(flags & O_NOFOLLOW);
     std::deque<std::string> todo = Split(rel);
-    std::vector<Descriptor> held;  // directories below the root on the way, innermost last
+    std::vector<UniqueFd> held;  // directories below the root on the way, innermost last
     auto current = [&] { return held.empty() ? rootFd : held.back().Get(); };
     int links = 0;
     while (!todo.empty()) {
@@ -122,7 +105,7 @@ int WalkOpen(int rootFd, const std::string& root, const std::string& rel, int fl
             if (last) return OpenAt(current(), ".", flags, mode);
             continue;
         }
-        Descriptor entry(OpenAt(current(), piece.c_str(), O_PATH | O_NOFOLLOW, 0));
+        UniqueFd entry(OpenAt(current(), piece.c_str(), O_PATH | O_NOFOLLOW, 0));
         struct stat st;
         if (entry.Get() >= 0 && fstat(entry.Get(), &st) != 0) return -errno;
         if (entry.Get() >= 0 && S_ISLNK(st.st_mode) && (!last || followLast)) {
@@ -154,7 +137,7 @@ int WalkOpen(int rootFd, const std::string& root, const std::string& rel, int fl
 }
 
 int StatBeneath(const PathBeneath& path, struct stat& st, bool followLinks) {
-    Descriptor fd(OpenBeneath(path, O_PATH | (followLinks ? 0 : O_NOFOLLOW)));
+    UniqueFd fd(OpenBeneath(path, O_PATH | (followLinks ? 0 : O_NOFOLLOW)));
     if (fd.Get() < 0) return -fd.Get();
     return fstat(fd.Get(), &st) == 0 ? 0 : errno;
 }
@@ -173,7 +156,7 @@ int Result(int rc) { return rc == 0 ? 0 : errno; }
 template <typename Action>
 int AtParent(const PathBeneath& path, Action action) {
     std::string name;
-    Descriptor parent(OpenParent(path, name));
+    UniqueFd parent(OpenParent(path, name));
     if (parent.Get() < 0) return -parent.Get();
     return action(parent.Get(), name.c_str());
 }
@@ -194,7 +177,7 @@ void SetBeneathResolver(BeneathResolver resolver) { gWalkOnly = resolver == Bene
 
 int OpenBeneath(const PathBeneath& path, int flags, unsigned mode) {
     if (path.rel.find('\0') != std::string::npos) return -ENOENT;
-    Descriptor root(OpenRoot(path.root));
+    UniqueFd root(OpenRoot(path.root));
     if (root.Get() < 0) return root.Release();
     if (!gWalkOnly && !gKernelLacksOpenat2) {
         int fd = KernelOpen(root.Get(), path.rel, flags, mode);
@@ -232,7 +215,7 @@ int FileMode(const PathBeneath& path) {
 
 int SetModifiedTime(const PathBeneath& path, std::time_t time) {
     // futimens needs an opened file (not O_PATH); O_NONBLOCK keeps a FIFO from waiting for a writer.
-    Descriptor fd(OpenBeneath(path, O_RDONLY | O_NONBLOCK));
+    UniqueFd fd(OpenBeneath(path, O_RDONLY | O_NONBLOCK));
     if (fd.Get() < 0) return -fd.Get();
     const struct timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
     return Result(futimens(fd.Get(), times));
@@ -242,7 +225,7 @@ int ChangeMode(const PathBeneath& path, unsigned mode) {
     if (mode > 0777) return EINVAL;
     // The entry itself, opened without reading it (its mode may forbid that); the change then goes through
     // the descriptor's /proc name, which names exactly that inode and is never resolved by path again.
-    Descriptor fd(OpenBeneath(path, O_PATH | O_NOFOLLOW));
+    UniqueFd fd(OpenBeneath(path, O_PATH | O_NOFOLLOW));
     if (fd.Get() < 0) return -fd.Get();
     struct stat st;
     if (fstat(fd.Get(), &st) != 0) return errno;

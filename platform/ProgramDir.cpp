@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/Text.h"
+
 namespace tw {
 
 std::string ProgramPath() {
@@ -22,7 +24,7 @@ std::string InvokingUserHome() {
     if (const char* name = std::getenv("SUDO_USER"); name && *name) {
         user = getpwnam(name);
     } else if (const char* uid = std::getenv("PKEXEC_UID"); uid && *uid) {
-        user = getpwuid(static_cast<uid_t>(std::strtoul(uid, nullptr, 10)));
+        user = getpwuid(static_cast<uid_t>(LeadingDecimal(uid, kAsciiSpace)));
     } else if (const char* home = std::getenv("HOME"); home && *home) {
         return home;
     }

@@ -1,10 +1,13 @@
 // CRecordTable: definitions, creating, opening and closing, and field access.
 #include "RecordTable.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <strings.h>
+
+#include "platform/Text.h"
 
 namespace {
 
@@ -24,8 +27,7 @@ bool SameName(const std::string& a, const std::string& b)
 // The leading decimal integer of a text (0 when there is none), held within [lo, hi].
 int64_t LeadingInteger(const std::string& text, int64_t lo, int64_t hi)
 {
-    const long long v = std::strtoll(text.c_str(), nullptr, 10);
-    return v < lo ? lo : (v > hi ? hi : v);
+    return std::clamp(tw::LeadingDecimal(text, tw::kAsciiSpace), lo, hi);
 }
 
 template <typename T>

@@ -10,10 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/FileSystem.h"
 
 namespace {
 
@@ -30,49 +27,6 @@ struct JournalEntry {
 int64_t EntrySize(int64_t length)
 {
     return kEntryHeader + (length + 7) / 8 * 8 + 8;
-}
-
-bool PreadAll(int fd, int64_t pos, void* buf, size_t n, size_t& got)
-{
-    got = 0;
-    auto* p = static_cast<uint8_t*>(buf);
-    while (got < n) {
-        ssize_t r = ::pread(fd, p + got, n - got, static_cast<off_t>(pos + got));
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (r == 0)
-            break;
-        got += static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool PwriteAll(int fd, int64_t pos, const void* buf, size_t n)
-{
-    size_t done = 0;
-    const auto* p = static_cast<const uint8_t*>(buf);
-    while (done < n) {
-        ssize_t r = ::pwrite(fd, p + done, n - done, static_cast<off_t>(pos + done));
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(r);
-    }
-    return true;
-}
-
-bool TruncateTo(int fd, int64_t size)
-{
-    while (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        if (errno != EINTR)
-            return false;
-    }
-    return true;
 }
 
 void PutInt64(uint8_t* p, int64_t v)
@@ -114,14 +68,12 @@ bool CTableFile::Fail(const std::string& what)
     return false;
 }
 
-bool CTableFile::Lock(int operation, int timeoutMs)
+bool CTableFile::Lock(tw::LockKind kind, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (::flock(fd_, operation | LOCK_NB) == 0)
+        if (tw::TryLockFile(fd_.Get(), kind))
             return true;
-        if (errno == EINTR)
-            continue;
         if (errno != EWOULDBLOCK)
             return Fail("can't lock the table");
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -139,70 +91,62 @@ FileOpenResult CTableFile::Open(const std::string& path, FileAccess access, int 
     path_ = path;
     journalPath_ = path + "-journal";
     access_ = access;
-    int flags = access == FileAccess::Read ? O_RDONLY : O_RDWR;
-    if (access == FileAccess::Create)
-        flags |= O_CREAT;
-    do {
-        fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0600);  // tables hold passwords
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) {
+    const tw::OpenFor openFor = access == FileAccess::Read     ? tw::OpenFor::READ
+                                : access == FileAccess::Create ? tw::OpenFor::READ_WRITE_CREATE
+                                                               : tw::OpenFor::READ_WRITE;
+    fd_ = tw::OpenFile(path, openFor, 0600);  // tables hold passwords
+    if (!fd_.IsOpen()) {
         Fail("can't open " + path);
         return FileOpenResult::OpenFailed;
     }
-    if (!Lock(access == FileAccess::Read ? LOCK_SH : LOCK_EX, lockTimeoutMs)) {
-        ::close(fd_);
-        fd_ = -1;
+    if (!Lock(access == FileAccess::Read ? tw::LockKind::SHARED : tw::LockKind::EXCLUSIVE, lockTimeoutMs)) {
+        fd_.Reset();
         return FileOpenResult::LockFailed;
     }
     bool ok = true;
     if (access == FileAccess::Create) {
         // A journal left from an earlier table must not be applied to the new one.
-        ok = TruncateTo(fd_, 0) || Fail("can't truncate " + path);
-        if (ok && ::unlink(journalPath_.c_str()) != 0 && errno != ENOENT)
+        ok = tw::TruncateFile(fd_.Get(), 0) || Fail("can't truncate " + path);
+        if (ok && !RemoveJournal())
             ok = Fail("can't remove " + journalPath_);
     } else if (JournalIsHot()) {
         if (access == FileAccess::Read) {
             // Undoing the dead writer's change needs write access and the exclusive lock.
-            ::close(fd_);
-            do {
-                fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-            } while (fd_ < 0 && errno == EINTR);
-            if (fd_ < 0) {
+            fd_ = tw::OpenFile(path, tw::OpenFor::READ_WRITE);
+            if (!fd_.IsOpen()) {
                 Fail("can't open " + path + " to undo an interrupted change");
                 return FileOpenResult::OpenFailed;
             }
-            ok = Lock(LOCK_EX, lockTimeoutMs) && (!JournalIsHot() || Recover(true)) && Lock(LOCK_SH, lockTimeoutMs);
+            ok = Lock(tw::LockKind::EXCLUSIVE, lockTimeoutMs) && (!JournalIsHot() || Recover(true)) &&
+                 Lock(tw::LockKind::SHARED, lockTimeoutMs);
         } else {
             ok = Recover(true);
         }
     }
-    struct stat st {};
-    if (ok && ::fstat(fd_, &st) != 0)
+    tw::FileStatus st;
+    if (ok && !tw::StatFile(fd_.Get(), st))
         ok = Fail("can't stat " + path);
     if (!ok) {
-        ::close(fd_);
-        fd_ = -1;
+        fd_.Reset();
         return FileOpenResult::IoFailed;
     }
-    size_ = st.st_size;
-    device_ = st.st_dev;
-    inode_ = st.st_ino;
+    size_ = st.size;
+    device_ = st.device;
+    inode_ = st.inode;
     return FileOpenResult::Ok;
 }
 
 void CTableFile::Close()
 {
-    if (fd_ < 0)
+    if (!fd_.IsOpen())
         return;
     if (inChange_)
         Rollback();
-    if (journalFd_ >= 0) {
-        ::unlink(journalPath_.c_str());
-        ::close(journalFd_);
-        journalFd_ = -1;
+    if (journalFd_.IsOpen()) {
+        RemoveJournal();
+        journalFd_.Reset();
     }
-    ::close(fd_); // releases the lock
-    fd_ = -1;
+    fd_.Reset(); // releases the lock
     size_ = 0;
     inChange_ = false;
 }
@@ -225,12 +169,10 @@ int64_t CTableFile::ReadSome(int64_t pos, void* buf, size_t n)
         error_ = "negative file position";
         return -1;
     }
-    size_t got = 0;
-    if (!PreadAll(fd_, pos, buf, n, got)) {
+    const int64_t got = tw::ReadFullAt(fd_.Get(), pos, buf, n);
+    if (got < 0)
         Fail("read error");
-        return -1;
-    }
-    return static_cast<int64_t>(got);
+    return got;
 }
 
 bool CTableFile::WriteAt(int64_t pos, const void* buf, size_t n)
@@ -244,11 +186,9 @@ bool CTableFile::WriteAt(int64_t pos, const void* buf, size_t n)
         return false;
     }
     if (!inChange_) {
-        if (journalFd_ < 0) {
-            do {
-                journalFd_ = ::open(journalPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-            } while (journalFd_ < 0 && errno == EINTR);
-            if (journalFd_ < 0)
+        if (!journalFd_.IsOpen()) {
+            journalFd_ = tw::OpenFile(journalPath_, tw::OpenFor::READ_WRITE_CREATE, 0600);
+            if (!journalFd_.IsOpen())
                 return Fail("can't create " + journalPath_);
             // Entries of an older journal file must never match a change of ours.
             changeNumber_ = (static_cast<uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}();
@@ -264,7 +204,7 @@ bool CTableFile::WriteAt(int64_t pos, const void* buf, size_t n)
         PutInt64(pre + 24, static_cast<int64_t>(device_));
         PutInt64(pre + 32, static_cast<int64_t>(inode_));
         PutInt64(pre + 40, static_cast<int64_t>(Fingerprint(prefix)));
-        if (!PwriteAll(journalFd_, 0, pre, sizeof pre))
+        if (!tw::WriteFullAt(journalFd_.Get(), 0, pre, sizeof pre))
             return Fail("can't write " + journalPath_);
         journalSize_ = kJournalPreamble;
         changeBase_ = size_;
@@ -272,7 +212,7 @@ bool CTableFile::WriteAt(int64_t pos, const void* buf, size_t n)
     }
     if (pos < changeBase_ && !JournalSave(pos, n))
         return false;
-    if (!PwriteAll(fd_, pos, buf, n))
+    if (!tw::WriteFullAt(fd_.Get(), pos, buf, n))
         return Fail("write error");
     size_ = std::max<int64_t>(size_, pos + static_cast<int64_t>(n));
     return true;
@@ -292,15 +232,15 @@ bool CTableFile::JournalSave(int64_t pos, size_t n)
 {
     const size_t keep = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), changeBase_ - pos));
     std::vector<uint8_t> entry(static_cast<size_t>(EntrySize(static_cast<int64_t>(keep))), 0);
-    size_t got = 0;
-    if (!PreadAll(fd_, pos, entry.data() + kEntryHeader, keep, got))
+    const int64_t got = tw::ReadFullAt(fd_.Get(), pos, entry.data() + kEntryHeader, keep);
+    if (got < 0)
         return Fail("read error");
-    entry.resize(static_cast<size_t>(EntrySize(static_cast<int64_t>(got))));  // bytes past the end vanish anyway
+    entry.resize(static_cast<size_t>(EntrySize(got)));  // bytes past the end vanish anyway
     PutInt64(entry.data(), pos);
     for (int i = 0; i < 4; ++i)
         entry[8 + i] = static_cast<uint8_t>(got >> (8 * i));
     PutInt64(entry.data() + entry.size() - 8, static_cast<int64_t>(changeNumber_));
-    if (!PwriteAll(journalFd_, journalSize_, entry.data(), entry.size()))
+    if (!tw::WriteFullAt(journalFd_.Get(), journalSize_, entry.data(), entry.size()))
         return Fail("can't write " + journalPath_);
     journalSize_ += static_cast<int64_t>(entry.size());
     return true;
@@ -311,7 +251,7 @@ bool CTableFile::Commit()
     if (!inChange_)
         return true;
     const uint8_t clear[8] = {};
-    if (!PwriteAll(journalFd_, 0, clear, sizeof clear))
+    if (!tw::WriteFullAt(journalFd_.Get(), 0, clear, sizeof clear))
         return Fail("can't write " + journalPath_);
     inChange_ = false;
     return true;
@@ -327,75 +267,74 @@ bool CTableFile::Rollback()
     return true;
 }
 
+bool CTableFile::RemoveJournal()
+{
+    const int error = tw::RemoveFile(journalPath_);
+    return error == 0 || error == ENOENT;
+}
+
 bool CTableFile::JournalIsHot()
 {
-    int fd;
-    do {
-        fd = ::open(journalPath_.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    const tw::UniqueFd fd = tw::OpenFile(journalPath_, tw::OpenFor::READ);
+    if (!fd.IsOpen())
         return false;
     uint8_t magic[8];
-    size_t got = 0;
-    bool hot = PreadAll(fd, 0, magic, 8, got) && got == 8 && std::memcmp(magic, kJournalMagic, 8) == 0;
-    ::close(fd);
-    return hot;
+    return tw::ReadFullAt(fd.Get(), 0, magic, 8) == 8 && std::memcmp(magic, kJournalMagic, 8) == 0;
 }
 
 bool CTableFile::ReadPrefix(int64_t base, std::vector<uint8_t>& bytes)
 {
     bytes.resize(static_cast<size_t>(std::min(base, kFingerprintBytes)));
-    size_t got = 0;
-    if (!PreadAll(fd_, 0, bytes.data(), bytes.size(), got))
+    const int64_t got = tw::ReadFullAt(fd_.Get(), 0, bytes.data(), bytes.size());
+    if (got < 0)
         return Fail("read error");
-    bytes.resize(got);
+    bytes.resize(static_cast<size_t>(got));
     return true;
 }
 
 bool CTableFile::Recover(bool leftover)
 {
-    int fd = journalFd_;
-    if (fd < 0) {
-        do {
-            fd = ::open(journalPath_.c_str(), O_RDWR | O_CLOEXEC);
-        } while (fd < 0 && errno == EINTR);
-        if (fd < 0)
+    tw::UniqueFd leftoverJournal;  // opened here when no change of ours has the journal open
+    if (!journalFd_.IsOpen()) {
+        leftoverJournal = tw::OpenFile(journalPath_, tw::OpenFor::READ_WRITE);
+        if (!leftoverJournal.IsOpen())
             return Fail("can't open " + journalPath_);
     }
+    const int fd = leftoverJournal.IsOpen() ? leftoverJournal.Get() : journalFd_.Get();
     std::vector<JournalEntry> entries;
     uint8_t pre[kJournalPreamble];
-    size_t got = 0;
-    bool ok = PreadAll(fd, 0, pre, sizeof pre, got);
-    if (ok && got == sizeof pre && std::memcmp(pre, kJournalMagic, 8) == 0) {
+    const int64_t got = tw::ReadFullAt(fd, 0, pre, sizeof pre);
+    bool ok = got >= 0;
+    if (got == kJournalPreamble && std::memcmp(pre, kJournalMagic, 8) == 0) {
         const int64_t base = GetInt64(pre + 8);
         const int64_t change = GetInt64(pre + 16);
-        struct stat st {};
-        ok = ::fstat(fd, &st) == 0;
-        const int64_t end = ok ? st.st_size : 0;
+        tw::FileStatus st;
+        ok = tw::StatFile(fd, st);
+        const int64_t end = ok ? st.size : 0;
         for (int64_t at = kJournalPreamble; ok && at + kEntryHeader <= end;) {
             uint8_t head[kEntryHeader];
-            ok = PreadAll(fd, at, head, sizeof head, got) && got == sizeof head;
+            ok = tw::ReadFullAt(fd, at, head, sizeof head) == kEntryHeader;
             const int64_t pos = GetInt64(head);
             const uint32_t len = static_cast<uint32_t>(head[8]) | static_cast<uint32_t>(head[9]) << 8 |
                                  static_cast<uint32_t>(head[10]) << 16 | static_cast<uint32_t>(head[11]) << 24;
             const int64_t size = EntrySize(len);
             uint8_t trailer[8];
-            if (!ok || pos < 0 || at + size > end || !PreadAll(fd, at + size - 8, trailer, 8, got) || got != 8 ||
+            if (!ok || pos < 0 || at + size > end || tw::ReadFullAt(fd, at + size - 8, trailer, 8) != 8 ||
                 GetInt64(trailer) != change)
                 break;  // the end of this change's entries
             JournalEntry e{pos, std::vector<uint8_t>(len)};
-            ok = PreadAll(fd, at + kEntryHeader, e.bytes.data(), len, got) && got == len;
+            ok = tw::ReadFullAt(fd, at + kEntryHeader, e.bytes.data(), len) == len;
             entries.push_back(std::move(e));
             at += size;
         }
         bool ours = !leftover;
         if (ok && leftover) {
             // The table as the dead writer found it: its first bytes now, with the entries undone.
-            struct stat table {};
+            tw::FileStatus table;
             std::vector<uint8_t> prefix;
-            ok = ::fstat(fd_, &table) == 0 && ReadPrefix(base, prefix);
-            ours = ok && base > 0 && static_cast<uint64_t>(GetInt64(pre + 24)) == table.st_dev &&
-                   static_cast<uint64_t>(GetInt64(pre + 32)) == table.st_ino && table.st_size >= base &&
+            ok = tw::StatFile(fd_.Get(), table) && ReadPrefix(base, prefix);
+            ours = ok && base > 0 && static_cast<uint64_t>(GetInt64(pre + 24)) == table.device &&
+                   static_cast<uint64_t>(GetInt64(pre + 32)) == table.inode && table.size >= base &&
                    static_cast<int64_t>(prefix.size()) == std::min(base, kFingerprintBytes);
             const int64_t covered = static_cast<int64_t>(prefix.size());
             for (auto it = entries.rbegin(); ours && it != entries.rend(); ++it) {
@@ -406,19 +345,16 @@ bool CTableFile::Recover(bool leftover)
             ours = ours && static_cast<uint64_t>(GetInt64(pre + 40)) == Fingerprint(prefix);
         }
         for (auto it = entries.rbegin(); ok && ours && it != entries.rend(); ++it)
-            ok = PwriteAll(fd_, it->pos, it->bytes.data(), it->bytes.size());
-        ok = ok && (!ours || (base >= 0 && TruncateTo(fd_, base)));
+            ok = tw::WriteFullAt(fd_.Get(), it->pos, it->bytes.data(), it->bytes.size());
+        ok = ok && (!ours || (base >= 0 && tw::TruncateFile(fd_.Get(), base)));
         if (ok && ours)
             size_ = base;
     }
     const uint8_t clear[8] = {};
-    ok = ok && PwriteAll(fd, 0, clear, sizeof clear);
+    ok = ok && tw::WriteFullAt(fd, 0, clear, sizeof clear);
     if (!ok)
         Fail("can't undo an interrupted change of " + path_);
-    if (fd != journalFd_) {
-        if (ok)
-            ::unlink(journalPath_.c_str());
-        ::close(fd);
-    }
+    if (ok && leftoverJournal.IsOpen())
+        RemoveJournal();
     return ok;
 }

@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Descriptor.h"
+
 enum class FileAccess { Read, ReadWrite, Create };
 
 enum class FileOpenResult { Ok, OpenFailed, LockFailed, IoFailed };
@@ -64,15 +66,16 @@ public:
 
 private:
     bool Fail(const std::string& what);
-    bool Lock(int operation, int timeoutMs);
+    bool Lock(tw::LockKind kind, int timeoutMs);
     bool JournalSave(int64_t pos, size_t n);
+    bool RemoveJournal(); // true when it is gone, also when there was none
     bool JournalIsHot();
     bool ReadPrefix(int64_t base, std::vector<uint8_t>& bytes);
     // leftover: the journal was found by Open, so it is applied only to the table it was written for.
     bool Recover(bool leftover);
 
-    int fd_ = -1;
-    int journalFd_ = -1;
+    tw::UniqueFd fd_;
+    tw::UniqueFd journalFd_;
     FileAccess access_ = FileAccess::Read;
     std::string path_;
     std::string journalPath_;

@@ -2,8 +2,6 @@
 
 #include <fmt/printf.h>
 
-#include <charconv>
-
 #include "platform/IniFile.h"
 #include "platform/Text.h"
 
@@ -11,10 +9,7 @@ namespace tw {
 
 int ReadLogLevel(const std::string& programDir) {
     std::string text(Trim(CIniFile(programDir + "tarnsvc.ini").GetString("Settings", "LogLevel")));
-    int level = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), level);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return kDefaultLogLevel;
-    return level;
+    return ParseSignedDecimal<int>(text).value_or(kDefaultLogLevel);
 }
 
 std::string FormatServiceLogLine(std::time_t seconds, int milliseconds, const std::string& text) {

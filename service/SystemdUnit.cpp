@@ -29,7 +29,7 @@ std::string QuoteUnitValue(const std::string& value) {
             quoted += static_cast<char>(c);
         } else if (c == '%') {
             quoted += "%%";
-        } else if (c < 0x20 || c == 0x7F) {
+        } else if (IsControlByte(c)) {
             quoted += "\\x";
             quoted += hex[c >> 4];
             quoted += hex[c & 15];
@@ -43,7 +43,7 @@ std::string QuoteUnitValue(const std::string& value) {
 std::string BuildUnitText(const std::string& programPath, const std::string& programDir) {
     if (programPath.empty()) return {};
     for (unsigned char c : programPath)
-        if (c == '"' || c == '\'' || c == '\\' || c < 0x20 || c == 0x7F) return {};
+        if (c == '"' || c == '\'' || c == '\\' || IsControlByte(c)) return {};
     // Hardening that leaves the served directories (anywhere, home directories included) reachable.
     return "[Unit]\n"
            "Description=Tarnwick FTP Service\n"
