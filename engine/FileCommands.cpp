@@ -28,8 +28,8 @@ int MoveAcrossFileSystems(const PathBeneath& from, const PathBeneath& to) {
     if (!copy) return error;
     error = file.CopyFrom(source);
     if (int mode = source.Permissions(); mode >= 0) file.SetPermissions(mode);
+    if (error == 0) error = RenameNoReplace(*copy, to);  // still open: its lock keeps a sweep off it
     file.Close();
-    if (error == 0) error = RenameNoReplace(*copy, to);
     if (error != 0) {
         RemoveFile(*copy);
         return error;

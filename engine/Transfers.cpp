@@ -301,10 +301,12 @@ bool CDataSocket::CompleteUpload() {
     if (!partial_) return true;
     // The new content keeps the old file's mode.
     if (int mode = FileMode(target_); mode >= 0) file_.SetPermissions(mode);
-    file_.Close();
     // What the rename frees: the entry that the target names, a link not followed.
     int64_t replaced = EntrySize(target_);
-    if (RenameReplace(*partial_, target_) != 0) {
+    // Renamed while still open, so that its lock keeps a sweep off it until it has its name.
+    const bool renamed = RenameReplace(*partial_, target_) == 0;
+    file_.Close();
+    if (!renamed) {
         Finish("450 Can't access file.", COUNTER_TRANSFER_FAILED);
         return false;
     }

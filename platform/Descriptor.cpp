@@ -89,6 +89,7 @@ bool StatFile(int fd, FileStatus& status) {
     struct stat st;
     if (::fstat(fd, &st) != 0) return false;
     status.size = st.st_size;
+    status.links = st.st_nlink;
     status.device = st.st_dev;
     status.inode = st.st_ino;
     status.mode = st.st_mode;

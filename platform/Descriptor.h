@@ -58,6 +58,7 @@ bool TruncateFile(int fd, int64_t length);
 
 struct FileStatus {
     int64_t size = 0;
+    uint64_t links = 0;  // names it has; 0 once removed while open
     uint64_t device = 0;
     uint64_t inode = 0;
     unsigned mode = 0;  // type and permission bits

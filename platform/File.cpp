@@ -95,6 +95,19 @@ int CFile::CopyFrom(CFile& source) {
     }
 }
 
+bool CFile::TryLock() {
+    if (TryLockFile(fd_.Get(), LockKind::EXCLUSIVE)) return true;
+    lastError_ = errno;
+    return false;
+}
+
+bool CFile::HasName() {
+    FileStatus status;
+    if (StatFile(fd_.Get(), status)) return status.links > 0;
+    lastError_ = errno;
+    return false;
+}
+
 int CFile::Permissions() {
     FileStatus status;
     if (StatFile(fd_.Get(), status)) return static_cast<int>(status.mode & 07777);

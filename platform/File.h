@@ -48,6 +48,11 @@ public:
     // Copies every byte of `source`, from its start, to this file at its position, in the kernel; 0 or
     // the errno value.
     int CopyFrom(CFile& source);
+    // Takes the exclusive advisory lock of the file without waiting (released when it is closed); false
+    // (LastError EWOULDBLOCK) while another open of it holds one.
+    bool TryLock();
+    // True while the file still has a name (a file removed while open has none).
+    bool HasName();
     // The permission bits, or -1; and setting them.
     int Permissions();
     bool SetPermissions(int mode);
