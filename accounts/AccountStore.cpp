@@ -1,4 +1,4 @@
-#include "AccountStore.h"
+#include "accounts/AccountStore.h"
 
 #include <algorithm>
 #include <chrono>

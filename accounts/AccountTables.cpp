@@ -1,4 +1,4 @@
-#include "AccountTables.h"
+#include "accounts/AccountTables.h"
 
 #include <algorithm>
 #include <charconv>

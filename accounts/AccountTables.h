@@ -22,9 +22,9 @@
 
 #include "accounts/Accounts.h"
 
-class CRecordTable;
-
 namespace tw {
+
+class CRecordTable;
 
 std::string UserTablePath(const std::string& programDir);
 std::string GroupTablePath(const std::string& programDir);

@@ -1,4 +1,4 @@
-#include "Accounts.h"
+#include "accounts/Accounts.h"
 
 #include "platform/IniFile.h"
 #include "platform/PasswordHash.h"

@@ -1,4 +1,4 @@
-#include "StoredFiles.h"
+#include "accounts/StoredFiles.h"
 
 #include "accounts/Accounts.h"
 #include "platform/DirectoryList.h"

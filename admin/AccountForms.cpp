@@ -1,4 +1,4 @@
-#include "AccountForms.h"
+#include "admin/AccountForms.h"
 
 #include <fmt/printf.h>
 

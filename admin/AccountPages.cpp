@@ -1,4 +1,4 @@
-#include "AccountPages.h"
+#include "admin/AccountPages.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

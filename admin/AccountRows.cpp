@@ -1,4 +1,4 @@
-#include "AccountRows.h"
+#include "admin/AccountRows.h"
 
 #include <algorithm>
 

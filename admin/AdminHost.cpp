@@ -1,4 +1,4 @@
-#include "AdminHost.h"
+#include "admin/AdminHost.h"
 
 #include "admin/AdminTexts.h"
 #include "engine/IpFilter.h"

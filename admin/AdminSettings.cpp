@@ -1,4 +1,4 @@
-#include "AdminSettings.h"
+#include "admin/AdminSettings.h"
 
 #include "platform/IniFile.h"
 

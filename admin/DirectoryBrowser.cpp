@@ -1,4 +1,4 @@
-#include "DirectoryBrowser.h"
+#include "admin/DirectoryBrowser.h"
 
 #include <QFileDialog>
 

@@ -1,4 +1,4 @@
-#include "EditorChecks.h"
+#include "admin/EditorChecks.h"
 
 #include <fmt/printf.h>
 

@@ -1,4 +1,4 @@
-#include "EditorWidgets.h"
+#include "admin/EditorWidgets.h"
 
 #include <QCheckBox>
 #include <QDialog>

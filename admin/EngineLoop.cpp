@@ -1,4 +1,4 @@
-#include "EngineLoop.h"
+#include "admin/EngineLoop.h"
 
 namespace tw::admin {
 

@@ -1,4 +1,4 @@
-#include "EventSinkAdapter.h"
+#include "admin/EventSinkAdapter.h"
 
 namespace tw::admin {
 

@@ -1,4 +1,4 @@
-#include "FolderDialog.h"
+#include "admin/FolderDialog.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "FolderList.h"
+#include "admin/FolderList.h"
 
 #include <algorithm>
 

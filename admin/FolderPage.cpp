@@ -1,4 +1,4 @@
-#include "FolderPage.h"
+#include "admin/FolderPage.h"
 
 #include <QAction>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "GroupEditor.h"
+#include "admin/GroupEditor.h"
 
 #include <QGridLayout>
 #include <QLabel>

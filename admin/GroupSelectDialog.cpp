@@ -1,4 +1,4 @@
-#include "GroupSelectDialog.h"
+#include "admin/GroupSelectDialog.h"
 
 #include <QListWidget>
 #include <QVBoxLayout>

@@ -1,4 +1,4 @@
-#include "IpAddressDialog.h"
+#include "admin/IpAddressDialog.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "IpAddressParts.h"
+#include "admin/IpAddressParts.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "IpFilterDialog.h"
+#include "admin/IpFilterDialog.h"
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>

@@ -1,4 +1,4 @@
-#include "IpFilterEditor.h"
+#include "admin/IpFilterEditor.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "LogPage.h"
+#include "admin/LogPage.h"
 
 #include <QAction>
 #include <QColor>

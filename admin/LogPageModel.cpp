@@ -1,4 +1,4 @@
-#include "LogPageModel.h"
+#include "admin/LogPageModel.h"
 
 #include <iterator>
 

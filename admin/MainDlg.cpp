@@ -1,4 +1,4 @@
-#include "MainDlg.h"
+#include "admin/MainDlg.h"
 
 #include <QApplication>
 #include <QCloseEvent>

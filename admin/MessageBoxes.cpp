@@ -1,4 +1,4 @@
-#include "MessageBoxes.h"
+#include "admin/MessageBoxes.h"
 
 #include <QMessageBox>
 

@@ -1,4 +1,4 @@
-#include "OnlineListModel.h"
+#include "admin/OnlineListModel.h"
 
 #include "engine/LogFile.h"
 

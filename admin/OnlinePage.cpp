@@ -1,4 +1,4 @@
-#include "OnlinePage.h"
+#include "admin/OnlinePage.h"
 
 #include <QAction>
 #include <QHeaderView>

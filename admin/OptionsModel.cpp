@@ -1,4 +1,4 @@
-#include "OptionsModel.h"
+#include "admin/OptionsModel.h"
 
 #include <fmt/printf.h>
 

@@ -1,4 +1,4 @@
-#include "OptionsPage.h"
+#include "admin/OptionsPage.h"
 
 #include <algorithm>
 

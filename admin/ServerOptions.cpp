@@ -1,4 +1,4 @@
-#include "ServerOptions.h"
+#include "admin/ServerOptions.h"
 
 namespace tw::admin {
 

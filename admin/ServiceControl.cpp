@@ -1,4 +1,4 @@
-#include "ServiceControl.h"
+#include "admin/ServiceControl.h"
 
 #include <fmt/printf.h>
 

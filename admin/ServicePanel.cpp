@@ -1,4 +1,4 @@
-#include "ServicePanel.h"
+#include "admin/ServicePanel.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

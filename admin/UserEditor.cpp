@@ -1,4 +1,4 @@
-#include "UserEditor.h"
+#include "admin/UserEditor.h"
 
 #include <QCheckBox>
 #include <QDateEdit>

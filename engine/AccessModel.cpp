@@ -1,4 +1,4 @@
-#include "AccessModel.h"
+#include "engine/AccessModel.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "AddressUpdater.h"
+#include "engine/AddressUpdater.h"
 
 #include <fmt/printf.h>
 

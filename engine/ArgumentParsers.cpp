@@ -1,4 +1,4 @@
-#include "ArgumentParsers.h"
+#include "engine/ArgumentParsers.h"
 
 #include <fmt/format.h>
 

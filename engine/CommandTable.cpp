@@ -1,4 +1,4 @@
-#include "CommandTable.h"
+#include "engine/CommandTable.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "ConnectThread.h"
+#include "engine/ConnectThread.h"
 
 #include <atomic>
 #include <optional>

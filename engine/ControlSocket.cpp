@@ -1,4 +1,4 @@
-#include "ControlSocket.h"
+#include "engine/ControlSocket.h"
 
 #include <algorithm>
 #include <stdexcept>

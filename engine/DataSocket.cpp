@@ -1,5 +1,5 @@
 // CDataSocket as a connection end point, its event dispatch and the pacing of limited transfers.
-#include "DataSocket.h"
+#include "engine/DataSocket.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "FtpServer.h"
+#include "engine/FtpServer.h"
 
 #include <algorithm>
 #include <cerrno>

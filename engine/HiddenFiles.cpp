@@ -1,4 +1,4 @@
-#include "HiddenFiles.h"
+#include "engine/HiddenFiles.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "IpFilter.h"
+#include "engine/IpFilter.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,5 @@
 // Directory listings: LIST, NLST, MLSD and MLST, the listing text, and its sending by CDataSocket.
-#include "Listing.h"
+#include "engine/Listing.h"
 
 #include <cerrno>
 #include <fmt/format.h>

@@ -1,4 +1,4 @@
-#include "LogBudget.h"
+#include "engine/LogBudget.h"
 
 #include <utility>
 

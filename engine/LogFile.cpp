@@ -1,4 +1,4 @@
-#include "LogFile.h"
+#include "engine/LogFile.h"
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "LoginBans.h"
+#include "engine/LoginBans.h"
 
 #include <algorithm>
 

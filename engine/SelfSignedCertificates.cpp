@@ -1,4 +1,4 @@
-#include "SelfSignedCertificates.h"
+#include "engine/SelfSignedCertificates.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>

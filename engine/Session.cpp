@@ -1,4 +1,4 @@
-#include "Session.h"
+#include "engine/Session.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "TlsContext.h"
+#include "engine/TlsContext.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>

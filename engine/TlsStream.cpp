@@ -1,4 +1,4 @@
-#include "TlsStream.h"
+#include "engine/TlsStream.h"
 
 #include <openssl/err.h>
 

@@ -1,4 +1,4 @@
-#include "Transport.h"
+#include "engine/Transport.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "UploadQuota.h"
+#include "engine/UploadQuota.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "Autostart.h"
+#include "platform/Autostart.h"
 
 #include <cerrno>
 #include <cstdlib>

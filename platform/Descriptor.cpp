@@ -1,4 +1,4 @@
-#include "Descriptor.h"
+#include "platform/Descriptor.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

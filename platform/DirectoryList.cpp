@@ -1,4 +1,4 @@
-#include "DirectoryList.h"
+#include "platform/DirectoryList.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "EventSocket.h"
+#include "platform/EventSocket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <csignal>
 
-#include "MessageLoop.h"
+#include "platform/MessageLoop.h"
 #include "platform/IpAddress.h"
 
 namespace tw {

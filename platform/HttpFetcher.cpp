@@ -1,4 +1,4 @@
-#include "HttpFetcher.h"
+#include "platform/HttpFetcher.h"
 
 #include <curl/curl.h>
 

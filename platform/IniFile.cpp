@@ -1,7 +1,7 @@
-#include "IniFile.h"
+#include "platform/IniFile.h"
 
-#include "FileSystem.h"
-#include "Text.h"
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "MessageLoop.h"
+#include "platform/MessageLoop.h"
 
 #include <sys/epoll.h>
 #include <sys/eventfd.h>

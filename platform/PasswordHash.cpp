@@ -1,4 +1,4 @@
-#include "PasswordHash.h"
+#include "platform/PasswordHash.h"
 
 #include <crypt.h>
 

@@ -1,4 +1,4 @@
-#include "PathBeneath.h"
+#include "platform/PathBeneath.h"
 
 #include <fcntl.h>
 #include <linux/openat2.h>

@@ -1,4 +1,4 @@
-#include "ServiceManager.h"
+#include "platform/ServiceManager.h"
 
 #include <systemd/sd-daemon.h>
 

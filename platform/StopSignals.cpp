@@ -1,4 +1,4 @@
-#include "StopSignals.h"
+#include "platform/StopSignals.h"
 
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <csignal>
 
-#include "MessageLoop.h"
+#include "platform/MessageLoop.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "SystemLog.h"
+#include "platform/SystemLog.h"
 
 #include <fcntl.h>
 #include <syslog.h>

@@ -1,4 +1,4 @@
-#include "Thread.h"
+#include "platform/Thread.h"
 
 #include <pthread.h>
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "MessageLoop.h"
+#include "platform/MessageLoop.h"
 
 namespace tw {
 

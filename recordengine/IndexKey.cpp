@@ -1,45 +1,38 @@
 // Key values and their order (rules in IndexKey.h).
-#include "IndexKey.h"
+#include "recordengine/IndexKey.h"
 
 #include <cstring>
 
-#include "IndexNode.h"
+#include "recordengine/IndexNode.h"
+
+namespace tw {
 
 namespace {
 
 template <typename T>
-int CompareNumbers(const uint8_t* a, const uint8_t* b)
-{
+int CompareNumbers(const uint8_t* a, const uint8_t* b) {
     T x, y;
     std::memcpy(&x, a, sizeof x);
     std::memcpy(&y, b, sizeof y);
     return x < y ? -1 : (y < x ? 1 : 0);  // unordered floats compare equal
 }
 
-int FoldAscii(uint8_t c)
-{
-    return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
-}
+int FoldAscii(uint8_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
-int CompareText(const uint8_t* a, const uint8_t* b, int length, int caseMode)
-{
-    if (caseMode != 1 && caseMode != 2)
-        return -1;
+int CompareText(const uint8_t* a, const uint8_t* b, int length, int caseMode) {
+    if (caseMode != 1 && caseMode != 2) return -1;
     for (int i = 0; i < length; ++i) {
         const int x = caseMode == 2 ? FoldAscii(a[i]) : a[i];
         const int y = caseMode == 2 ? FoldAscii(b[i]) : b[i];
-        if (x != y)
-            return x < y ? -1 : 1;
-        if (x == 0)
-            return 0;
+        if (x != y) return x < y ? -1 : 1;
+        if (x == 0) return 0;
     }
     return 0;
 }
 
-} // namespace
+}  // namespace
 
-void CIndexKey::Load(const CTableHeader& header, const CRecordLayout& layout, int key)
-{
+void CIndexKey::Load(const CTableHeader& header, const CRecordLayout& layout, int key) {
     kind_ = header.KeyKind(key);
     parts_.clear();
     int total = 0;
@@ -62,8 +55,7 @@ void CIndexKey::Load(const CTableHeader& header, const CRecordLayout& layout, in
     nodeSize_ = text ? used : (used + 3) / 4 * 4;  // byte and short keys end with 3 and 2 unused bytes
 }
 
-void CIndexKey::Build(const uint8_t* image, uint8_t* value) const
-{
+void CIndexKey::Build(const uint8_t* image, uint8_t* value) const {
     std::memset(value, 0, static_cast<size_t>(slotWidth_));
     int at = 0;
     for (const Part& part : parts_) {
@@ -72,28 +64,26 @@ void CIndexKey::Build(const uint8_t* image, uint8_t* value) const
     }
 }
 
-int CIndexKey::ComparePart(const Part& part, const uint8_t* a, const uint8_t* b) const
-{
+int CIndexKey::ComparePart(const Part& part, const uint8_t* a, const uint8_t* b) const {
     switch (part.type) {
-    case FT_BYTE: return CompareNumbers<uint8_t>(a, b);
-    case FT_SHORT: return CompareNumbers<int16_t>(a, b);
-    case FT_INT:
-    case FT_AUTOINC: return CompareNumbers<int32_t>(a, b);
-    case FT_FLOAT: return CompareNumbers<float>(a, b);
-    case FT_DOUBLE: return CompareNumbers<double>(a, b);
-    default: return CompareText(a, b, part.length, part.caseMode);
+        case FT_BYTE: return CompareNumbers<uint8_t>(a, b);
+        case FT_SHORT: return CompareNumbers<int16_t>(a, b);
+        case FT_INT:
+        case FT_AUTOINC: return CompareNumbers<int32_t>(a, b);
+        case FT_FLOAT: return CompareNumbers<float>(a, b);
+        case FT_DOUBLE: return CompareNumbers<double>(a, b);
+        default: return CompareText(a, b, part.length, part.caseMode);
     }
 }
 
-int CIndexKey::Compare(const uint8_t* a, const uint8_t* b) const
-{
-    if (IsOneText())
-        return CompareText(a, b, slotWidth_, parts_[0].caseMode);
+int CIndexKey::Compare(const uint8_t* a, const uint8_t* b) const {
+    if (IsOneText()) return CompareText(a, b, slotWidth_, parts_[0].caseMode);
     int at = 0;
     for (const Part& part : parts_) {
-        if (int c = ComparePart(part, a + at, b + at); c != 0)
-            return c;
+        if (int c = ComparePart(part, a + at, b + at); c != 0) return c;
         at += part.length;
     }
     return 0;
 }
+
+}  // namespace tw

@@ -11,8 +11,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "RecordLayout.h"
-#include "TableHeader.h"
+#include "recordengine/RecordLayout.h"
+#include "recordengine/TableHeader.h"
+
+namespace tw {
 
 class CIndexKey {
 public:
@@ -22,7 +24,7 @@ public:
     bool IsUnique() const { return kind_ == KEY_UNIQUE; }
     // Text and several-part keys use the text node layout.
     bool IsText() const { return nodeType_ == FT_STRING; }
-    int TextLength() const { return textLength_; }       // L for text keys
+    int TextLength() const { return textLength_; }  // L for text keys
     bool IsOneText() const { return IsText() && parts_.size() == 1; }
     int SlotWidth() const { return slotWidth_; }          // bytes of one key in a node
     int KeyAreaOffset() const { return keyAreaOffset_; }  // 1628 or 1632
@@ -49,3 +51,5 @@ private:
     int nodeSize_ = 0;
     std::vector<Part> parts_;
 };
+
+}  // namespace tw

@@ -1,17 +1,18 @@
 // Index and chain node images (layout in IndexNode.h).
-#include "IndexNode.h"
+#include "recordengine/IndexNode.h"
 
 #include <cstring>
 
-#include "IndexKey.h"
-#include "TableHeader.h"
+#include "recordengine/IndexKey.h"
+#include "recordengine/TableHeader.h"
+
+namespace tw {
 
 namespace {
 
 constexpr char kChainTag[8] = {'f', 'D', 'U', 'P', 'K', 'E', 'Y', 0};
 
-bool CheckPosition(CTableFile& file, int32_t pos, int size, const char* what, std::string& error)
-{
+bool CheckPosition(CTableFile& file, int32_t pos, int size, const char* what, std::string& error) {
     if (pos < HEADER_SIZE || pos > file.Size() - size) {
         error = std::string(what) + " position " + std::to_string(pos) + " is outside the file";
         return false;
@@ -19,8 +20,7 @@ bool CheckPosition(CTableFile& file, int32_t pos, int size, const char* what, st
     return true;
 }
 
-void EncodeFixed(const CIndexNode& node, uint8_t* out)
-{
+void EncodeFixed(const CIndexNode& node, uint8_t* out) {
     PutInt32(out, node.count);
     for (int i = 0; i < NODE_SLOTS; ++i) {
         PutInt32(out + 4 + 4 * i, node.child[i]);
@@ -32,8 +32,7 @@ void EncodeFixed(const CIndexNode& node, uint8_t* out)
     PutInt32(out + 1624, node.next);
 }
 
-bool DecodeFixed(const uint8_t* in, int32_t pos, CIndexNode& node, std::string& error)
-{
+bool DecodeFixed(const uint8_t* in, int32_t pos, CIndexNode& node, std::string& error) {
     node.count = GetInt32(in);
     if (node.count < 1 || node.count > NODE_ENTRIES) {
         error = "index node at " + std::to_string(pos) + " has " + std::to_string(node.count) + " entries";
@@ -50,22 +49,18 @@ bool DecodeFixed(const uint8_t* in, int32_t pos, CIndexNode& node, std::string& 
     return true;
 }
 
-} // namespace
+}  // namespace
 
-int32_t GetInt32(const uint8_t* p)
-{
+int32_t GetInt32(const uint8_t* p) {
     return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
                                 static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
 }
 
-void PutInt32(uint8_t* p, int32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
+void PutInt32(uint8_t* p, int32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
 }
 
-void CIndexNode::Init(const CIndexKey& key, int32_t pos)
-{
+void CIndexNode::Init(const CIndexKey& key, int32_t pos) {
     count = 0;
     parent = prev = next = -1;
     self = pos;
@@ -74,35 +69,29 @@ void CIndexNode::Init(const CIndexKey& key, int32_t pos)
     ClearSlots(0);
 }
 
-void CIndexNode::ClearSlots(int from)
-{
+void CIndexNode::ClearSlots(int from) {
     for (int i = from; i < NODE_SLOTS; ++i) {
         child[i] = -1;
         record[i] = -1;
-        if (!keys.empty())
-            std::memset(Key(i), 0, static_cast<size_t>(slotWidth));
+        if (!keys.empty()) std::memset(Key(i), 0, static_cast<size_t>(slotWidth));
     }
 }
 
-bool ReadNode(CTableFile& file, const CIndexKey& key, int32_t pos, CIndexNode& node, std::string& error)
-{
-    if (!CheckPosition(file, pos, key.NodeSize(), "index node", error))
-        return false;
+bool ReadNode(CTableFile& file, const CIndexKey& key, int32_t pos, CIndexNode& node, std::string& error) {
+    if (!CheckPosition(file, pos, key.NodeSize(), "index node", error)) return false;
     std::vector<uint8_t> buf(static_cast<size_t>(key.NodeSize()));
     if (!file.ReadAt(pos, buf.data(), buf.size())) {
         error = "index node at " + std::to_string(pos) + ": " + file.Error();
         return false;
     }
-    if (!DecodeFixed(buf.data(), pos, node, error))
-        return false;
+    if (!DecodeFixed(buf.data(), pos, node, error)) return false;
     node.slotWidth = key.SlotWidth();
     node.keys.assign(buf.begin() + key.KeyAreaOffset(),
                      buf.begin() + key.KeyAreaOffset() + NODE_SLOTS * key.SlotWidth());
     return true;
 }
 
-bool WriteNode(CTableFile& file, const CIndexKey& key, const CIndexNode& node, std::string& error)
-{
+bool WriteNode(CTableFile& file, const CIndexKey& key, const CIndexNode& node, std::string& error) {
     std::vector<uint8_t> buf(static_cast<size_t>(key.NodeSize()), 0);
     EncodeFixed(node, buf.data());
     std::memcpy(buf.data() + key.KeyAreaOffset(), node.keys.data(), node.keys.size());
@@ -113,10 +102,8 @@ bool WriteNode(CTableFile& file, const CIndexKey& key, const CIndexNode& node, s
     return true;
 }
 
-bool ReadNodeFixed(CTableFile& file, int32_t pos, CIndexNode& node, std::string& error)
-{
-    if (!CheckPosition(file, pos, NODE_FIXED_SIZE, "index node", error))
-        return false;
+bool ReadNodeFixed(CTableFile& file, int32_t pos, CIndexNode& node, std::string& error) {
+    if (!CheckPosition(file, pos, NODE_FIXED_SIZE, "index node", error)) return false;
     uint8_t buf[NODE_FIXED_SIZE];
     if (!file.ReadAt(pos, buf, sizeof buf)) {
         error = "index node at " + std::to_string(pos) + ": " + file.Error();
@@ -126,8 +113,7 @@ bool ReadNodeFixed(CTableFile& file, int32_t pos, CIndexNode& node, std::string&
     return DecodeFixed(buf, pos, node, error);
 }
 
-bool WriteNodeFixed(CTableFile& file, const CIndexNode& node, std::string& error)
-{
+bool WriteNodeFixed(CTableFile& file, const CIndexNode& node, std::string& error) {
     uint8_t buf[NODE_FIXED_SIZE];
     EncodeFixed(node, buf);
     if (!file.WriteAt(node.self, buf, sizeof buf)) {
@@ -137,18 +123,15 @@ bool WriteNodeFixed(CTableFile& file, const CIndexNode& node, std::string& error
     return true;
 }
 
-bool IsChainNode(CTableFile& file, int32_t pos)
-{
+bool IsChainNode(CTableFile& file, int32_t pos) {
     uint8_t buf[CHAIN_NODE_SIZE];
     return pos >= HEADER_SIZE && file.ReadSome(pos, buf, sizeof buf) == CHAIN_NODE_SIZE &&
            std::memcmp(buf, kChainTag, 7) == 0;
 }
 
-bool ReadChainNode(CTableFile& file, int32_t pos, CChainNode& node, std::string& error)
-{
+bool ReadChainNode(CTableFile& file, int32_t pos, CChainNode& node, std::string& error) {
     uint8_t buf[CHAIN_NODE_SIZE];
-    if (!CheckPosition(file, pos, CHAIN_NODE_SIZE, "chain node", error))
-        return false;
+    if (!CheckPosition(file, pos, CHAIN_NODE_SIZE, "chain node", error)) return false;
     if (!file.ReadAt(pos, buf, sizeof buf) || std::memcmp(buf, kChainTag, 7) != 0) {
         error = "chain node at " + std::to_string(pos) + " is damaged";
         return false;
@@ -160,8 +143,7 @@ bool ReadChainNode(CTableFile& file, int32_t pos, CChainNode& node, std::string&
     return true;
 }
 
-bool WriteChainNode(CTableFile& file, int32_t pos, const CChainNode& node, std::string& error)
-{
+bool WriteChainNode(CTableFile& file, int32_t pos, const CChainNode& node, std::string& error) {
     uint8_t buf[CHAIN_NODE_SIZE];
     std::memcpy(buf, kChainTag, 8);
     PutInt32(buf + 8, node.record);
@@ -174,3 +156,5 @@ bool WriteChainNode(CTableFile& file, int32_t pos, const CChainNode& node, std::
     }
     return true;
 }
+
+}  // namespace tw

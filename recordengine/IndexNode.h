@@ -33,7 +33,9 @@
 #include <string>
 #include <vector>
 
-#include "TableFile.h"
+#include "recordengine/TableFile.h"
+
+namespace tw {
 
 class CIndexKey;
 
@@ -85,3 +87,5 @@ bool WriteChainNode(CTableFile& file, int32_t pos, const CChainNode& node, std::
 // Little-endian helpers shared by the node and free-list code.
 int32_t GetInt32(const uint8_t* p);
 void PutInt32(uint8_t* p, int32_t v);
+
+}  // namespace tw

@@ -15,17 +15,19 @@
 #include <string>
 #include <vector>
 
-#include "IndexKey.h"
-#include "IndexNode.h"
-#include "TableFile.h"
-#include "TableHeader.h"
+#include "recordengine/IndexKey.h"
+#include "recordengine/IndexNode.h"
+#include "recordengine/TableFile.h"
+#include "recordengine/TableHeader.h"
+
+namespace tw {
 
 struct CSearchResult {
-    bool found = false;    // an entry with the value exists (it may be dead)
-    bool pastEnd = false;  // the value is above the last key of some node on the path
-    int entry = 0;         // the entry found, or the position to insert at
-    int32_t word = -1;     // the found entry's record word
-    CIndexNode leaf;       // leaf.self is -1 when the tree is empty
+    bool found = false;         // an entry with the value exists (it may be dead)
+    bool pastEnd = false;       // the value is above the last key of some node on the path
+    int entry = 0;              // the entry found, or the position to insert at
+    int32_t word = -1;          // the found entry's record word
+    CIndexNode leaf;            // leaf.self is -1 when the tree is empty
     std::vector<int32_t> path;  // node positions from the root to the leaf
 };
 
@@ -53,9 +55,7 @@ struct CLiveEntry {
 class CIndexTree {
 public:
     CIndexTree(CTableFile& file, CTableHeader& header, int key, const CIndexKey& def, std::string& error)
-        : file_(file), header_(header), k_(key), key_(def), error_(error)
-    {
-    }
+        : file_(file), header_(header), k_(key), key_(def), error_(error) {}
 
     // value has def.SlotWidth() bytes. With raise set, the last key of every internal node on the path
     // that is below the value is raised to it.
@@ -93,3 +93,5 @@ private:
     const CIndexKey& key_;
     std::string& error_;
 };
+
+}  // namespace tw

@@ -1,10 +1,11 @@
 // Record packing and reading (formats in RecordLayout.h).
-#include "RecordLayout.h"
+#include "recordengine/RecordLayout.h"
 
 #include <cstring>
 
-void CRecordLayout::Load(const CTableHeader& header)
-{
+namespace tw {
+
+void CRecordLayout::Load(const CTableHeader& header) {
     Clear();
     int offset = 0;
     for (int f = 0; f < header.FieldCount(); ++f) {
@@ -17,16 +18,14 @@ void CRecordLayout::Load(const CTableHeader& header)
     format_ = header.Format();
 }
 
-void CRecordLayout::Clear()
-{
+void CRecordLayout::Clear() {
     fields_.clear();
     length_ = 0;
     format_ = FORMAT_PACKED;
     maxPacked_ = 2;
 }
 
-int CRecordLayout::Pack(const uint8_t* image, uint8_t* out) const
-{
+int CRecordLayout::Pack(const uint8_t* image, uint8_t* out) const {
     int at = 2;
     for (const CFieldInfo& f : fields_) {
         const uint8_t* src = image + f.offset;
@@ -46,30 +45,25 @@ int CRecordLayout::Pack(const uint8_t* image, uint8_t* out) const
     return at;
 }
 
-bool CRecordLayout::Unpack(const uint8_t* packed, int len, uint8_t* image) const
-{
+bool CRecordLayout::Unpack(const uint8_t* packed, int len, uint8_t* image) const {
     std::memset(image, 0, static_cast<size_t>(length_));
     int at = 2;
     for (const CFieldInfo& f : fields_) {
         int n = f.width;
         if (f.type == FT_STRING) {
-            if (at + 2 > len)
-                return false;
+            if (at + 2 > len) return false;
             n = packed[at] | packed[at + 1] << 8;
             at += 2;
-            if (n > f.width)
-                return false;
+            if (n > f.width) return false;
         }
-        if (at + n > len)
-            return false;
+        if (at + n > len) return false;
         std::memcpy(image + f.offset, packed + at, static_cast<size_t>(n));
         at += n;
     }
     return at == len;
 }
 
-bool CRecordLayout::Read(CTableFile& file, int32_t pos, uint8_t* image, int& diskLength, std::string& error) const
-{
+bool CRecordLayout::Read(CTableFile& file, int32_t pos, uint8_t* image, int& diskLength, std::string& error) const {
     if (pos < HEADER_SIZE) {
         error = "record position " + std::to_string(pos) + " is inside the header";
         return false;
@@ -89,3 +83,5 @@ bool CRecordLayout::Read(CTableFile& file, int32_t pos, uint8_t* image, int& dis
     diskLength = len;
     return true;
 }
+
+}  // namespace tw

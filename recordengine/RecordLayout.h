@@ -23,8 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "TableFile.h"
-#include "TableHeader.h"
+#include "recordengine/TableFile.h"
+#include "recordengine/TableHeader.h"
+
+namespace tw {
 
 struct CFieldInfo {
     int type = 0;
@@ -59,3 +61,5 @@ private:
     int format_ = FORMAT_PACKED;
     int maxPacked_ = 2;
 };
+
+}  // namespace tw

@@ -22,11 +22,13 @@
 #include <string>
 #include <vector>
 
-#include "IndexKey.h"
-#include "IndexTree.h"
-#include "RecordLayout.h"
-#include "TableFile.h"
-#include "TableHeader.h"
+#include "recordengine/IndexKey.h"
+#include "recordengine/IndexTree.h"
+#include "recordengine/RecordLayout.h"
+#include "recordengine/TableFile.h"
+#include "recordengine/TableHeader.h"
+
+namespace tw {
 
 enum class OpenMode { Read, ReadWrite };
 
@@ -77,7 +79,9 @@ public:
     std::string GetFieldText(int field);
     std::string GetFieldText(const std::string& name) { return GetFieldText(GetFieldIndex(name)); }
     bool SetFieldText(const std::string& text, int field);
-    bool SetFieldText(const std::string& text, const std::string& name) { return SetFieldText(text, GetFieldIndex(name)); }
+    bool SetFieldText(const std::string& text, const std::string& name) {
+        return SetFieldText(text, GetFieldIndex(name));
+    }
     std::string GetTitle() const { return header_.Title(); }
     // Field 0 of the last record in key-0 order, 0 when there is none: the id a new record got.
     int GetLastId();
@@ -94,7 +98,7 @@ private:
         int32_t record = -1;
         int32_t chainPos = -1;  // the chain node of the current record, -1 when not in a chain
         CChainNode chain;
-        int64_t steps = 0;      // MoveNext calls since the cursor was placed; bounds a looping walk
+        int64_t steps = 0;  // MoveNext calls since the cursor was placed; bounds a looping walk
     };
 
     bool Fail(const std::string& text);
@@ -144,3 +148,5 @@ private:
 
     std::string error_;
 };
+
+}  // namespace tw

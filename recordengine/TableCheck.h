@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tw {
+
 struct CTableCheckSummary {
     int records = 0;
     int keys = 0;
@@ -24,3 +26,5 @@ struct CTableCheckSummary {
 
 // Opens the file for reading (shared lock) and checks it; false with the first problem in error.
 bool CheckTable(const std::string& fileName, std::string& error, CTableCheckSummary* summary = nullptr);
+
+}  // namespace tw

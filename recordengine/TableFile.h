@@ -32,6 +32,8 @@
 
 #include "platform/Descriptor.h"
 
+namespace tw {
+
 enum class FileAccess { Read, ReadWrite, Create };
 
 enum class FileOpenResult { Ok, OpenFailed, LockFailed, IoFailed };
@@ -52,30 +54,30 @@ public:
     bool IsWritable() const { return access_ != FileAccess::Read; }
     int64_t Size() const { return size_; }
 
-    bool ReadAt(int64_t pos, void* buf, size_t n);      // exactly n bytes
-    int64_t ReadSome(int64_t pos, void* buf, size_t n); // up to n bytes, fewer only at the end of the file
+    bool ReadAt(int64_t pos, void* buf, size_t n);       // exactly n bytes
+    int64_t ReadSome(int64_t pos, void* buf, size_t n);  // up to n bytes, fewer only at the end of the file
     bool WriteAt(int64_t pos, const void* buf, size_t n);
     // The position for `bytes` new bytes at the end of the file; fails when it would pass the 31-bit
     // positions a table can address.
     bool EndPosition(int64_t bytes, int32_t& pos);
 
-    bool Commit();   // the writes since the last Commit/Rollback become permanent
-    bool Rollback(); // the writes since the last Commit/Rollback are undone
+    bool Commit();    // the writes since the last Commit/Rollback become permanent
+    bool Rollback();  // the writes since the last Commit/Rollback are undone
 
     const std::string& Error() const { return error_; }
 
 private:
     bool Fail(const std::string& what);
-    bool Lock(tw::LockKind kind, int timeoutMs);
+    bool Lock(LockKind kind, int timeoutMs);
     bool JournalSave(int64_t pos, size_t n);
-    bool RemoveJournal(); // true when it is gone, also when there was none
+    bool RemoveJournal();  // true when it is gone, also when there was none
     bool JournalIsHot();
     bool ReadPrefix(int64_t base, std::vector<uint8_t>& bytes);
     // leftover: the journal was found by Open, so it is applied only to the table it was written for.
     bool Recover(bool leftover);
 
-    tw::UniqueFd fd_;
-    tw::UniqueFd journalFd_;
+    UniqueFd fd_;
+    UniqueFd journalFd_;
     FileAccess access_ = FileAccess::Read;
     std::string path_;
     std::string journalPath_;
@@ -88,3 +90,5 @@ private:
     uint64_t inode_ = 0;
     std::string error_;
 };
+
+}  // namespace tw

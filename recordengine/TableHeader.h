@@ -36,6 +36,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tw {
+
 constexpr int FT_SHORT = 1;
 constexpr int FT_INT = 2;
 constexpr int FT_FLOAT = 3;
@@ -141,3 +143,5 @@ private:
 
     std::array<uint8_t, HEADER_SIZE> bytes_;
 };
+
+}  // namespace tw

@@ -1,4 +1,4 @@
-#include "FtpService.h"
+#include "service/FtpService.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,9 +26,9 @@ int CFtpService::Run() {
 
     Loop().Run();
 
-    LogMessage(EventLevel::DIAGNOSTIC, "Tarnwick FTP Service stopping...");
+    LogMessage("Tarnwick FTP Service stopping...");
     CloseNotifyWindow();
-    LogMessage(EventLevel::DIAGNOSTIC, "Tarnwick FTP Service stopped.");
+    LogMessage("Tarnwick FTP Service stopped.");
     instance_.Release();
     return failed_ ? 1 : 0;
 }
@@ -49,7 +49,7 @@ void CFtpService::OnMessage(unsigned id, uintptr_t, intptr_t) {
 }
 
 void CFtpService::OnMessage(EventLevel level, const std::string& line) {
-    LogMessage(level, line);
+    LogMessage(line);
     if (!Foreground()) return;
     // One call per line, so lines of different threads never mix.
     std::string text = line + '\n';

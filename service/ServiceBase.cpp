@@ -1,4 +1,4 @@
-#include "ServiceBase.h"
+#include "service/ServiceBase.h"
 
 #include <fmt/format.h>
 
@@ -189,12 +189,12 @@ void CServiceBase::OnShutdown() { LogEvent("Service shutdown"); }
 
 // ---- logs ----
 
-void CServiceBase::LogMessage(EventLevel level, const std::string& text) {
+void CServiceBase::LogMessage(const std::string& text) {
     auto now = std::chrono::system_clock::now();
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     {
         std::lock_guard lock(queueMutex_);
-        queue_.push_back({std::chrono::system_clock::to_time_t(now), static_cast<int>(ms), level, text});
+        queue_.push_back({std::chrono::system_clock::to_time_t(now), static_cast<int>(ms), text});
         if (windowOpen_) {
             Post(WM_SERVICE_LOG);
             return;

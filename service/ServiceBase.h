@@ -12,7 +12,6 @@
 #include <mutex>
 #include <string>
 
-#include "engine/ServerEventSink.h"
 #include "platform/MessageLoop.h"
 #include "service/ServiceLog.h"
 
@@ -48,8 +47,8 @@ public:
     virtual void OnContinue();
     virtual void OnShutdown();
 
-    // Any thread: queues one line for the service log.
-    void LogMessage(EventLevel level, const std::string& text);
+    // Any thread: queues one line for the service log (lines of every level are kept).
+    void LogMessage(const std::string& text);
     // One syslog entry of at most 255 characters.
     void LogEvent(const std::string& text);
 
@@ -72,7 +71,6 @@ private:
     struct LogLine {
         std::time_t seconds;
         int milliseconds;
-        EventLevel level;
         std::string text;
     };
 

@@ -1,4 +1,4 @@
-#include "ServiceLog.h"
+#include "service/ServiceLog.h"
 
 #include <fmt/printf.h>
 

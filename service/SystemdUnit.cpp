@@ -1,4 +1,4 @@
-#include "SystemdUnit.h"
+#include "service/SystemdUnit.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <string>
 
-#include "RecordTable.h"
+#include "recordengine/RecordTable.h"
 #include "accounts/AccountTables.h"
+
+using namespace tw;
 
 namespace {
 

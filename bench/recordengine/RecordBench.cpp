@@ -9,41 +9,36 @@
 #include <string>
 #include <vector>
 
-#include "RecordTable.h"
+#include "recordengine/RecordTable.h"
+
+using namespace tw;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point from)
-{
-    return std::chrono::duration<double>(Clock::now() - from).count();
-}
+double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
 
-std::string UserName(int i)
-{
+std::string UserName(int i) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "user%06d", i);
     return buf;
 }
 
-bool Fail(const CRecordTable& t, const char* what)
-{
+bool Fail(const CRecordTable& t, const char* what) {
     std::fprintf(stderr, "%s: %s\n", what, t.GetErrorText().c_str());
     return false;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const std::filesystem::path dir = argc > 1 ? argv[1] : std::filesystem::temp_directory_path();
     const int records = argc > 2 ? std::stoi(argv[2]) : 100000;
     const std::string path = (dir / "bench-user.sdb").string();
 
     std::vector<int> order(static_cast<size_t>(records));
-    for (int i = 0; i < records; ++i)
-        order[static_cast<size_t>(i)] = i;
+    for (int i = 0; i < records; ++i) order[static_cast<size_t>(i)] = i;
     std::mt19937 rng(1);
     std::shuffle(order.begin(), order.end(), rng);
 
@@ -68,19 +63,16 @@ int main(int argc, char** argv)
         const std::string name = UserName(static_cast<int>(rng() % static_cast<unsigned>(records)));
         start = Clock::now();
         CRecordTable login;
-        if (!login.Open(path, OpenMode::Read) || !login.Seek("name", name.c_str()))
-            return Fail(login, "lookup"), 1;
+        if (!login.Open(path, OpenMode::Read) || !login.Seek("name", name.c_str())) return Fail(login, "lookup"), 1;
         login.Close();
         lookups.push_back(Seconds(start) * 1e6);
     }
     std::sort(lookups.begin(), lookups.end());
 
-    if (!t.Open(path, OpenMode::Read))
-        return Fail(t, "open"), 1;
+    if (!t.Open(path, OpenMode::Read)) return Fail(t, "open"), 1;
     start = Clock::now();
     int walked = 0;
-    for (bool ok = t.MoveFirst(1); ok; ok = t.MoveNext(1))
-        ++walked;
+    for (bool ok = t.MoveFirst(1); ok; ok = t.MoveNext(1)) ++walked;
     const double walk = Seconds(start);
     t.Close();
 

@@ -8,15 +8,16 @@
 
 #include <unistd.h>
 
-#include "RecordTable.h"
-#include "TableCheck.h"
+#include "recordengine/RecordTable.h"
+#include "recordengine/TableCheck.h"
+
+using namespace tw;
 
 namespace {
 
 std::string g_path;
 
-void Seed(const std::string& path, bool small)
-{
+void Seed(const std::string& path, bool small) {
     CRecordTable t;
     t.CreateField("id", FT_AUTOINC);
     t.CreateField("name", FT_STRING, 16);
@@ -25,8 +26,7 @@ void Seed(const std::string& path, bool small)
     t.CreateField("memo", FT_MEMO);
     t.CreateKey("name", KEY_UNIQUE, 1, small ? 2 : 1);
     t.CreateKey("group", KEY_DUP, 2);
-    if (small)
-        t.CreateKey("flag", KEY_DUP, 3);
+    if (small) t.CreateKey("flag", KEY_DUP, 3);
     t.Create(path, "seed");
     const int records = small ? 12 : 260;
     for (int i = 0; i < records; ++i) {
@@ -36,22 +36,18 @@ void Seed(const std::string& path, bool small)
         t.AppendRecord();
     }
     for (int i = 0; i < records; i += 5) {
-        if (t.Seek("name", ("n" + std::to_string(i)).c_str()))
-            t.DeleteRecord();
+        if (t.Seek("name", ("n" + std::to_string(i)).c_str())) t.DeleteRecord();
     }
 }
 
 // The engine ends a walk with more steps than the file has bytes; going past that is a finding.
-void Walk(CRecordTable& t)
-{
+void Walk(CRecordTable& t) {
     const uintmax_t fileSize = std::filesystem::file_size(g_path);
     for (int k = 0; k < t.GetKeyCount(); ++k) {
         uintmax_t steps = 0;
         for (bool ok = t.MoveFirst(k); ok; ok = t.MoveNext(k)) {
-            if (++steps > fileSize + 1)
-                std::abort();
-            for (int f = 0; f < t.GetFieldCount(); ++f)
-                t.GetFieldText(f);
+            if (++steps > fileSize + 1) std::abort();
+            for (int f = 0; f < t.GetFieldCount(); ++f) t.GetFieldText(f);
         }
         t.MoveLast(k);
     }
@@ -63,11 +59,11 @@ void Walk(CRecordTable& t)
     t.GetLastId();
 }
 
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
-{
-    g_path = (std::filesystem::temp_directory_path() / ("recordengine-fuzz-" + std::to_string(getpid()) + ".sdb")).string();
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    g_path =
+        (std::filesystem::temp_directory_path() / ("recordengine-fuzz-" + std::to_string(getpid()) + ".sdb")).string();
     std::atexit([] {
         std::filesystem::remove(g_path);
         std::filesystem::remove(g_path + "-journal");
@@ -86,26 +82,22 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FILE* f = std::fopen(g_path.c_str(), "wb");
-    if (!f)
-        return 0;
+    if (!f) return 0;
     std::fwrite(data, 1, size, f);
     std::fclose(f);
     std::filesystem::remove(g_path + "-journal");
     {
         CRecordTable t;
         t.SetLockTimeout(0);
-        if (t.Open(g_path, OpenMode::Read))
-            Walk(t);
+        if (t.Open(g_path, OpenMode::Read)) Walk(t);
     }
     {
         CRecordTable t;
         t.SetLockTimeout(0);
         if (t.Open(g_path, OpenMode::ReadWrite)) {
-            if (t.MoveFirst(0))
-                t.DeleteRecord();
+            if (t.MoveFirst(0)) t.DeleteRecord();
             t.SetFieldText("fresh", 1);
             t.SetFieldText("4", 2);
             t.AppendRecord();

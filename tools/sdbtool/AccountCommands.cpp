@@ -1,4 +1,4 @@
-#include "AccountCommands.h"
+#include "tools/sdbtool/AccountCommands.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,9 @@
 
 #include "accounts/AccountStore.h"
 
-namespace accounts {
+namespace tw {
+
+namespace sdbtool {
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "sdbtool: %s\n", message.c_str());
@@ -18,8 +20,7 @@ int Misuse(const std::string& message) {
     return 2;
 }
 
-int Refused(const tw::AccountStatus& status) {
-    using tw::AccountFault;
+int Refused(const AccountStatus& status) {
     const bool usage = status.fault == AccountFault::Empty || status.fault == AccountFault::TooLong ||
                        status.fault == AccountFault::Invalid;
     return usage ? Misuse(status.text) : Fail(status.text);
@@ -52,7 +53,9 @@ bool ParseOptions(const CommandArgs& args, size_t from, const std::vector<std::s
 }
 
 std::string AbsoluteDirectory(const std::string& arg) {
-    return tw::NormalizeDirectory(std::filesystem::absolute(arg).lexically_normal().string());
+    return NormalizeDirectory(std::filesystem::absolute(arg).lexically_normal().string());
 }
 
-}  // namespace accounts
+}  // namespace sdbtool
+
+}  // namespace tw

@@ -6,17 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "Commands.h"
 #include "accounts/Accounts.h"
+#include "tools/sdbtool/Commands.h"
 
-namespace accounts {
+namespace tw {
+
+namespace sdbtool {
 
 // Reports a failure (exit status 1) or wrong usage (exit status 2) on standard error.
 int Fail(const std::string& message);
 int Misuse(const std::string& message);
 // Reports what the account library refused: a value that cannot be stored is wrong usage (2), anything
 // else a failure (1).
-int Refused(const tw::AccountStatus& status);
+int Refused(const AccountStatus& status);
 // A program directory argument: `dir` gets it ending in "/"; false (reported) when it is no directory.
 bool ProgramDirectoryArg(const std::string& arg, std::string& dir);
 // "--key value" pairs from args[from] on; false with `error` for anything else.
@@ -25,4 +27,6 @@ bool ParseOptions(const CommandArgs& args, size_t from, const std::vector<std::s
 // A directory argument as stored: absolute, without "." and ".." pieces.
 std::string AbsoluteDirectory(const std::string& arg);
 
-}  // namespace accounts
+}  // namespace sdbtool
+
+}  // namespace tw

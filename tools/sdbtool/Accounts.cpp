@@ -4,69 +4,81 @@
 #include <filesystem>
 #include <map>
 
-#include "AccountCommands.h"
-#include "Commands.h"
 #include "accounts/AccountStore.h"
 #include "accounts/AccountTables.h"
 #include "accounts/StoredFiles.h"
+#include "tools/sdbtool/AccountCommands.h"
+#include "tools/sdbtool/Commands.h"
+
+namespace tw {
 
 namespace {
 
-using namespace accounts;
-using tw::Account;
-using tw::AccountStatus;
-using tw::UserChange;
+using namespace sdbtool;
 
 const std::vector<std::string> kUserOptions = {
-    "password", "password-hash", "password-plain", "email", "home", "rights", "groups", "status",
-    "expires", "download-speed", "upload-speed", "quota", "used"};
+    "password", "password-hash", "password-plain", "email",        "home",  "rights", "groups",
+    "status",   "expires",       "download-speed", "upload-speed", "quota", "used"};
 
 // The change the options ask for; false with `error` (and `usage` for a malformed value) otherwise.
-bool ParseUserOptions(const tw::CAccountStore& store, const std::map<std::string, std::string>& options,
-                      UserChange& change, std::string& error) {
+bool ParseUserOptions(const CAccountStore& store, const std::map<std::string, std::string>& options, UserChange& change,
+                      std::string& error) {
     for (const auto& [key, value] : options) {
         if (key == "password" || key == "password-hash") {
-            change.password = tw::PasswordText{value, true};
+            change.password = PasswordText{value, true};
         } else if (key == "password-plain") {
-            change.password = tw::PasswordText{value, false};
+            change.password = PasswordText{value, false};
         } else if (key == "email") {
             change.email = value;
         } else if (key == "home") {
-            if (AccountStatus s = tw::CheckDirectoryExists(value, tw::AccountField::Home); !s) error = s.text;
-            else change.homedir = AbsoluteDirectory(value);
+            if (AccountStatus s = CheckDirectoryExists(value, AccountField::Home); !s)
+                error = s.text;
+            else
+                change.homedir = AbsoluteDirectory(value);
         } else if (key == "rights") {
-            change.rights = tw::RightsSet::FromString(value);
+            change.rights = RightsSet::FromString(value);
             if (!change.rights) error = "malformed rights '" + value + "' (nine letters RWDRALCRR, '-' where denied)";
         } else if (key == "groups") {
             std::vector<int> ids;
             std::vector<std::string> unknown;
-            if (AccountStatus s = store.ResolveGroups(value, ids, unknown); !s) error = s.text;
-            else if (!unknown.empty()) error = "unknown group '" + unknown.front() + "'";
-            else change.groups = ids;
+            if (AccountStatus s = store.ResolveGroups(value, ids, unknown); !s)
+                error = s.text;
+            else if (!unknown.empty())
+                error = "unknown group '" + unknown.front() + "'";
+            else
+                change.groups = ids;
         } else if (key == "status") {
-            if (value == "enabled" || value == "disabled") change.enabled = value == "enabled";
-            else error = "status is 'enabled' or 'disabled'";
+            if (value == "enabled" || value == "disabled")
+                change.enabled = value == "enabled";
+            else
+                error = "status is 'enabled' or 'disabled'";
         } else if (key == "expires") {
-            if (value == "never") change.expiry = tw::Expiry{};
-            else if (tw::ValidDate(value)) change.expiry = tw::Expiry{true, value};
-            else error = "expiry is a date YYYY-MM-DD or 'never'";
+            if (value == "never")
+                change.expiry = Expiry{};
+            else if (ValidDate(value))
+                change.expiry = Expiry{true, value};
+            else
+                error = "expiry is a date YYYY-MM-DD or 'never'";
         } else if (key == "download-speed" || key == "upload-speed") {
             int speed = 0;
-            if (!tw::ParseSpeed(value, speed))
-                error = key + " is a whole number of KB per second up to " + std::to_string(INT_MAX) + " (0: unlimited)";
-            else (key == "download-speed" ? change.download : change.upload) = tw::SpeedLimit{speed > 0, speed};
+            if (!ParseSpeed(value, speed))
+                error =
+                    key + " is a whole number of KB per second up to " + std::to_string(INT_MAX) + " (0: unlimited)";
+            else
+                (key == "download-speed" ? change.download : change.upload) = SpeedLimit{speed > 0, speed};
         } else if (key == "quota" || key == "used") {
             double kb = 0;
-            if (!tw::ParseKb(value, kb)) error = key + " is a number of KB, 0 or more";
-            else (key == "quota" ? change.quotaMax : change.quotaCurrent) = kb;
+            if (!ParseKb(value, kb))
+                error = key + " is a number of KB, 0 or more";
+            else
+                (key == "quota" ? change.quotaMax : change.quotaCurrent) = kb;
         }
         if (!error.empty()) return false;
     }
     return true;
 }
 
-int UserAddOrSet(tw::CAccountStore& store, const std::string& verb, const std::string& name,
-                 const CommandArgs& args) {
+int UserAddOrSet(CAccountStore& store, const std::string& verb, const std::string& name, const CommandArgs& args) {
     std::map<std::string, std::string> options;
     std::string error;
     if (!ParseOptions(args, 3, kUserOptions, options, error)) return Misuse(error);
@@ -87,7 +99,7 @@ int UserAddOrSet(tw::CAccountStore& store, const std::string& verb, const std::s
     return 0;
 }
 
-int UserDel(tw::CAccountStore& store, const std::string& name) {
+int UserDel(CAccountStore& store, const std::string& name) {
     Account user;
     if (AccountStatus s = store.FindUser(name, user); !s) return Fail(s.text);
     if (AccountStatus s = store.DeleteUser(user.id); !s) return Fail(s.text);
@@ -100,14 +112,14 @@ void PrintUser(const Account& a) {
     std::printf("userid         %s\nid             %d\nhomedir        %s\nstatus         %s\nrights         %s\n",
                 a.userid.c_str(), a.id, a.homedir.c_str(), a.enabled ? "enabled" : "disabled",
                 a.rights.ToString().c_str());
-    std::printf("groups         %s\nemail          %s\nexpires        %s\n", tw::EncodeGroupIds(a.groups).c_str(),
+    std::printf("groups         %s\nemail          %s\nexpires        %s\n", EncodeGroupIds(a.groups).c_str(),
                 a.email.c_str(), a.expiry.on ? a.expiry.date.c_str() : "never");
     std::printf("download       %s\nupload         %s\nquota          %.0f KB, used %.0f KB\n",
                 SpeedText(a.downloadLimit, a.downloadSpeed).c_str(), SpeedText(a.uploadLimit, a.uploadSpeed).c_str(),
                 a.quotaMax, a.quotaCurrent);
 }
 
-int UserList(const tw::CAccountStore& store) {
+int UserList(const CAccountStore& store) {
     std::vector<Account> users;
     if (AccountStatus s = store.Users(users); !s) return Fail(s.text);
     for (const Account& a : users)
@@ -116,9 +128,9 @@ int UserList(const tw::CAccountStore& store) {
 }
 
 // Sets quota_current to what the home stores; prints the old and the new value.
-bool RescanQuota(tw::CAccountStore& store, const Account& user) {
+bool RescanQuota(CAccountStore& store, const Account& user) {
     double kb = 0;
-    if (!tw::StoredKb(user.homedir, kb)) {
+    if (!StoredKb(user.homedir, kb)) {
         std::fprintf(stderr, "sdbtool: %s: cannot read home %s\n", user.userid.c_str(), user.homedir.c_str());
         return false;
     }
@@ -133,7 +145,7 @@ bool RescanQuota(tw::CAccountStore& store, const Account& user) {
 }
 
 // One user by name, or with --all every user with a quota; exits 1 when any could not be rescanned.
-int UserRescanQuota(tw::CAccountStore& store, const std::string& name) {
+int UserRescanQuota(CAccountStore& store, const std::string& name) {
     std::vector<Account> users;
     if (name == "--all") {
         if (AccountStatus s = store.Users(users); !s) return Fail(s.text);
@@ -153,14 +165,15 @@ int RunUserCommand(const CommandArgs& args) {
     const std::string& verb = args[0];
     std::string dir;
     if (!ProgramDirectoryArg(args[1], dir)) return 1;
-    tw::CAccountStore store(dir);
+    CAccountStore store(dir);
     if (verb == "list") return UserList(store);
     if (args.size() < 3) return Misuse("user " + verb + " needs a user name");
     const std::string& name = args[2];
     if (verb == "add" || verb == "set") return UserAddOrSet(store, verb, name, args);
     if (verb == "del") return UserDel(store, name);
     if (verb == "rescan-quota")
-        return args.size() == 3 ? UserRescanQuota(store, name) : Misuse("usage: sdbtool user rescan-quota DIR NAME|--all");
+        return args.size() == 3 ? UserRescanQuota(store, name)
+                                : Misuse("usage: sdbtool user rescan-quota DIR NAME|--all");
     if (verb == "show") {
         Account user;
         if (AccountStatus s = store.FindUser(name, user); !s) return Fail(s.text);
@@ -176,12 +189,14 @@ int RunInit(const CommandArgs& args) {
     if (args.size() != 1) return Misuse("usage: sdbtool init DIR");
     std::string dir;
     if (!ProgramDirectoryArg(args[0], dir)) return 1;
-    for (const std::string& path : {tw::UserTablePath(dir), tw::GroupTablePath(dir)})
+    for (const std::string& path : {UserTablePath(dir), GroupTablePath(dir)})
         if (std::filesystem::exists(path)) return Fail(path + " exists; remove it first");
     std::string error;
-    if (!tw::CreateUserTable(tw::UserTablePath(dir), error) || !tw::CreateGroupTable(tw::GroupTablePath(dir), error))
+    if (!CreateUserTable(UserTablePath(dir), error) || !CreateGroupTable(GroupTablePath(dir), error))
         return Fail(error);
     return 0;
 }
 
 int RunUser(const CommandArgs& args) { return RunUserCommand(args); }
+
+}  // namespace tw

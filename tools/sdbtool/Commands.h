@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tw {
+
 using CommandArgs = std::vector<std::string>;
 
 int RunDump(const CommandArgs& args);
@@ -13,3 +15,5 @@ int RunInit(const CommandArgs& args);
 int RunUser(const CommandArgs& args);
 int RunGroup(const CommandArgs& args);
 int RunFolder(const CommandArgs& args);
+
+}  // namespace tw

@@ -1,21 +1,21 @@
 // sdbtool dump FILE: the header's definitions and state, then every record in key-0 order as text.
 #include <cstdio>
 
-#include "Commands.h"
-#include "RecordTable.h"
+#include "recordengine/RecordTable.h"
+#include "tools/sdbtool/Commands.h"
+
+namespace tw {
 
 namespace {
 
-const char* TypeName(int type)
-{
-    static const char* const names[] = {"?",         "FT_SHORT", "FT_INT",  "FT_FLOAT", "FT_DOUBLE",
+const char* TypeName(int type) {
+    static const char* const names[] = {"?",         "FT_SHORT", "FT_INT",  "FT_FLOAT",  "FT_DOUBLE",
                                         "FT_STRING", "FT_BYTE",  "FT_MEMO", "FT_AUTOINC"};
     return type >= FT_SHORT && type <= FT_AUTOINC ? names[type] : names[0];
 }
 
 // Text fields quoted, with bytes that are not printable ASCII as \xHH.
-std::string Quoted(const std::string& s)
-{
+std::string Quoted(const std::string& s) {
     std::string out = "\"";
     for (unsigned char c : s) {
         if (c == '"' || c == '\\') {
@@ -32,8 +32,7 @@ std::string Quoted(const std::string& s)
     return out + "\"";
 }
 
-void PrintHeader(const CTableHeader& h)
-{
+void PrintHeader(const CTableHeader& h) {
     std::printf("title          %s\n", Quoted(h.Title()).c_str());
     std::printf("version        %s\n", Quoted(h.Version()).c_str());
     std::printf("format         %s\n", h.Format() == FORMAT_FIXED ? "fixed" : "packed");
@@ -55,10 +54,9 @@ void PrintHeader(const CTableHeader& h)
     }
 }
 
-} // namespace
+}  // namespace
 
-int RunDump(const CommandArgs& args)
-{
+int RunDump(const CommandArgs& args) {
     if (args.size() != 1) {
         std::fprintf(stderr, "usage: sdbtool dump FILE\n");
         return 2;
@@ -92,3 +90,5 @@ int RunDump(const CommandArgs& args)
     }
     return 0;
 }
+
+}  // namespace tw

@@ -2,28 +2,26 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "AccountCommands.h"
 #include "accounts/AccountStore.h"
 #include "platform/Text.h"
+#include "tools/sdbtool/AccountCommands.h"
+
+namespace tw {
 
 namespace {
 
-using namespace accounts;
-using tw::AccountStatus;
-using tw::FolderOwner;
-using tw::VirtualFolder;
+using namespace sdbtool;
 
 int GroupCommand(const CommandArgs& args) {
     if (args.size() < 2) return Misuse("usage: sdbtool group add|set|del|list DIR [NAME] [--notes TEXT]");
     const std::string& verb = args[0];
     std::string dir;
     if (!ProgramDirectoryArg(args[1], dir)) return 1;
-    tw::CAccountStore store(dir);
+    CAccountStore store(dir);
     if (verb == "list") {
-        std::vector<tw::Group> groups;
+        std::vector<Group> groups;
         if (AccountStatus s = store.Groups(groups); !s) return Fail(s.text);
-        for (const tw::Group& g : groups)
-            std::printf("%-6d %-20s %s\n", g.id, g.name.c_str(), g.notes.c_str());
+        for (const Group& g : groups) std::printf("%-6d %-20s %s\n", g.id, g.name.c_str(), g.notes.c_str());
         return 0;
     }
     if (args.size() < 3) return Misuse("group " + verb + " needs a group name");
@@ -31,7 +29,7 @@ int GroupCommand(const CommandArgs& args) {
     std::map<std::string, std::string> options;
     std::string error;
     if (!ParseOptions(args, 3, {"notes"}, options, error)) return Misuse(error);
-    tw::GroupChange change;
+    GroupChange change;
     if (options.count("notes")) change.notes = options["notes"];
     if (verb == "add") {
         change.name = name;
@@ -41,7 +39,7 @@ int GroupCommand(const CommandArgs& args) {
         return 0;
     }
     if (verb != "set" && verb != "del") return Misuse("unknown group command '" + verb + "'");
-    tw::Group group;
+    Group group;
     if (AccountStatus s = store.FindGroup(name, group); !s) return Fail(s.text);
     AccountStatus s = verb == "set" ? store.ChangeGroup(group.id, change, nullptr) : store.DeleteGroup(group.id);
     return s ? 0 : Refused(s);
@@ -56,41 +54,44 @@ int FolderCommand(const CommandArgs& args) {
     const std::string& verb = args[0];
     std::string dir;
     if (!ProgramDirectoryArg(args[1], dir)) return 1;
-    tw::CAccountStore store(dir);
+    CAccountStore store(dir);
     const FolderOwner owner = args[2] == "user" ? FolderOwner::User : FolderOwner::Group;
     int id = 0;
     if (owner == FolderOwner::User) {
-        tw::Account user;
+        Account user;
         if (AccountStatus s = store.FindUser(args[3], user); !s) return Fail(s.text);
         id = user.id;
     } else {
-        tw::Group group;
+        Group group;
         if (AccountStatus s = store.FindGroup(args[3], group); !s) return Fail(s.text);
         id = group.id;
     }
     if (verb == "list") {
         std::vector<VirtualFolder> folders;
         if (AccountStatus s = store.Folders(owner, id, folders); !s) return Fail(s.text);
-        for (const auto& f : folders) std::printf("%-20s %s %s\n", f.name.c_str(), f.rights.ToString().c_str(), f.dir.c_str());
+        for (const auto& f : folders)
+            std::printf("%-20s %s %s\n", f.name.c_str(), f.rights.ToString().c_str(), f.dir.c_str());
         return 0;
     }
     if (args.size() < 5) return Misuse(usage);
     const std::string& name = args[4];
-    auto named = [&](const VirtualFolder& f) { return tw::EqualsNoCase(f.name, name); };
+    auto named = [&](const VirtualFolder& f) { return EqualsNoCase(f.name, name); };
     std::function<AccountStatus(std::vector<VirtualFolder>&)> edit;
     if (verb == "add") {
         if (args.size() < 6) return Misuse(usage);
-        std::map<std::string, std::string> options = {{"rights", tw::kNewRights}};
+        std::map<std::string, std::string> options = {{"rights", kNewRights}};
         std::string error;
         if (!ParseOptions(args, 6, {"rights"}, options, error)) return Misuse(error);
-        auto rights = tw::RightsSet::FromString(options["rights"]);
-        if (!rights) return Misuse("malformed rights '" + options["rights"] + "' (nine letters RWDRALCRR, '-' where denied)");
+        auto rights = RightsSet::FromString(options["rights"]);
+        if (!rights)
+            return Misuse("malformed rights '" + options["rights"] + "' (nine letters RWDRALCRR, '-' where denied)");
         const VirtualFolder folder{name, AbsoluteDirectory(args[5]), *rights};
-        if (AccountStatus s = tw::CheckFolder(folder); !s) return Refused(s);
-        if (AccountStatus s = tw::CheckDirectoryExists(args[5], tw::AccountField::FolderDir); !s) return Fail(s.text);
+        if (AccountStatus s = CheckFolder(folder); !s) return Refused(s);
+        if (AccountStatus s = CheckDirectoryExists(args[5], AccountField::FolderDir); !s) return Fail(s.text);
         edit = [&, folder](std::vector<VirtualFolder>& folders) {
             if (std::any_of(folders.begin(), folders.end(), named))
-                return AccountStatus::Fail(tw::AccountFault::Exists, tw::AccountField::FolderName, "folder '" + name + "' exists");
+                return AccountStatus::Fail(AccountFault::Exists, AccountField::FolderName,
+                                           "folder '" + name + "' exists");
             folders.push_back(folder);
             return AccountStatus{};
         };
@@ -98,7 +99,8 @@ int FolderCommand(const CommandArgs& args) {
         edit = [&](std::vector<VirtualFolder>& folders) {
             auto it = std::find_if(folders.begin(), folders.end(), named);
             if (it == folders.end())
-                return AccountStatus::Fail(tw::AccountFault::Unknown, tw::AccountField::FolderName, "unknown folder '" + name + "'");
+                return AccountStatus::Fail(AccountFault::Unknown, AccountField::FolderName,
+                                           "unknown folder '" + name + "'");
             folders.erase(it);
             return AccountStatus{};
         };
@@ -113,3 +115,5 @@ int FolderCommand(const CommandArgs& args) {
 
 int RunGroup(const CommandArgs& args) { return GroupCommand(args); }
 int RunFolder(const CommandArgs& args) { return FolderCommand(args); }
+
+}  // namespace tw

@@ -1,7 +1,7 @@
 // The access model over a real directory tree, with accounts from an in-memory source.
 #include "engine/AccessModel.h"
 
-#include "FtpTestServer.h"
+#include "tests/unit/engine/FtpTestServer.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "FtpTestServer.h"
+#include "tests/unit/engine/FtpTestServer.h"
 #include "engine/ConnectThread.h"
 #include "engine/FtpServer.h"
 #include "engine/ServerEventSink.h"

@@ -1,7 +1,7 @@
 // PORT and PASV: parsing, the bounce and theft refusals, the passive port choice, active connects.
 #include <gtest/gtest.h>
 
-#include "FtpTestServer.h"
+#include "tests/unit/engine/FtpTestServer.h"
 #include "engine/Messages.h"
 
 namespace tw::test {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "FtpTestServer.h"
+#include "tests/unit/engine/FtpTestServer.h"
 #include "engine/ServerEventSink.h"
 
 using namespace std::chrono_literals;

@@ -1,4 +1,4 @@
-#include "FtpTestServer.h"
+#include "tests/unit/engine/FtpTestServer.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -8,7 +8,7 @@
 #include <ctime>
 #include <map>
 
-#include "FtpTestServer.h"
+#include "tests/unit/engine/FtpTestServer.h"
 #include "engine/Listing.h"
 
 namespace tw::test {

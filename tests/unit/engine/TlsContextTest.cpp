@@ -1,7 +1,7 @@
 // The TLS context over certificate sets made with the openssl command.
 #include "engine/TlsContext.h"
 
-#include "FtpTestServer.h"
+#include "tests/unit/engine/FtpTestServer.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <thread>
 
-#include "FtpTestServer.h"
+#include "tests/unit/engine/FtpTestServer.h"
 #include "engine/TlsStream.h"
 #include "platform/MessageLoop.h"
 

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "FtpTestServer.h"
+#include "tests/unit/engine/FtpTestServer.h"
 #include "engine/Messages.h"
 
 using namespace std::chrono_literals;

@@ -2,7 +2,7 @@
 // upload that began before another settled still sees that settlement.
 #include <gtest/gtest.h>
 
-#include "FtpTestServer.h"
+#include "tests/unit/engine/FtpTestServer.h"
 #include "engine/UploadQuota.h"
 
 namespace tw {

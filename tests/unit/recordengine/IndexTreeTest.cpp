@@ -1,11 +1,12 @@
 // Index trees: splits, raised internal keys, duplicate chains, dead entries and key types.
-#include "TableTestUtil.h"
+#include "tests/unit/recordengine/TableTestUtil.h"
 
 #include <algorithm>
 #include <cstring>
 #include <random>
 #include <set>
 
+namespace tw {
 namespace {
 
 constexpr int kRootAt = 0x3B94;
@@ -13,24 +14,18 @@ constexpr int kFirstLeafAt = 0x3BBC;
 constexpr int kLastLeafAt = 0x3BE4;
 constexpr int kIntNode = 2432;
 
-void DefineNumbers(CRecordTable& t)
-{
+void DefineNumbers(CRecordTable& t) {
     ASSERT_TRUE(t.CreateField("n", FT_INT));
     ASSERT_TRUE(t.CreateKey("n", KEY_UNIQUE, 0));
 }
 
-bool AppendNumber(CRecordTable& t, int n)
-{
-    return t.SetFieldText(std::to_string(n), 0) && t.AppendRecord();
-}
+bool AppendNumber(CRecordTable& t, int n) { return t.SetFieldText(std::to_string(n), 0) && t.AppendRecord(); }
 
-TEST_F(TableTest, SplitsKeepHalvesAndRootKeys)
-{
+TEST_F(TableTest, SplitsKeepHalvesAndRootKeys) {
     CRecordTable t;
     DefineNumbers(t);
     ASSERT_TRUE(t.Create(Path("n.sdb"), ""));
-    for (int n = 1; n <= 200; ++n)
-        ASSERT_TRUE(AppendNumber(t, n * 10));
+    for (int n = 1; n <= 200; ++n) ASSERT_TRUE(AppendNumber(t, n * 10));
     auto b = FileBytes(Path("n.sdb"));
     const int32_t leaf = Int32At(b, kRootAt);
     EXPECT_EQ(Int32At(b, leaf), 200);
@@ -61,18 +56,15 @@ TEST_F(TableTest, SplitsKeepHalvesAndRootKeys)
 }
 
 // Enough entries for internal splits, in an order that splits everywhere; every walk sees all of them.
-TEST_F(TableTest, DeepTreeInShuffledOrder)
-{
+TEST_F(TableTest, DeepTreeInShuffledOrder) {
     CRecordTable t;
     DefineNumbers(t);
     ASSERT_TRUE(t.Create(Path("n.sdb"), ""));
     std::vector<int> values(30000);
-    for (size_t i = 0; i < values.size(); ++i)
-        values[i] = static_cast<int>(i) * 2 - 20000;
+    for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<int>(i) * 2 - 20000;
     std::mt19937 rng(7);
     std::shuffle(values.begin(), values.begin() + 15000, rng);  // then ascending: raises on every append
-    for (int v : values)
-        ASSERT_TRUE(AppendNumber(t, v));
+    for (int v : values) ASSERT_TRUE(AppendNumber(t, v));
     t.Close();
     CTableCheckSummary summary;
     std::string error;
@@ -93,13 +85,11 @@ TEST_F(TableTest, DeepTreeInShuffledOrder)
     EXPECT_FALSE(t.SeekKey(0, &probe));
 }
 
-TEST_F(TableTest, DuplicateChainsKeepAppendOrder)
-{
+TEST_F(TableTest, DuplicateChainsKeepAppendOrder) {
     CRecordTable t;
     DefineUsers(t);
     ASSERT_TRUE(t.Create(Path("u.sdb"), ""));
-    for (const char* name : {"first", "second", "third"})
-        ASSERT_TRUE(AppendUser(t, name, 5));
+    for (const char* name : {"first", "second", "third"}) ASSERT_TRUE(AppendUser(t, name, 5));
     ASSERT_TRUE(AppendUser(t, "other", 3));
     auto names = [&](int group) {
         std::string got;
@@ -124,8 +114,7 @@ TEST_F(TableTest, DuplicateChainsKeepAppendOrder)
     for (const char* name : {"second", "first", "third"}) {
         int32_t g = 5;
         ASSERT_TRUE(t.SeekKey(2, &g));
-        while (t.GetFieldText("name") != name)
-            ASSERT_TRUE(t.MoveNext(2));
+        while (t.GetFieldText("name") != name) ASSERT_TRUE(t.MoveNext(2));
         ASSERT_TRUE(t.SetFieldText(std::string(name) + "!", "name"));
         ASSERT_TRUE(t.UpdateRecord());
     }
@@ -147,13 +136,11 @@ TEST_F(TableTest, DuplicateChainsKeepAppendOrder)
     ExpectValid(Path("u.sdb"));
 }
 
-TEST_F(TableTest, DeadEntriesAreRevivedAndSkipped)
-{
+TEST_F(TableTest, DeadEntriesAreRevivedAndSkipped) {
     CRecordTable t;
     DefineNumbers(t);
     ASSERT_TRUE(t.Create(Path("n.sdb"), ""));
-    for (int n = 1; n <= 300; ++n)
-        ASSERT_TRUE(AppendNumber(t, n));
+    for (int n = 1; n <= 300; ++n) ASSERT_TRUE(AppendNumber(t, n));
     for (int32_t n = 1; n <= 100; ++n)  // the whole first leaf
         ASSERT_TRUE(t.SeekKey(0, &n) && t.DeleteRecord());
     ASSERT_TRUE(t.MoveFirst(0));
@@ -176,8 +163,7 @@ TEST_F(TableTest, DeadEntriesAreRevivedAndSkipped)
     ExpectValid(Path("n.sdb"));
 }
 
-TEST_F(TableTest, StringKeyLengthAndCase)
-{
+TEST_F(TableTest, StringKeyLengthAndCase) {
     CRecordTable t;
     ASSERT_TRUE(t.CreateField("name", FT_STRING, 64));
     ASSERT_TRUE(t.CreateKey("exact", KEY_UNIQUE, 0, 1, 0, 64));
@@ -198,8 +184,7 @@ TEST_F(TableTest, StringKeyLengthAndCase)
 // another writer may: root parent, record words and links of internal nodes, unused node slots, the 4 bytes
 // before text and double key areas, the tail of short nodes, the last word of non-head chain nodes, free
 // chain nodes and free record blocks past their links, and the banner after the engine name.
-void FillOpenBytes(const std::string& path)
-{
+void FillOpenBytes(const std::string& path) {
     std::vector<uint8_t> b = FileBytes(path);
     CTableHeader h;
     std::memcpy(h.Data(), b.data(), HEADER_SIZE);
@@ -223,13 +208,15 @@ void FillOpenBytes(const std::string& path)
                 if (i >= n) {
                     put(pos + 4 + 4 * i, firstLeaf);
                     put(pos + 808 + 4 * i, firstLeaf);
-                    std::memset(&b[pos + key.KeyAreaOffset() + static_cast<size_t>(i * w)], 0xEE, static_cast<size_t>(w));
+                    std::memset(&b[pos + key.KeyAreaOffset() + static_cast<size_t>(i * w)], 0xEE,
+                                static_cast<size_t>(w));
                 } else if (!leaf) {
                     todo.push_back(Int32At(b, pos + 4 + 4 * i));
                     put(pos + 808 + 4 * i, firstLeaf);
                 } else if (int32_t word = Int32At(b, pos + 808 + 4 * i);
                            word != -1 && std::memcmp(&b[static_cast<size_t>(word)], "fDUPKEY", 8) == 0) {
-                    for (int32_t c = Int32At(b, static_cast<size_t>(word) + 12); c != -1; c = Int32At(b, static_cast<size_t>(c) + 12))
+                    for (int32_t c = Int32At(b, static_cast<size_t>(word) + 12); c != -1;
+                         c = Int32At(b, static_cast<size_t>(c) + 12))
                         put(static_cast<size_t>(c) + 20, c % 2 ? 0 : word);
                 }
             }
@@ -237,9 +224,9 @@ void FillOpenBytes(const std::string& path)
                 put(pos + 1620, 0);
                 put(pos + 1624, firstLeaf);
             }
-            if (key.KeyAreaOffset() == 1632)
-                put(pos + 1628, 0x12345678);
-            for (size_t i = static_cast<size_t>(key.KeyAreaOffset() + NODE_SLOTS * w); i < static_cast<size_t>(key.NodeSize()); ++i)
+            if (key.KeyAreaOffset() == 1632) put(pos + 1628, 0x12345678);
+            for (size_t i = static_cast<size_t>(key.KeyAreaOffset() + NODE_SLOTS * w);
+                 i < static_cast<size_t>(key.NodeSize()); ++i)
                 b[pos + i] = 0xEE;
         }
     }
@@ -253,8 +240,7 @@ void FillOpenBytes(const std::string& path)
 }
 
 // A table whose open bytes another writer filled otherwise grows through root and internal splits.
-TEST_F(TableTest, OpenBytesOfAnotherWriterAreNotReliedOn)
-{
+TEST_F(TableTest, OpenBytesOfAnotherWriterAreNotReliedOn) {
     const std::string path = Path("other.sdb");
     CRecordTable t;
     ASSERT_TRUE(t.CreateField("id", FT_AUTOINC));
@@ -295,7 +281,8 @@ TEST_F(TableTest, OpenBytesOfAnotherWriterAreNotReliedOn)
         if (i % 150 == 7) {  // through the chains whose last words were filled
             std::snprintf(name, sizeof name, "n%05d", i / 150 + 1);
             if (names.count(name)) {
-                ASSERT_TRUE(t.Seek("name", name) && t.SetFieldText("3", "group") && t.UpdateRecord()) << t.GetErrorText();
+                ASSERT_TRUE(t.Seek("name", name) && t.SetFieldText("3", "group") && t.UpdateRecord())
+                    << t.GetErrorText();
                 std::snprintf(name, sizeof name, "n%05d", i / 150 + 60);
                 if (names.count(name)) {
                     ASSERT_TRUE(remove(name)) << t.GetErrorText();
@@ -316,15 +303,14 @@ TEST_F(TableTest, OpenBytesOfAnotherWriterAreNotReliedOn)
 }
 
 // Node sizes per key type, and numeric order of signed and floating values.
-TEST_F(TableTest, KeyTypesNodeSizesAndOrder)
-{
+TEST_F(TableTest, KeyTypesNodeSizesAndOrder) {
     struct Case {
         int type;
         int nodeSize;
         int packed;
     };
-    for (const Case c : {Case{FT_BYTE, 1832, 3}, Case{FT_SHORT, 2032, 4}, Case{FT_FLOAT, kIntNode, 6},
-                         Case{FT_DOUBLE, 3240, 10}}) {
+    for (const Case c :
+         {Case{FT_BYTE, 1832, 3}, Case{FT_SHORT, 2032, 4}, Case{FT_FLOAT, kIntNode, 6}, Case{FT_DOUBLE, 3240, 10}}) {
         const std::string path = Path("k" + std::to_string(c.type) + ".sdb");
         CRecordTable t;
         ASSERT_TRUE(t.CreateField("v", c.type));
@@ -332,11 +318,9 @@ TEST_F(TableTest, KeyTypesNodeSizesAndOrder)
         ASSERT_TRUE(t.Create(path, ""));
         ASSERT_TRUE(t.SetFieldText("1", 0) && t.AppendRecord());
         EXPECT_EQ(FileBytes(path).size(), size_t(HEADER_SIZE + c.packed + c.nodeSize)) << c.type;
-        for (const char* v : {"-2.5", "3", "0", "1"})
-            ASSERT_TRUE(t.SetFieldText(v, 0) && t.AppendRecord());
+        for (const char* v : {"-2.5", "3", "0", "1"}) ASSERT_TRUE(t.SetFieldText(v, 0) && t.AppendRecord());
         std::string order;
-        for (bool ok = t.MoveFirst(0); ok; ok = t.MoveNext(0))
-            order += t.GetFieldText(0).substr(0, 2) + " ";
+        for (bool ok = t.MoveFirst(0); ok; ok = t.MoveNext(0)) order += t.GetFieldText(0).substr(0, 2) + " ";
         if (c.type == FT_BYTE)
             EXPECT_EQ(order, "0 1 1 1 1 ");  // flags: every non-zero text is 1
         else if (c.type == FT_SHORT)
@@ -348,4 +332,5 @@ TEST_F(TableTest, KeyTypesNodeSizesAndOrder)
     }
 }
 
-} // namespace
+}  // namespace
+}  // namespace tw

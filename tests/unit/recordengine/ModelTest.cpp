@@ -1,10 +1,11 @@
 // Randomized appends, updates and deletes against a model, with the structure check after each phase.
-#include "TableTestUtil.h"
+#include "tests/unit/recordengine/TableTestUtil.h"
 
 #include <list>
 #include <map>
 #include <random>
 
+namespace tw {
 namespace {
 
 struct User {
@@ -17,17 +18,14 @@ public:
     std::map<std::string, User> byName;
     std::map<int, std::list<std::string>> byGroup;  // chain order: append order, updates keep places
 
-    int NextId() const
-    {
+    int NextId() const {
         int top = 0;
-        for (const auto& [name, u] : byName)
-            top = std::max(top, u.id);
+        for (const auto& [name, u] : byName) top = std::max(top, u.id);
         return top + 1;
     }
 };
 
-TEST_F(TableTest, RandomizedAgainstModel)
-{
+TEST_F(TableTest, RandomizedAgainstModel) {
     const std::string path = Path("model.sdb");
     CRecordTable t;
     DefineUsers(t);
@@ -36,7 +34,9 @@ TEST_F(TableTest, RandomizedAgainstModel)
     Model m;
     std::mt19937 rng(20261208);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    auto randomName = [&] { return "user" + std::to_string(pick(3000)) + std::string(static_cast<size_t>(pick(30)), 'x'); };
+    auto randomName = [&] {
+        return "user" + std::to_string(pick(3000)) + std::string(static_cast<size_t>(pick(30)), 'x');
+    };
     auto existing = [&]() -> std::string {
         auto it = m.byName.begin();
         std::advance(it, pick(static_cast<int>(m.byName.size())));
@@ -66,8 +66,7 @@ TEST_F(TableTest, RandomizedAgainstModel)
                 ASSERT_TRUE(t.SetFieldText(to, "name") && t.SetFieldText(std::to_string(group), "group"));
                 const bool ok = to == name || !m.byName.count(to);
                 ASSERT_EQ(t.UpdateRecord(), ok) << t.GetErrorText();
-                if (!ok)
-                    continue;
+                if (!ok) continue;
                 User u = m.byName[name];
                 auto& chain = m.byGroup[u.group];
                 auto place = std::find(chain.begin(), chain.end(), name);
@@ -102,10 +101,8 @@ TEST_F(TableTest, RandomizedAgainstModel)
         }
         EXPECT_EQ(it, m.byName.end());
         std::vector<std::string> expected, got;
-        for (const auto& [group, names] : m.byGroup)
-            expected.insert(expected.end(), names.begin(), names.end());
-        for (bool ok = t.MoveFirst(2); ok; ok = t.MoveNext(2))
-            got.push_back(t.GetFieldText("name"));
+        for (const auto& [group, names] : m.byGroup) expected.insert(expected.end(), names.begin(), names.end());
+        for (bool ok = t.MoveFirst(2); ok; ok = t.MoveNext(2)) got.push_back(t.GetFieldText("name"));
         ASSERT_EQ(got, expected);
         int previous = 0, count = 0;
         for (bool ok = t.MoveFirst(0); ok; ok = t.MoveNext(0), ++count) {
@@ -118,4 +115,5 @@ TEST_F(TableTest, RandomizedAgainstModel)
     }
 }
 
-} // namespace
+}  // namespace
+}  // namespace tw

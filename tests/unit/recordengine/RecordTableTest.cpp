@@ -1,15 +1,15 @@
 // CRecordTable: definitions, the header and record bytes, fields, free space, updates, opening and locks.
-#include "TableTestUtil.h"
+#include "tests/unit/recordengine/TableTestUtil.h"
 
 #include <cstring>
 
+namespace tw {
 namespace {
 
 constexpr int kCountAt = 0x24;
 constexpr int kFreeRecordsAt = 0x3C0C;
 
-TEST_F(TableTest, DefinitionRules)
-{
+TEST_F(TableTest, DefinitionRules) {
     CRecordTable t;
     EXPECT_FALSE(t.CreateKey("k", KEY_UNIQUE, 0));
     EXPECT_EQ(t.GetErrorText(), "must create field first");
@@ -50,8 +50,7 @@ TEST_F(TableTest, DefinitionRules)
     EXPECT_EQ(t.GetErrorText(), "must do before create db");
 
     CRecordTable many;
-    for (int f = 0; f < MAX_FIELDS; ++f)
-        ASSERT_TRUE(many.CreateField("f" + std::to_string(f), FT_BYTE));
+    for (int f = 0; f < MAX_FIELDS; ++f) ASSERT_TRUE(many.CreateField("f" + std::to_string(f), FT_BYTE));
     EXPECT_FALSE(many.CreateField("f128", FT_BYTE));
     EXPECT_EQ(many.GetErrorText(), "Field count must less than 128  ");
     EXPECT_EQ(many.GetFieldType(0), -1);  // the list was emptied
@@ -63,8 +62,7 @@ TEST_F(TableTest, DefinitionRules)
 }
 
 // The bytes of a new table and of its first packed record and leaf.
-TEST_F(TableTest, HeaderRecordAndLeafBytes)
-{
+TEST_F(TableTest, HeaderRecordAndLeafBytes) {
     CRecordTable t;
     DefineUsers(t);
     ASSERT_TRUE(t.Create(Path("u.sdb"), std::string(70, 'T')));
@@ -114,13 +112,11 @@ TEST_F(TableTest, HeaderRecordAndLeafBytes)
     EXPECT_EQ(b.size(), size_t(nameLeaf + 1632 + 201 * 65 + 2432));
 }
 
-TEST_F(TableTest, AutoIncIdsAndUniqueNames)
-{
+TEST_F(TableTest, AutoIncIdsAndUniqueNames) {
     CRecordTable t;
     DefineUsers(t);
     ASSERT_TRUE(t.Create(Path("u.sdb"), ""));
-    for (const char* name : {"ann", "bob", "cid"})
-        ASSERT_TRUE(AppendUser(t, name, 1));
+    for (const char* name : {"ann", "bob", "cid"}) ASSERT_TRUE(AppendUser(t, name, 1));
     EXPECT_EQ(t.GetLastId(), 3);
     EXPECT_FALSE(AppendUser(t, "bob", 2));
     EXPECT_EQ(t.GetErrorText(), "the key is unduplicated");
@@ -135,8 +131,7 @@ TEST_F(TableTest, AutoIncIdsAndUniqueNames)
 }
 
 // Ids come from the id field's own key, also when key 0 orders the records by something else.
-TEST_F(TableTest, AutoIncIdsWithNameKeyFirst)
-{
+TEST_F(TableTest, AutoIncIdsWithNameKeyFirst) {
     CRecordTable t;
     ASSERT_TRUE(t.CreateField("name", FT_STRING, 16));
     ASSERT_TRUE(t.CreateKey("name", KEY_UNIQUE, 0));
@@ -147,15 +142,13 @@ TEST_F(TableTest, AutoIncIdsWithNameKeyFirst)
     ASSERT_TRUE(t.Seek("name", "d") && t.DeleteRecord());
     ASSERT_TRUE(t.SetFieldText("0", 0) && t.AppendRecord()) << t.GetErrorText();
     std::string ids;
-    for (bool ok = t.MoveFirst(0); ok; ok = t.MoveNext(0))
-        ids += t.GetFieldText(0) + "=" + t.GetFieldText(1) + " ";
+    for (bool ok = t.MoveFirst(0); ok; ok = t.MoveNext(0)) ids += t.GetFieldText(0) + "=" + t.GetFieldText(1) + " ";
     EXPECT_EQ(ids, "0=4 a=2 b=1 c=3 ");
     t.Close();
     ExpectValid(Path("n.sdb"));
 }
 
-TEST_F(TableTest, FieldConversions)
-{
+TEST_F(TableTest, FieldConversions) {
     CRecordTable t;
     ASSERT_TRUE(t.CreateField("s", FT_SHORT));
     ASSERT_TRUE(t.CreateField("f", FT_FLOAT));
@@ -198,15 +191,13 @@ TEST_F(TableTest, FieldConversions)
 }
 
 // First fit over at most three free blocks; the fourth is never looked at.
-TEST_F(TableTest, FreeBlocksFirstFitOfThree)
-{
+TEST_F(TableTest, FreeBlocksFirstFitOfThree) {
     CRecordTable t;
     ASSERT_TRUE(t.CreateField("name", FT_STRING, 100));
     ASSERT_TRUE(t.CreateKey("name", KEY_UNIQUE, 0));
     ASSERT_TRUE(t.Create(Path("f.sdb"), ""));
     const std::string a(10, 'a'), b(20, 'b'), c(30, 'c'), d(40, 'd');
-    for (const std::string& s : {a, b, c, d, std::string("z")})
-        ASSERT_TRUE(t.SetFieldText(s, 0) && t.AppendRecord());
+    for (const std::string& s : {a, b, c, d, std::string("z")}) ASSERT_TRUE(t.SetFieldText(s, 0) && t.AppendRecord());
     for (const std::string& s : {d, c, b, a})  // the list becomes a -> b -> c -> d
         ASSERT_TRUE(t.Seek("name", s.c_str()) && t.DeleteRecord());
     auto bytes = FileBytes(Path("f.sdb"));
@@ -232,13 +223,11 @@ TEST_F(TableTest, FreeBlocksFirstFitOfThree)
     ExpectValid(Path("f.sdb"));
 }
 
-TEST_F(TableTest, MoveNextAfterDelete)
-{
+TEST_F(TableTest, MoveNextAfterDelete) {
     CRecordTable t;
     DefineUsers(t);
     ASSERT_TRUE(t.Create(Path("u.sdb"), ""));
-    for (const char* name : {"a", "b", "c"})
-        ASSERT_TRUE(AppendUser(t, name, 1));
+    for (const char* name : {"a", "b", "c"}) ASSERT_TRUE(AppendUser(t, name, 1));
     ASSERT_TRUE(t.Seek("name", "b"));
     ASSERT_TRUE(t.DeleteRecord());
     EXPECT_EQ(t.GetFieldText("name"), "");
@@ -249,8 +238,7 @@ TEST_F(TableTest, MoveNextAfterDelete)
     EXPECT_EQ(t.GetFieldText("name"), "c");  // the cursor stays
 }
 
-TEST_F(TableTest, UpdateCollisionLeavesTableUnchanged)
-{
+TEST_F(TableTest, UpdateCollisionLeavesTableUnchanged) {
     CRecordTable t;
     DefineUsers(t);
     ASSERT_TRUE(t.Create(Path("u.sdb"), ""));
@@ -291,8 +279,7 @@ TEST_F(TableTest, UpdateCollisionLeavesTableUnchanged)
     ExpectValid(Path("u.sdb"));
 }
 
-TEST_F(TableTest, OpenModesAndFailures)
-{
+TEST_F(TableTest, OpenModesAndFailures) {
     CRecordTable t;
     EXPECT_FALSE(t.Open(Path("missing.sdb"), OpenMode::Read));
     EXPECT_EQ(t.GetErrorText(), "file can't be  opened!");
@@ -321,8 +308,7 @@ TEST_F(TableTest, OpenModesAndFailures)
 }
 
 // Readers share a table; a writer excludes everybody, also another object of the same process.
-TEST_F(TableTest, LocksExcludeWriters)
-{
+TEST_F(TableTest, LocksExcludeWriters) {
     CRecordTable t;
     DefineUsers(t);
     ASSERT_TRUE(t.Create(Path("u.sdb"), ""));
@@ -341,4 +327,5 @@ TEST_F(TableTest, LocksExcludeWriters)
     EXPECT_TRUE(other.Open(Path("u.sdb"), OpenMode::ReadWrite));
 }
 
-} // namespace
+}  // namespace
+}  // namespace tw

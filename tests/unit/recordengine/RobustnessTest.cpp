@@ -1,5 +1,5 @@
 // Crashes and damaged files: a killed writer loses nothing that was confirmed, and no bytes crash a reader.
-#include "TableTestUtil.h"
+#include "tests/unit/recordengine/TableTestUtil.h"
 
 #include <chrono>
 #include <cstring>
@@ -12,11 +12,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace tw {
 namespace {
 
 // A child appends until it is killed; after each append that returned it reports the number.
-TEST_F(TableTest, KilledWriterKeepsConfirmedAppends)
-{
+TEST_F(TableTest, KilledWriterKeepsConfirmedAppends) {
     const std::string path = Path("crash.sdb");
     {
         CRecordTable t;
@@ -33,14 +33,11 @@ TEST_F(TableTest, KilledWriterKeepsConfirmedAppends)
         if (child == 0) {
             close(fds[0]);
             CRecordTable t;
-            if (!t.Open(path, OpenMode::ReadWrite))
-                _exit(2);
+            if (!t.Open(path, OpenMode::ReadWrite)) _exit(2);
             for (int i = 0; i < 1000000; ++i) {
                 const int n = round * 1000000 + i;
-                if (!AppendUser(t, "user" + std::to_string(n), n % 13))
-                    _exit(3);
-                if (write(fds[1], &n, sizeof n) != sizeof n)
-                    _exit(4);
+                if (!AppendUser(t, "user" + std::to_string(n), n % 13)) _exit(3);
+                if (write(fds[1], &n, sizeof n) != sizeof n) _exit(4);
             }
             _exit(0);
         }
@@ -51,8 +48,7 @@ TEST_F(TableTest, KilledWriterKeepsConfirmedAppends)
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << WEXITSTATUS(status);
         int n;
-        while (read(fds[0], &n, sizeof n) == sizeof n)
-            confirmed.insert(n);
+        while (read(fds[0], &n, sizeof n) == sizeof n) confirmed.insert(n);
         close(fds[0]);
 
         CRecordTable t;
@@ -69,8 +65,7 @@ TEST_F(TableTest, KilledWriterKeepsConfirmedAppends)
 }
 
 // A writer that dies in the middle of a change: header, a node and the end of the file written, no commit.
-void DieMidChange(const std::string& path)
-{
+void DieMidChange(const std::string& path) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -88,20 +83,17 @@ void DieMidChange(const std::string& path)
 }
 
 // A journal left by a dead writer undoes its change on its own table only, not on a table put in its place.
-TEST_F(TableTest, LeftoverJournalUndoesOnlyItsOwnTable)
-{
+TEST_F(TableTest, LeftoverJournalUndoesOnlyItsOwnTable) {
     const std::string path = Path("user.sdb");
     CRecordTable t;
     DefineUsers(t);
     ASSERT_TRUE(t.Create(path, ""));
-    for (int i = 0; i < 20; ++i)
-        ASSERT_TRUE(AppendUser(t, "user" + std::to_string(i), i % 3));
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(AppendUser(t, "user" + std::to_string(i), i % 3));
     t.Close();
     const std::vector<uint8_t> backup = FileBytes(path);
 
     ASSERT_TRUE(t.Open(path, OpenMode::ReadWrite));
-    for (int i = 20; i < 40; ++i)
-        ASSERT_TRUE(AppendUser(t, "user" + std::to_string(i), i % 3));
+    for (int i = 20; i < 40; ++i) ASSERT_TRUE(AppendUser(t, "user" + std::to_string(i), i % 3));
     t.Close();
     const std::vector<uint8_t> current = FileBytes(path);
     DieMidChange(path);
@@ -126,8 +118,7 @@ TEST_F(TableTest, LeftoverJournalUndoesOnlyItsOwnTable)
     ASSERT_TRUE(t.CreateField("id", FT_AUTOINC));
     ASSERT_TRUE(t.CreateField("host", FT_STRING, 40));
     ASSERT_TRUE(t.Create(other, "other"));
-    for (int i = 0; i < 1000; ++i)
-        ASSERT_TRUE(t.SetFieldText("host" + std::to_string(i), 1) && t.AppendRecord());
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(t.SetFieldText("host" + std::to_string(i), 1) && t.AppendRecord());
     t.Close();
     const std::vector<uint8_t> replacement = FileBytes(other);
     ASSERT_GT(replacement.size(), current.size());
@@ -140,20 +131,17 @@ TEST_F(TableTest, LeftoverJournalUndoesOnlyItsOwnTable)
 }
 
 // A table with splits, chains, dead entries and free blocks, for damaging.
-void BuildSample(const std::string& path)
-{
+void BuildSample(const std::string& path) {
     CRecordTable t;
     DefineUsers(t);
     ASSERT_TRUE(t.Create(path, ""));
-    for (int i = 0; i < 450; ++i)
-        ASSERT_TRUE(AppendUser(t, "name" + std::to_string(i * 7919 % 1000), i % 5));
+    for (int i = 0; i < 450; ++i) ASSERT_TRUE(AppendUser(t, "name" + std::to_string(i * 7919 % 1000), i % 5));
     for (int i = 0; i < 450; i += 9)
         ASSERT_TRUE(t.Seek("name", ("name" + std::to_string(i * 7919 % 1000)).c_str()) && t.DeleteRecord());
 }
 
 // Every operation on the table, each walk capped well above what a sound table could need.
-void Exercise(const std::string& path)
-{
+void Exercise(const std::string& path) {
     CRecordTable t;
     t.SetLockTimeout(0);
     if (!t.Open(path, OpenMode::ReadWrite)) {
@@ -162,8 +150,7 @@ void Exercise(const std::string& path)
     }
     for (int k = 0; k < t.GetKeyCount(); ++k) {
         int steps = 0;
-        for (bool ok = t.MoveFirst(k); ok && steps < 5000; ok = t.MoveNext(k), ++steps)
-            t.GetFieldText(1);
+        for (bool ok = t.MoveFirst(k); ok && steps < 5000; ok = t.MoveNext(k), ++steps) t.GetFieldText(1);
         ASSERT_LT(steps, 5000) << "a walk did not end";
         t.MoveLast(k);
     }
@@ -177,8 +164,7 @@ void Exercise(const std::string& path)
     t.GetLastId();
 }
 
-TEST_F(TableTest, DamagedBytesFailCleanly)
-{
+TEST_F(TableTest, DamagedBytesFailCleanly) {
     const std::string sample = Path("sample.sdb");
     BuildSample(sample);
     ExpectValid(sample);
@@ -193,8 +179,7 @@ TEST_F(TableTest, DamagedBytesFailCleanly)
             const size_t at = rng() % 3 == 0 ? 0x3B90 + rng() % 0xE0 : rng() % bytes.size();
             bytes[at] = static_cast<uint8_t>(rng());
         }
-        if (round % 10 == 9)
-            bytes.resize(rng() % bytes.size());
+        if (round % 10 == 9) bytes.resize(rng() % bytes.size());
         WriteFileBytes(path, bytes);
         Exercise(path);
         std::string error;
@@ -204,8 +189,7 @@ TEST_F(TableTest, DamagedBytesFailCleanly)
     }
 }
 
-TEST_F(TableTest, LoopsAndOverfullNodesAreReported)
-{
+TEST_F(TableTest, LoopsAndOverfullNodesAreReported) {
     const std::string path = Path("loop.sdb");
     BuildSample(path);
     const std::vector<uint8_t> good = FileBytes(path);
@@ -215,8 +199,7 @@ TEST_F(TableTest, LoopsAndOverfullNodesAreReported)
     CRecordTable t;
     ASSERT_TRUE(t.Open(path, OpenMode::Read));
     int steps = 0;
-    for (bool ok = t.MoveFirst(1); ok && steps < 2000; ok = t.MoveNext(1))
-        ++steps;
+    for (bool ok = t.MoveFirst(1); ok && steps < 2000; ok = t.MoveNext(1)) ++steps;
     EXPECT_LT(steps, 2000);
     EXPECT_NE(t.GetErrorText().find("link back"), std::string::npos) << t.GetErrorText();
     t.Close();
@@ -240,8 +223,7 @@ TEST_F(TableTest, LoopsAndOverfullNodesAreReported)
     PatchInt32(path, second + 12, head);
     ASSERT_TRUE(t.Open(path, OpenMode::Read));
     steps = 0;
-    for (bool ok = t.MoveFirst(2); ok && steps < 2000; ok = t.MoveNext(2))
-        ++steps;
+    for (bool ok = t.MoveFirst(2); ok && steps < 2000; ok = t.MoveNext(2)) ++steps;
     EXPECT_LT(steps, 2000);
     EXPECT_NE(t.GetErrorText().find("link back"), std::string::npos) << t.GetErrorText();
     t.Close();
@@ -249,8 +231,7 @@ TEST_F(TableTest, LoopsAndOverfullNodesAreReported)
 }
 
 // A delete that fails at its last key, after the others were changed, leaves every byte as it was.
-TEST_F(TableTest, FailedChangeIsUndone)
-{
+TEST_F(TableTest, FailedChangeIsUndone) {
     const std::string path = Path("undo.sdb");
     BuildSample(path);
     CRecordTable t;
@@ -276,8 +257,7 @@ TEST_F(TableTest, FailedChangeIsUndone)
 }
 
 // An update whose delete step fails keeps no trace in the object: the next append zeroes memo fields again.
-TEST_F(TableTest, FailedUpdateLeavesNoMemoFlags)
-{
+TEST_F(TableTest, FailedUpdateLeavesNoMemoFlags) {
     const std::string path = Path("memo.sdb");
     CRecordTable t;
     ASSERT_TRUE(t.CreateField("id", FT_AUTOINC));
@@ -314,4 +294,5 @@ TEST_F(TableTest, FailedUpdateLeavesNoMemoFlags)
     EXPECT_EQ(t.GetErrorText(), "the key is unduplicated");
 }
 
-} // namespace
+}  // namespace
+}  // namespace tw

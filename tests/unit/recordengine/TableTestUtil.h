@@ -9,12 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "RecordTable.h"
-#include "TableCheck.h"
+#include "recordengine/RecordTable.h"
+#include "recordengine/TableCheck.h"
+
+namespace tw {
 
 // id (FT_AUTOINC, key 0 "id"), name (FT_STRING 64, KEY_UNIQUE "name"), group (FT_INT, KEY_DUP "group").
-inline void DefineUsers(CRecordTable& t)
-{
+inline void DefineUsers(CRecordTable& t) {
     ASSERT_TRUE(t.CreateField("id", FT_AUTOINC));
     ASSERT_TRUE(t.CreateField("name", FT_STRING, 64));
     ASSERT_TRUE(t.CreateField("group", FT_INT));
@@ -22,21 +23,18 @@ inline void DefineUsers(CRecordTable& t)
     ASSERT_TRUE(t.CreateKey("group", KEY_DUP, 2));
 }
 
-inline bool AppendUser(CRecordTable& t, const std::string& name, int group)
-{
+inline bool AppendUser(CRecordTable& t, const std::string& name, int group) {
     return t.SetFieldText(name, 1) && t.SetFieldText(std::to_string(group), 2) && t.AppendRecord();
 }
 
-inline void ExpectValid(const std::string& path)
-{
+inline void ExpectValid(const std::string& path) {
     std::string error;
     EXPECT_TRUE(CheckTable(path, error)) << error;
 }
 
 class TableTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         char pattern[] = "/tmp/recordengine-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
@@ -49,8 +47,7 @@ protected:
 };
 
 // The bytes of a file, read past any lock, written back, and little-endian fields in them.
-inline std::vector<uint8_t> FileBytes(const std::string& path)
-{
+inline std::vector<uint8_t> FileBytes(const std::string& path) {
     std::vector<uint8_t> bytes(std::filesystem::file_size(path));
     FILE* f = std::fopen(path.c_str(), "rb");
     EXPECT_NE(f, nullptr);
@@ -61,26 +58,23 @@ inline std::vector<uint8_t> FileBytes(const std::string& path)
     return bytes;
 }
 
-inline void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
-{
+inline void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
 }
 
-inline int32_t Int32At(const std::vector<uint8_t>& b, size_t off)
-{
-    return static_cast<int32_t>(b.at(off) | b.at(off + 1) << 8 | b.at(off + 2) << 16 | static_cast<uint32_t>(b.at(off + 3)) << 24);
+inline int32_t Int32At(const std::vector<uint8_t>& b, size_t off) {
+    return static_cast<int32_t>(b.at(off) | b.at(off + 1) << 8 | b.at(off + 2) << 16 |
+                                static_cast<uint32_t>(b.at(off + 3)) << 24);
 }
 
-inline int Int16At(const std::vector<uint8_t>& b, size_t off)
-{
+inline int Int16At(const std::vector<uint8_t>& b, size_t off) {
     return static_cast<int16_t>(b.at(off) | b.at(off + 1) << 8);
 }
 
-inline void PatchInt32(const std::string& path, long off, int32_t v)
-{
+inline void PatchInt32(const std::string& path, long off, int32_t v) {
     FILE* f = std::fopen(path.c_str(), "r+b");
     ASSERT_NE(f, nullptr);
     uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(uint32_t(v) >> 24)};
@@ -88,3 +82,5 @@ inline void PatchInt32(const std::string& path, long off, int32_t v)
     std::fwrite(b, 1, 4, f);
     std::fclose(f);
 }
+
+}  // namespace tw

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+namespace tw {
 namespace {
 
 struct ToolRun {
@@ -14,22 +15,18 @@ struct ToolRun {
     std::string out;
 };
 
-ToolRun Tool(const std::string& args)
-{
+ToolRun Tool(const std::string& args) {
     ToolRun r{-1, {}};
     FILE* p = popen((std::string(SDBTOOL) + " " + args + " 2>&1").c_str(), "r");
-    if (!p)
-        return r;
+    if (!p) return r;
     char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-        r.out.append(buf, n);
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
     const int status = pclose(p);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }
 
-TEST_F(TableTest, SdbToolDumpsAndChecks)
-{
+TEST_F(TableTest, SdbToolDumpsAndChecks) {
     const std::string path = Path("u.sdb");
     {
         CRecordTable t;
@@ -62,8 +59,7 @@ TEST_F(TableTest, SdbToolDumpsAndChecks)
 }
 
 // Field and key definitions of a table, one line each.
-std::vector<std::string> Schema(const std::string& path)
-{
+std::vector<std::string> Schema(const std::string& path) {
     CRecordTable t;
     EXPECT_TRUE(t.Open(path, OpenMode::Read)) << path << ": " << t.GetErrorText();
     const CTableHeader& h = t.GetHeader();
@@ -78,20 +74,17 @@ std::vector<std::string> Schema(const std::string& path)
 
 class SdbToolAccounts : public TableTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         TableTest::SetUp();
         std::filesystem::create_directory(Path("home"));
         ASSERT_EQ(Tool("init " + dir_).status, 0);
     }
     // The value of one line of "user show".
-    std::string Shown(const std::string& user, const std::string& label)
-    {
+    std::string Shown(const std::string& user, const std::string& label) {
         ToolRun show = Tool("user show " + dir_ + " " + user);
         EXPECT_EQ(show.status, 0) << show.out;
         size_t at = show.out.find(label + " ");
-        if (at == std::string::npos)
-            return "(no " + label + ")";
+        if (at == std::string::npos) return "(no " + label + ")";
         size_t value = show.out.find_first_not_of(' ', at + label.size());
         return show.out.substr(value, show.out.find('\n', at) - value);
     }
@@ -99,8 +92,7 @@ protected:
 
 // Every group has a folder table, and a group's id leaves the users' lists with it, so a later group that
 // is given the same id neither blocks the folders of other groups nor inherits members.
-TEST_F(SdbToolAccounts, GroupsKeepFolderTablesAndMembershipConsistent)
-{
+TEST_F(SdbToolAccounts, GroupsKeepFolderTablesAndMembershipConsistent) {
     ASSERT_EQ(Tool("group add " + dir_ + " staff").status, 0);
     ASSERT_EQ(Tool("group add " + dir_ + " guests").status, 0);
     ASSERT_EQ(Tool("user add " + dir_ + " bob --home " + Path("home") + " --groups guests,staff").status, 0);
@@ -136,8 +128,7 @@ TEST_F(SdbToolAccounts, GroupsKeepFolderTablesAndMembershipConsistent)
 
 // Values the server could never use are refused with a message and a non-zero status, and store nothing;
 // the largest values that fit are taken whole.
-TEST_F(SdbToolAccounts, RefusesValuesThatCannotBeStoredOrReached)
-{
+TEST_F(SdbToolAccounts, RefusesValuesThatCannotBeStoredOrReached) {
     ASSERT_EQ(Tool("group add " + dir_ + " staff").status, 0);
     ASSERT_EQ(Tool("user add " + dir_ + " bob --home " + Path("home")).status, 0);
     const std::string add = "user add " + dir_ + " zed --home " + Path("home");
@@ -150,7 +141,8 @@ TEST_F(SdbToolAccounts, RefusesValuesThatCannotBeStoredOrReached)
     } refused[] = {
         {"user add " + dir_ + " '' --home " + Path("home"), "user name must not be empty"},
         {"user add " + dir_ + " '  ' --home " + Path("home"), "user name must not be empty"},
-        {"user add " + dir_ + " " + std::string(65, 'u') + " --home " + Path("home"), "userid takes at most 64 characters"},
+        {"user add " + dir_ + " " + std::string(65, 'u') + " --home " + Path("home"),
+         "userid takes at most 64 characters"},
         {"group add " + dir_ + " ''", "group name must not be empty"},
         {"group add " + dir_ + " " + std::string(65, 'g'), "name takes at most 64 characters"},
         {"group set " + dir_ + " staff --notes " + std::string(257, 'n'), "notes takes at most 256 characters"},
@@ -199,8 +191,7 @@ TEST_F(SdbToolAccounts, RefusesValuesThatCannotBeStoredOrReached)
 }
 
 // A password given as text is stored as a one-way hash unless the table must hold the text itself.
-TEST_F(SdbToolAccounts, PasswordsAreHashedUnlessAskedForText)
-{
+TEST_F(SdbToolAccounts, PasswordsAreHashedUnlessAskedForText) {
     ASSERT_EQ(Tool("user add " + dir_ + " bob --home " + Path("home") + " --password 's3 cret'").status, 0);
     ASSERT_EQ(Tool("user add " + dir_ + " amy --home " + Path("home") + " --password-plain 's3 cret'").status, 0);
     const std::string dump = Tool("dump " + Path("user.sdb")).out;
@@ -209,8 +200,7 @@ TEST_F(SdbToolAccounts, PasswordsAreHashedUnlessAskedForText)
 }
 
 // Editors in several processes at once change one folder table in turn: every add and every delete lands.
-TEST_F(SdbToolAccounts, ConcurrentFolderEditorsLoseNothing)
-{
+TEST_F(SdbToolAccounts, ConcurrentFolderEditorsLoseNothing) {
     ASSERT_EQ(Tool("user add " + dir_ + " bob --home " + Path("home")).status, 0);
     constexpr int kEditors = 4, kEach = 8;
     auto run = [&](const std::string& verb) {
@@ -222,14 +212,11 @@ TEST_F(SdbToolAccounts, ConcurrentFolderEditorsLoseNothing)
                     const std::string name = "f" + std::to_string(e) + "_" + std::to_string(i);
                     ToolRun r = Tool("vfolder " + verb + " " + dir_ + " user bob " + name +
                                      (verb == "add" ? " " + Path("home") : ""));
-                    if (r.status != 0)
-                        failures[e].push_back(r.out);
+                    if (r.status != 0) failures[e].push_back(r.out);
                 }
             });
-        for (auto& t : editors)
-            t.join();
-        for (const auto& f : failures)
-            EXPECT_TRUE(f.empty()) << verb << ": " << f.front();
+        for (auto& t : editors) t.join();
+        for (const auto& f : failures) EXPECT_TRUE(f.empty()) << verb << ": " << f.front();
     };
     run("add");
     const std::string listed = Tool("vfolder list " + dir_ + " user bob").out;
@@ -240,8 +227,7 @@ TEST_F(SdbToolAccounts, ConcurrentFolderEditorsLoseNothing)
 
 // rescan-quota sets the used quota to what the home stores by the upload rule: each file's started KB,
 // in subdirectories too; links, hidden upload files and other homes are not counted.
-TEST_F(SdbToolAccounts, RescanQuotaCountsWhatTheHomeStores)
-{
+TEST_F(SdbToolAccounts, RescanQuotaCountsWhatTheHomeStores) {
     namespace fs = std::filesystem;
     auto write = [](const std::string& path, size_t bytes) { std::ofstream(path) << std::string(bytes, 'x'); };
     fs::create_directories(Path("home/a/b"));
@@ -278,4 +264,5 @@ TEST_F(SdbToolAccounts, RescanQuotaCountsWhatTheHomeStores)
     EXPECT_EQ(Tool("user rescan-quota " + dir_).status, 2);
 }
 
-} // namespace
+}  // namespace
+}  // namespace tw
