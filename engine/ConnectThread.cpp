@@ -7,6 +7,7 @@
 #include "engine/ControlSocket.h"
 #include "engine/FtpServer.h"
 #include "engine/Messages.h"
+#include "engine/TlsContext.h"
 #include "platform/Descriptor.h"
 #include "platform/EventSocket.h"
 
@@ -61,6 +62,9 @@ void CConnectThread::Main() {
     // A connection that cannot be set up (no descriptors left for its loop or socket watch, a failed
     // TLS handshake, a stop during the handshake) ends unseen: its socket is closed and nothing is sent,
     // counted or logged. The process goes on.
+    struct TlsStateEnd {
+        ~TlsStateEnd() { EndTlsOnThisThread(); }  // after everything below, which may use it, is gone
+    } tlsStateEnd;
     std::optional<MessageLoop> loop;
     bool ready = false;
     try {

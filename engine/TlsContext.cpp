@@ -173,6 +173,8 @@ SslContext CreateSslContext(const std::string& certSource, size_t certLength, co
     return ctx;
 }
 
+void EndTlsOnThisThread() { OPENSSL_thread_stop(); }
+
 SslContext CreateServerContext(const std::string& programDir, std::string& error) {
     return CreateSslContext(programDir + kServerCertFile, 0, programDir + kServerKeyFile, 0, programDir + kRootCertFile,
                             0, error);

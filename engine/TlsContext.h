@@ -41,4 +41,8 @@ EVP_PKEY* LoadPrivateKey(const std::string& source, size_t length, std::string& 
 // nothing was loaded. Silent either way.
 bool LoadRandomState(const char* file);
 
+// Frees the calling thread's TLS library state now rather than at the thread's exit, which a detached
+// thread may not reach before the process ends.
+void EndTlsOnThisThread();
+
 }  // namespace tw
