@@ -31,7 +31,6 @@ public:
     // True once a public-address reply has been handled; the hosts' retry timers stop then.
     bool UpdateDone() const { return updateDone_; }
 
-    CHttpFetcher& Fetcher() { return fetcher_; }
     void OnMessage(unsigned id, uintptr_t wParam, intptr_t lParam) override;
 
 private:

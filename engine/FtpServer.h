@@ -113,7 +113,6 @@ public:
 
     // ---- read by connection threads ----
     int Port() const { return port_; }
-    int SslPort() const { return sslPort_; }
     int Timeout() const { return timeout_; }
     std::string GetWelcome() const;
     std::string GetGoodbye() const;
@@ -178,7 +177,6 @@ public:
     // The values the server runs with, in the form they were given (the passive address as stored).
     ServerSettings AppliedSettings() const;
     bool FtpServiceEnabled() const { return ftpService_; }
-    bool FtpsServiceEnabled() const { return ftpsService_; }
 
     // ---- events (any thread) ----
     template <typename... Args>

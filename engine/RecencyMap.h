@@ -43,14 +43,6 @@ public:
         return it == index_.end() ? nullptr : &it->second->second;
     }
 
-    void Erase(std::string_view key) {
-        auto it = index_.find(key);
-        if (it == index_.end()) return;
-        auto item = it->second;
-        index_.erase(it);
-        order_.erase(item);
-    }
-
     // Drops the oldest entries as long as `stale(key, value)` holds for them; each one it sees goes.
     template <typename Stale>
     void DropOldestWhile(Stale stale) {
