@@ -8,6 +8,7 @@
 #include "accounts/AccountTables.h"
 #include "admin/AccountForms.h"
 #include "admin/AccountTexts.h"
+#include "tests/common/TempDirTest.h"
 
 namespace tw::admin {
 namespace {
@@ -79,17 +80,15 @@ TEST(FolderList, MovesSwapOwnRowsAndNeverPassAnInheritedRow) {
     EXPECT_EQ(list.Selected(), -1);
 }
 
-class TempDir : public ::testing::Test {
+class TempDir : public test::TempDirTest {
 protected:
-    fs::path dir = fs::temp_directory_path() / ("formstest_" + std::to_string(getpid()));
     void SetUp() override {
+        TempDirTest::SetUp();
         fs::create_directories(dir / "home");
         std::string error;
         ASSERT_TRUE(CreateUserTable(Dir() + "user.sdb", error)) << error;
         ASSERT_TRUE(CreateGroupTable(Dir() + "group.sdb", error)) << error;
     }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string Dir() const { return dir.string() + "/"; }
     std::string Home() const { return Dir() + "home"; }
     CAccountStore store{Dir()};
 };

@@ -18,6 +18,7 @@
 #include "accounts/AccountTables.h"
 #include "platform/ProgramDir.h"
 #include "tests/common/LocalTime.h"
+#include "tests/common/TempDirTest.h"
 
 namespace tw::admin {
 namespace {
@@ -26,13 +27,7 @@ namespace fs = std::filesystem;
 
 using test::LocalTime;
 
-class TempDir : public ::testing::Test {
-protected:
-    fs::path dir = fs::temp_directory_path() / ("admintest_" + std::to_string(getpid()));
-    void SetUp() override { fs::create_directories(dir); }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string Dir() const { return dir.string() + "/"; }
-};
+using TempDir = test::TempDirTest;
 
 TEST(LogPageModel, KeepsTheNewest1201LinesOneByOneAndInBatches) {
     CLogPageModel log;

@@ -10,24 +10,24 @@
 #include "admin/AdminSettings.h"
 #include "admin/EventSinkAdapter.h"
 #include "platform/ProgramDir.h"
+#include "tests/common/TempDirTest.h"
 
 namespace tw::admin {
 namespace {
 
 namespace fs = std::filesystem;
 
-class OptionsModelTest : public ::testing::Test {
+class OptionsModelTest : public test::TempDirTest {
 protected:
-    fs::path dir = fs::temp_directory_path() / ("optionstest_" + std::to_string(getpid()));
     void SetUp() override {
-        fs::create_directories(dir);
+        TempDirTest::SetUp();
         setenv("TARNWICK_HOME", dir.c_str(), 1);
         setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
     }
     void TearDown() override {
         unsetenv("TARNWICK_HOME");
         unsetenv("XDG_CONFIG_HOME");
-        fs::remove_all(dir);
+        TempDirTest::TearDown();
     }
     std::string Ini() const { return (dir / "option.ini").string(); }
     std::string File() const { return ReadSmallFile(Ini()); }

@@ -14,6 +14,7 @@
 #include "admin/ServiceControl.h"
 #include "platform/MessageLoop.h"
 #include "platform/ProgramDir.h"
+#include "tests/common/TempDirTest.h"
 
 namespace tw::admin {
 namespace {
@@ -22,18 +23,16 @@ namespace fs = std::filesystem;
 using Change = CIpFilterEditor::Change;
 using Entries = std::vector<std::string>;
 
-class SettingsDir : public ::testing::Test {
+class SettingsDir : public test::TempDirTest {
 protected:
-    fs::path dir = fs::temp_directory_path() / ("settingsdialogs_" + std::to_string(getpid()));
     void SetUp() override {
-        fs::create_directories(dir);
+        TempDirTest::SetUp();
         setenv("TARNWICK_HOME", dir.c_str(), 1);
     }
     void TearDown() override {
         unsetenv("TARNWICK_HOME");
-        fs::remove_all(dir);
+        TempDirTest::TearDown();
     }
-    std::string Dir() const { return dir.string() + "/"; }
     void WriteFile(const std::string& name, const std::string& text) const { std::ofstream(dir / name) << text; }
 };
 

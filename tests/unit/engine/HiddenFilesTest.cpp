@@ -2,21 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
+
+#include "tests/common/TempDirTest.h"
 
 namespace tw {
 namespace {
 
 namespace fs = std::filesystem;
 
-class HiddenFilesTest : public ::testing::Test {
+class HiddenFilesTest : public test::TempDirTest {
 protected:
-    fs::path dir = fs::temp_directory_path() / ("hiddentest_" + std::to_string(getpid()));
-    void SetUp() override { fs::create_directories(dir / "sub"); }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override {
+        TempDirTest::SetUp();
+        fs::create_directories(dir / "sub");
+    }
     PathBeneath Beneath(const std::string& rel) const { return PathBeneath{dir.string(), rel}; }
 };
 

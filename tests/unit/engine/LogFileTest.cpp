@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "tests/common/LocalTime.h"
+#include "tests/common/TempDirTest.h"
 
 namespace tw {
 namespace {
@@ -32,12 +33,7 @@ TEST(EventLine, PrefixIsTheLocalTimeWithTwoBlanksAndControlBytesBecomeQuestionMa
     EXPECT_EQ(FormatEventLine(t, "\xe4\xbd\xa0"), "[2026-03-04 05:06:07]  \xe4\xbd\xa0");  // UTF-8 untouched
 }
 
-class LogFileTest : public ::testing::Test {
-protected:
-    fs::path dir = fs::temp_directory_path() / ("logtest_" + std::to_string(getpid()));
-    void SetUp() override { fs::create_directories(dir); }
-    void TearDown() override { fs::remove_all(dir); }
-};
+using LogFileTest = test::TempDirTest;
 
 TEST_F(LogFileTest, CreatesTheLogDirectoryAndTheDayFileEvenWithoutLines) {
     CLogFile log;

@@ -11,18 +11,16 @@
 #include "engine/LogFile.h"
 #include "platform/MessageLoop.h"
 #include "platform/ProgramDir.h"
+#include "tests/common/TempDirTest.h"
 
 namespace tw {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ServerSettingsTest : public ::testing::Test {
+class ServerSettingsTest : public test::TempDirTest {
 protected:
-    fs::path dir = fs::temp_directory_path() / ("settings_" + std::to_string(getpid()));
     std::string path = (dir / "option.ini").string();
-    void SetUp() override { fs::create_directories(dir); }
-    void TearDown() override { fs::remove_all(dir); }
     void Write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
     ServerSettings Read() const { return ReadServerSettings(CIniFile(path)); }
 };

@@ -9,19 +9,14 @@
 #include <fstream>
 
 #include "platform/ProgramDir.h"
+#include "tests/common/TempDirTest.h"
 
 namespace tw {
 namespace {
 
 namespace fs = std::filesystem;
 
-class Autostart : public ::testing::Test {
-protected:
-    fs::path dir = fs::temp_directory_path() / ("autostarttest_" + std::to_string(getpid()));
-    void SetUp() override { fs::create_directories(dir); }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string Dir() const { return dir.string() + "/"; }
-};
+using Autostart = test::TempDirTest;
 
 TEST_F(Autostart, AutostartEntryIsWrittenWithTheQuotedProgramAndRemoved) {
     setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
