@@ -272,8 +272,9 @@ TEST_F(Transfer, ADownloadToAReaderThatKeepsFallingBehindArrivesWhole) {
         got.append(piece, static_cast<size_t>(n));
         // The control connection is served in between, on the thread that also feeds the data connection
         // (long before the last bytes, which the socket buffers may hold once the 226 has been sent).
-        if (got.size() % (1024 * 1024) < sizeof piece && got.size() < body.size() / 4)
+        if (got.size() % (1024 * 1024) < sizeof piece && got.size() < body.size() / 4) {
             EXPECT_EQ(s.Cmd("NOOP"), "200 NOOP command successful.");
+        }
     }
     EXPECT_EQ(got.size(), body.size());
     EXPECT_TRUE(got == body);
