@@ -171,7 +171,7 @@ private:
     // Bytes taken by one receive, and the most the receive buffer holds without a line end. A TLS read
     // gathers whole records (many command lines at once) and must drain the layer, which no socket event
     // announces.
-    size_t MaxRead() const { return transport_.IsTls() ? 81920 : 512; }
+    size_t MaxRead() const { return transport_.IsTls() ? CTransport::kTlsReadLimit : 512; }
     size_t MaxBuffered() const { return transport_.IsTls() ? 8192 : 4096; }
     void ReceiveChunk();
     // Appends received bytes to the receive buffer. A NUL cuts its line: the bytes from it up to that

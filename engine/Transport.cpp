@@ -12,8 +12,6 @@ constexpr std::chrono::milliseconds kControlHandshakeLimit{10000};
 constexpr std::chrono::milliseconds kDataHandshakeLimit{4500};
 // A reply that cannot be handed over within this time finds the connection dead.
 constexpr std::chrono::milliseconds kReplySendLimit{60000};
-// The most one read takes from the TLS layer.
-constexpr size_t kTlsReadLimit = 81920;
 
 }  // namespace
 

@@ -23,6 +23,8 @@ class CTransport {
 public:
     // The handshake bound and the session tickets differ between the two.
     enum class Channel { CONTROL, DATA };
+    // The most one Read takes from the TLS layer.
+    static constexpr size_t kTlsReadLimit = 81920;
 
     explicit CTransport(CEventSocket& socket) : socket_(socket) {}
 
