@@ -27,6 +27,9 @@
 
 namespace tw {
 
+// The answer to a transfer whose REST point lies beyond the end of the file, from either side.
+constexpr const char* kRestartBeyondEnd = "554 Restart position beyond the end of the file.";
+
 // How an upload opens its file. STOR cuts it to nothing; after REST N it keeps the first N bytes and
 // writes from there (the file is cut at N); APPE keeps it whole and writes at its end.
 struct UploadStart {

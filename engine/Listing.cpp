@@ -1,7 +1,7 @@
-// Directory listings: LIST, NLST, MLSD and MLST, the listing text, and its sending by CDataSocket.
+// Directory listings: LIST, NLST, MLSD and MLST and the listing text, which the data socket sends
+// (DataSocketTransfers.cpp).
 #include "engine/Listing.h"
 
-#include <cerrno>
 #include <fmt/format.h>
 
 #include "engine/ArgumentParsers.h"
@@ -10,7 +10,6 @@
 #include "engine/DataSocket.h"
 #include "engine/FtpServer.h"
 #include "engine/HiddenFiles.h"
-#include "engine/Messages.h"
 #include "platform/PathBeneath.h"
 #include "platform/Text.h"
 
@@ -18,7 +17,6 @@ namespace tw {
 
 namespace {
 
-constexpr size_t kListingPiece = 4096;
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
@@ -258,35 +256,6 @@ void CControlSocket::OnMlst(const std::string& arg) {
     SendReply("250-Listing %s", client);
     SendReplyText(" " + MlstLine(entry, perm, mlstFacts_, client));
     SendReply("250 End.");
-}
-
-// ---- sending ----
-
-void CDataSocket::StartListing(std::string text) {
-    Begin(Kind::LISTING);
-    listing_ = std::move(text);
-    total_ = listing_.size();
-    if (!IsOpen() && total_ > 0) {  // nothing to send cannot fail to arrive
-        Finish(owner_.Replies().peerClosed, COUNTER_TRANSFER_FAILED);
-        return;
-    }
-    WantWrite(true);
-    SendListing();
-}
-
-void CDataSocket::SendListing() {
-    while (position_ < total_) {
-        size_t piece = static_cast<size_t>(std::min<uint64_t>(total_ - position_, kListingPiece));
-        long n = WriteSome(listing_.data() + position_, piece);
-        if (n < 0 && LastError() == EAGAIN) return;  // the next write event goes on
-        if (n <= 0) {
-            Finish(owner_.Replies().listingSendFailed, 0);
-            return;
-        }
-        position_ += static_cast<uint64_t>(n);
-        owner_.CountSent(static_cast<uint64_t>(n));
-    }
-    Finish("226 Transfer complete.", 0);
 }
 
 }  // namespace tw
