@@ -1,7 +1,6 @@
 // CRecordTable: definitions, creating, opening and closing, and field access.
 #include "recordengine/RecordTable.h"
 
-#include <strings.h>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -13,13 +12,15 @@ namespace tw {
 
 namespace {
 
-std::string Trim(const std::string& s) {
+// Without leading and trailing spaces; unlike Trim in Text.h it keeps tabs and line ends, as stored names
+// are compared.
+std::string TrimSpaces(const std::string& s) {
     const size_t b = s.find_first_not_of(' ');
     if (b == std::string::npos) return {};
     return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
-bool SameName(const std::string& a, const std::string& b) { return strcasecmp(Trim(a).c_str(), Trim(b).c_str()) == 0; }
+bool SameName(const std::string& a, const std::string& b) { return EqualsNoCase(TrimSpaces(a), TrimSpaces(b)); }
 
 // The leading decimal integer of a text (0 when there is none), held within [lo, hi].
 int64_t LeadingInteger(const std::string& text, int64_t lo, int64_t hi) {
@@ -60,7 +61,7 @@ bool CRecordTable::CreateField(const std::string& name, int type, int width) {
         header_.SetFieldCount(0);
         return Fail("Field count must less than " + std::to_string(MAX_FIELDS) + "  ");
     }
-    const std::string trimmed = Trim(name);
+    const std::string trimmed = TrimSpaces(name);
     for (int f = 0; f < count; ++f) {
         if (SameName(header_.FieldName(f), trimmed)) return Fail("The FieldName exist already!");
     }
@@ -85,7 +86,7 @@ bool CRecordTable::CreateKey(const std::string& name, int kind, int field, int c
     if (field < 0 || field >= fields) return Fail("FieldNo must less than " + std::to_string(fields));
     const int k = header_.KeyCount();
     if (k == MAX_KEYS) return Fail("key count must less than " + std::to_string(MAX_KEYS) + "  ");
-    const std::string trimmed = Trim(name);
+    const std::string trimmed = TrimSpaces(name);
     for (int i = 0; i < k; ++i) {
         if (SameName(header_.KeyName(i), trimmed)) return Fail("The KeyName exist already!");
     }
