@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "platform/IniFile.h"
 #include "platform/PasswordHash.h"
 #include "platform/Text.h"
 #include "recordengine/RecordTable.h"

@@ -1,6 +1,5 @@
 #include "accounts/Accounts.h"
 
-#include "platform/IniFile.h"
 #include "platform/PasswordHash.h"
 #include "platform/Text.h"
 
@@ -60,7 +59,7 @@ std::optional<RightsSet> RightsSet::FromString(const std::string& text) {
 
 std::vector<int> DecodeGroupIds(const std::string& text) {
     std::vector<int> ids;
-    for (std::string_view piece : SplitList(text)) ids.push_back(LeadingInt(std::string(piece)));
+    for (std::string_view piece : SplitList(text)) ids.push_back(LeadingInt(piece));
     return ids;
 }
 
@@ -82,7 +81,7 @@ std::string DecodeScrambledText(const std::string& text) {
     std::string plain;
     size_t i = 0;
     for (std::string_view piece : Split(std::string_view(text).substr(first + 1), ',')) {
-        int value = LeadingInt(std::string(Trim(piece)));
+        int value = LeadingInt(Trim(piece));
         char c = static_cast<char>((value - static_cast<unsigned char>(kScrambleKey[i++ % 7])) & 0xFF);
         if (c == '\0') break;
         plain += c;

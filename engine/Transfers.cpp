@@ -12,10 +12,6 @@ namespace tw {
 
 namespace {
 
-// Leading blanks, an optional sign and decimal digits, as far as they go; saturates at the 64-bit range.
-// Text that is not a number reads as 0.
-int64_t ReadOffset(const std::string& text) { return LeadingDecimal(text); }
-
 // How STOR (after REST `restart`, 0 when none was given) or APPE opens its file. A negative restart
 // point is no position in the file and stores the whole file, as it sends the whole file on RETR.
 UploadStart PlanUpload(bool append, int64_t restart) {
@@ -29,8 +25,9 @@ UploadStart PlanUpload(bool append, int64_t restart) {
 // ---- handlers ----
 
 void CControlSocket::OnRest(const std::string& arg) {
-    // 64-bit, so that a file beyond 2 GiB resumes where the client asked.
-    session_.RestartOffset = ReadOffset(arg);
+    // 64-bit, so that a file beyond 2 GiB resumes where the client asked: leading blanks, a sign and the
+    // digits as far as they go, saturated; text that is no number reads as 0.
+    session_.RestartOffset = LeadingDecimal(arg);
     SendReply("350 Restarting at byte offset %d.", session_.RestartOffset);
 }
 

@@ -3,8 +3,6 @@
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
-#include <algorithm>
-#include <climits>
 #include <fstream>
 #include <sstream>
 
@@ -39,10 +37,6 @@ bool KeyValue(const std::string& line, std::string& key, std::string& value) {
 }
 
 }  // namespace
-
-int LeadingInt(const std::string& text) {
-    return static_cast<int>(std::clamp<int64_t>(LeadingDecimal(text), INT_MIN, INT_MAX));
-}
 
 CIniFile::CIniFile(std::string path) : path_(std::move(path)) {
     std::ifstream in(path_, std::ios::binary);

@@ -2,7 +2,7 @@
 //
 // Rules: section and key names compare without regard to case; the first matching key of the first
 // matching section wins; values are trimmed and cut to 255 characters; a missing file, section or key
-// gives the caller's default. Reading numbers out of values is the callers' (LeadingInt helps).
+// gives the caller's default. Reading numbers out of values is the callers' (LeadingInt in Text.h helps).
 // Writing keeps every other line of the file as it was.
 #pragma once
 
@@ -32,8 +32,5 @@ private:
     std::string path_;
     std::vector<std::string> lines_;
 };
-
-// Leading decimal integer of a text ("42abc" -> 42, "abc" -> 0, "-3" -> -3), clamped to int.
-int LeadingInt(const std::string& text);
 
 }  // namespace tw

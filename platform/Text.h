@@ -75,6 +75,12 @@ inline int64_t LeadingDecimal(std::string_view text, std::string_view blanks = "
     return negative ? -*value : *value;
 }
 
+// As LeadingDecimal, clamped to int: "42abc" -> 42, "abc" -> 0, "-3" -> -3.
+inline int LeadingInt(std::string_view text) {
+    return static_cast<int>(std::clamp<int64_t>(LeadingDecimal(text), std::numeric_limits<int>::min(),
+                                                std::numeric_limits<int>::max()));
+}
+
 // A decimal number of 1..`digits` digits only, at most `max`, or -1.
 inline int Decimal(std::string_view text, size_t digits, int max) {
     const std::optional<int> value = text.size() <= digits ? ParseDecimal(text, max) : std::nullopt;

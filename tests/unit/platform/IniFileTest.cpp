@@ -37,15 +37,6 @@ TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefault) {
     EXPECT_EQ(ini.GetString("DNS", "port", "7"), "7");
 }
 
-TEST(LeadingInt, TakesTheLeadingDecimalIntegerClamped) {
-    EXPECT_EQ(LeadingInt("42abc"), 42);
-    EXPECT_EQ(LeadingInt("abc"), 0);
-    EXPECT_EQ(LeadingInt(" -3"), -3);
-    EXPECT_EQ(LeadingInt(""), 0);
-    EXPECT_EQ(LeadingInt("99999999999"), 2147483647);
-    EXPECT_EQ(LeadingInt("-99999999999"), -2147483647 - 1);
-}
-
 TEST_F(IniFileTest, ValuesAreCutTo255Characters) {
     Write("[S]\nlong=" + std::string(300, 'x') + "\n");
     EXPECT_EQ(CIniFile(path).GetString("S", "long").size(), 255u);

@@ -89,5 +89,14 @@ TEST(ControlByte, BelowBlankAndDel) {
     EXPECT_EQ(MaskControlBytes("a\x01\r\nb\x7f\xc3\xa9"), "a???b\x7f\xc3\xa9");
 }
 
+TEST(LeadingInt, TakesTheLeadingDecimalIntegerClamped) {
+    EXPECT_EQ(LeadingInt("42abc"), 42);
+    EXPECT_EQ(LeadingInt("abc"), 0);
+    EXPECT_EQ(LeadingInt(" -3"), -3);
+    EXPECT_EQ(LeadingInt(""), 0);
+    EXPECT_EQ(LeadingInt("99999999999"), 2147483647);
+    EXPECT_EQ(LeadingInt("-99999999999"), -2147483647 - 1);
+}
+
 }  // namespace
 }  // namespace tw
