@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Descriptor.h"
+#include "platform/Text.h"
 
 namespace tw {
 
@@ -27,15 +28,10 @@ std::atomic<bool> gKernelLacksOpenat2{false};
 constexpr int kMaxLinks = 40;
 
 // The pieces of `path` without empty ones, in order.
-std::deque<std::string> Split(const std::string& path) {
+std::deque<std::string> PathPieces(const std::string& path) {
     std::deque<std::string> pieces;
-    size_t start = 0;
-    while (start < path.size()) {
-        size_t slash = path.find('/', start);
-        if (slash == std::string::npos) slash = path.size();
-        if (slash > start) pieces.push_back(path.substr(start, slash - start));
-        start = slash + 1;
-    }
+    for (std::string_view piece : Split(path, '/'))
+        if (!piece.empty()) pieces.emplace_back(piece);
     return pieces;
 }
 
@@ -89,7 +85,7 @@ int KernelOpen(int rootFd, const std::string& rel, int flags, unsigned mode) {
 // last of them back.
 int WalkOpen(int rootFd, const std::string& root, const std::string& rel, int flags, unsigned mode) {
     const bool followLast = !(flags & O_NOFOLLOW);
-    std::deque<std::string> todo = Split(rel);
+    std::deque<std::string> todo = PathPieces(rel);
     std::vector<UniqueFd> held;  // directories below the root on the way, innermost last
     auto current = [&] { return held.empty() ? rootFd : held.back().Get(); };
     int links = 0;
@@ -119,7 +115,7 @@ int WalkOpen(int rootFd, const std::string& root, const std::string& rel, int fl
                 if (!BelowRoot(root, target)) return -EXDEV;
                 held.clear();
             }
-            std::deque<std::string> more = Split(target);
+            std::deque<std::string> more = PathPieces(target);
             if (more.empty()) more.push_back(".");  // the link names the root itself
             todo.insert(todo.begin(), more.begin(), more.end());
             continue;
